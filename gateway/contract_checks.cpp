@@ -1,0 +1,140 @@
+#include "gateway/contract_checks.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "errors/raise_host_error.hpp"
+#include "errors/tags.hpp"
+
+namespace quarn::tsnevek::detail {
+namespace {
+
+constexpr std::uint64_t kPointLimit = std::uint64_t{1} << 31;       // N stays below
+constexpr std::uint64_t kCoordinateLimit = std::uint64_t{1} << 32;  // D * N stays at or below
+constexpr double kEntryLimit = 2147483648.0;                        // nnz stays below 2^31
+constexpr std::size_t kRowBlock = 4096;
+
+// Shortest text that reads back as the same double.
+std::string NumberText(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
+  char text[32];
+  for (int digits = 1; digits <= 17; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, value);
+    if (std::strtod(text, nullptr) == value) break;
+  }
+  return text;
+}
+
+std::string ClassText(const vqArray_tag* array) {
+  static const char* const kNames[] = {"unknown", "cell",   "struct", "logical", "char",
+                                       "void",    "double", "single", "int8",    "uint8",
+                                       "int16",   "uint16", "int32",  "uint32",  "int64",
+                                       "uint64",  "function handle"};
+  const vqClassID class_id = host::vqGetClassID(array);
+  std::string name = class_id >= 0 && class_id <= vqFUNCTION_CLASS ? kNames[class_id] : "object";
+  if (array->complexity() == vqCOMPLEX) name = "complex " + name;
+  return "a " + name + " array";
+}
+
+bool IsReal(const vqArray_tag* array, vqClassID class_id) {
+  return host::vqGetClassID(array) == class_id && array->complexity() == vqREAL;
+}
+
+void CheckInputClasses(const vqArray_tag* const* inputs) {
+  for (const std::int64_t input : {2, 3}) {
+    if (!IsReal(inputs[input - 1], vqDOUBLE_CLASS)) {
+      raise_host_error(BadSparseInputType(input, "double", ClassText(inputs[input - 1])));
+    }
+  }
+  const vqClassID value_class = static_cast<vqClassID>(inputs[0]->stored_class_id());
+  if (!IsReal(inputs[3], value_class)) {
+    raise_host_error(BadSparseInputType(4, value_class == vqDOUBLE_CLASS ? "double" : "single",
+                                        ClassText(inputs[3])));
+  }
+}
+
+// Returns nnz, the sum of the first n counts.
+std::int64_t CheckColumnCounts(const vqArray_tag* counts_array, std::int32_t n) {
+  const std::uint64_t held = host::vqGetNumberOfElements(counts_array);
+  const auto* counts = static_cast<const double*>(host::vqGetData(counts_array));
+  const std::uint64_t readable = held < static_cast<std::uint64_t>(n) ? held : n;
+  double total = 0.0;  // a sum of whole numbers below 2^31 each: exact until it passes 2^31
+  for (std::uint64_t k = 0; k < readable; ++k) {
+    const double count = counts[k];
+    const bool whole = count >= 0.0 && count < kEntryLimit && std::trunc(count) == count;
+    if (whole) total += count;
+    if (!whole || total >= kEntryLimit) {
+      raise_host_error(
+          BadColumnCounts(n, held, k + 1, NumberText(count), NumberText(total)));
+    }
+  }
+  if (readable < static_cast<std::uint64_t>(n)) {
+    raise_host_error(BadColumnCounts(n, held, held + 1, "missing", NumberText(total)));
+  }
+  return static_cast<std::int64_t>(total);
+}
+
+void CheckSparseLength(const vqArray_tag* const* inputs, std::int64_t input, std::int64_t entries) {
+  const std::uint64_t held = host::vqGetNumberOfElements(inputs[input - 1]);
+  if (held < static_cast<std::uint64_t>(entries)) {
+    raise_host_error(SparseInputTooShort(input, held, entries));
+  }
+}
+
+// A row index r is good when 1 <= r <= n and r is whole. The test runs without early
+// exit over blocks, so it vectorises; only a bad block is searched for its first fault.
+bool IsGoodRow(double r, double n) {
+  double clamped = r >= 1.0 ? r : 1.0;  // NaN clamps to 1 and then differs from r
+  clamped = clamped <= n ? clamped : n;
+  return (clamped == r) & (static_cast<double>(static_cast<std::int32_t>(clamped)) == clamped);
+}
+
+void CheckRowIndices(const vqArray_tag* rows_array, std::int64_t entries, std::int32_t n) {
+  const auto* rows = static_cast<const double*>(host::vqGetData(rows_array));
+  const double limit = n;
+  for (std::int64_t start = 0; start < entries; start += kRowBlock) {
+    const std::int64_t end = std::min<std::int64_t>(start + kRowBlock, entries);
+    bool good = true;
+    for (std::int64_t k = start; k < end; ++k) good &= IsGoodRow(rows[k], limit);
+    if (good) continue;
+    for (std::int64_t k = start; k < end; ++k) {
+      if (!IsGoodRow(rows[k], limit)) raise_host_error(BadRowIndex(k + 1, NumberText(rows[k]), n));
+    }
+  }
+}
+
+void CheckNormaliser(const vqArray_tag* normaliser) {
+  const vqClassID class_id = host::vqGetClassID(normaliser);
+  const bool has_scalar = class_id == vqLOGICAL_CLASS || class_id == vqCHAR_CLASS ||
+                          (class_id >= vqDOUBLE_CLASS && class_id <= vqUINT64_CLASS);
+  const std::uint64_t held = host::vqGetNumberOfElements(normaliser);
+  if (!has_scalar || held == 0) raise_host_error(EmptyNormaliser(ClassText(normaliser), held));
+}
+
+}  // namespace
+
+void CheckSizes(std::uint64_t d, std::uint64_t n) {
+  // D itself must survive the cut to 32 bits whenever there is a point to read.
+  const bool too_large = n >= kPointLimit || (n != 0 && d > kCoordinateLimit / n) ||
+                         (n != 0 && d >= kCoordinateLimit);
+  if (too_large) raise_host_error(InputTooLarge(d, n));
+}
+
+void CheckContract(const vqArray_tag* const* inputs) {
+  const vqArray_tag* embedding = inputs[0];
+  CheckInputClasses(inputs);
+  const std::uint64_t n64 = host::vqGetN(embedding);
+  CheckSizes(embedding->get_dimensions()[0], n64);
+  const auto n = static_cast<std::int32_t>(n64);
+  const std::int64_t entries = CheckColumnCounts(inputs[2], n);
+  CheckSparseLength(inputs, 2, entries);
+  CheckSparseLength(inputs, 4, entries);
+  CheckRowIndices(inputs[1], entries, n);
+  CheckNormaliser(inputs[4]);
+}
+
+}  // namespace quarn::tsnevek::detail

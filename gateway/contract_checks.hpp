@@ -1,0 +1,27 @@
+// Checks of the caller's contract on the five inputs, run after the entry point's own
+// argument checks and before anything is created. Each breach is raised through the
+// host with its own identifier and arguments; the first breach decides, in this order:
+//
+//   1. BadSparseInputType   inputs 2, 3 not real double, input 4 not real of Y's class
+//   2. InputTooLarge        N of 2^31 or more, or D * N more than 2^32
+//   3. BadColumnCounts      counts short of N, not whole, negative, or adding to 2^31
+//   4. SparseInputTooShort  inputs 2 or 4 hold fewer elements than the counts add up to
+//   5. BadRowIndex          a row index in use not a whole number from 1 to N
+//   6. EmptyNormaliser      input 5 empty or of a class with no scalar value
+//
+// Inputs 2 and 3 are read once, in order; nothing is allocated unless a check fails.
+#pragma once
+
+#include <cstdint>
+
+#include "gateway/host_operations.hpp"
+
+namespace quarn::tsnevek::detail {
+
+// `inputs` holds at least five arrays; input 1 is double or single.
+void CheckContract(const vqArray_tag* const* inputs);
+
+// The size check alone, on the host's 64-bit extents of Y.
+void CheckSizes(std::uint64_t d, std::uint64_t n);
+
+}  // namespace quarn::tsnevek::detail

@@ -1,0 +1,94 @@
+#include "drfl/utf.hpp"
+
+#include <cstdint>
+
+namespace foundation::core::text {
+namespace {
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+}  // namespace
+
+std::u16string Utf8ToUtf16(const std::string& utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  const std::size_t size = utf8.size();
+  std::size_t i = 0;
+  while (i < size) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    std::size_t length = 0;
+    char32_t cp = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80) {
+      length = 1, cp = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      length = 2, cp = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, cp = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, cp = lead & 0x07, minimum = 0x10000;
+    }
+    std::size_t taken = 1;
+    bool valid = length != 0 && i + length <= size;
+    for (; valid && taken < length; ++taken) {
+      const auto c = static_cast<unsigned char>(utf8[i + taken]);
+      if (!IsContinuation(c)) {
+        valid = false;
+        break;
+      }
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    valid = valid && cp >= minimum && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+    AppendUtf16(out, valid ? cp : kReplacement);
+    i += valid ? length : taken;
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(const std::u16string& utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    const char16_t unit = utf16[i];
+    char32_t cp = unit;
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+        utf16[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      cp = kReplacement;
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+}  // namespace foundation::core::text

@@ -1,0 +1,76 @@
+// The t-SNE objective over the stored entries of a sparse P:
+//
+//   sum over stored (i, j) with value p of  p * ln(p * (1 + |y_i - y_j|^2) * Z)
+//
+// that is KL(P || Q) with q_ij = 1 / ((1 + |y_i - y_j|^2) Z), Z given by the caller.
+// One template over the element type; it takes raw pointers and sizes, never host
+// arrays, so it can be benchmarked and tested on its own.
+//
+// Every step is rounded to T in a fixed order: differences, squares and the squared
+// norm summed strictly in dimension order from 1, then (p * s) * Z, its logarithm,
+// times p, added to the running sum in storage order. Build without contraction or
+// reassociation (-ffp-contract=off, no fast-math) or the bits change.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+namespace quarn::tsnevek {
+
+namespace detail {
+
+inline double Log(double x) { return std::log(x); }
+inline float Log(float x) { return logf(x); }
+
+// 1 + |a - b|^2 in T, each difference rounded before it is squared. kDims > 0 fixes
+// the dimension at compile time; 0 reads it from `dims`.
+template <typename T, std::uint32_t kDims>
+inline T OnePlusSquaredDistance(const T* a, const T* b, std::uint32_t dims) {
+  const std::uint32_t count = kDims > 0 ? kDims : dims;
+  T s = T(1);
+  for (std::uint32_t k = 0; k < count; ++k) {
+    const T diff = a[k] - b[k];
+    s = s + diff * diff;
+  }
+  return s;
+}
+
+template <typename T, std::uint32_t kDims>
+void LossKernelFor(const T* y, std::int32_t n, std::uint32_t d, const double* row_indices,
+                   const double* column_counts, const T* values, T z, T* result) {
+  T sum = *result;
+  std::size_t entry = 0;
+  const T* y_i = y;
+  for (std::int32_t i = 0; i < n; ++i, y_i += d) {
+    const auto end = entry + static_cast<std::size_t>(column_counts[i]);
+    for (; entry < end; ++entry) {
+      const T p = values[entry];
+      // 0 ln 0 is 0: a stored zero adds nothing, as if it were not stored.
+      if (p == T(0)) continue;
+      const auto j = static_cast<std::size_t>(row_indices[entry] - 1.0);
+      const T s = OnePlusSquaredDistance<T, kDims>(y_i, y + j * d, d);
+      const T t = Log((p * s) * z);
+      sum = t * p + sum;
+    }
+  }
+  *result = sum;
+}
+
+}  // namespace detail
+
+// Adds the loss to *result. Preconditions (the gateway checks them): every column
+// count is a whole number from 0 up and they add up to less than 2^31; row indices
+// and values hold that many elements; each row index is a whole number from 1 to n;
+// y holds d * n elements, at most 2^32.
+template <typename T>
+void LossKernel(const T* y, std::int32_t n, std::uint32_t d, const double* row_indices,
+                const double* column_counts, const T* values, T z, T* result) {
+  switch (d) {
+    case 2: return detail::LossKernelFor<T, 2>(y, n, d, row_indices, column_counts, values, z, result);
+    case 3: return detail::LossKernelFor<T, 3>(y, n, d, row_indices, column_counts, values, z, result);
+    default: return detail::LossKernelFor<T, 0>(y, n, d, row_indices, column_counts, values, z, result);
+  }
+}
+
+}  // namespace quarn::tsnevek

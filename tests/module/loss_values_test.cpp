@@ -1,0 +1,189 @@
+// Results of the built module, called through the host's loader, against the literal
+// transcription of the loss.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "bits.hpp"
+#include "loss_module.hpp"
+#include "reference_loss.hpp"
+
+namespace tsne_test {
+namespace {
+
+template <typename T>
+class LossValues : public ::testing::Test {};
+using ElementTypes = ::testing::Types<double, float>;
+TYPED_TEST_SUITE(LossValues, ElementTypes);
+
+template <typename T>
+T Reference(const Problem<T>& p) {
+  return ReferenceLoss(p.y, p.n, p.d, p.row_indices, p.column_counts, p.values, p.z);
+}
+
+// Two points (0, 0) and (3, 4), each the other's only neighbour with p = 0.5, Z = 1:
+// each column adds 0.5 ln(0.5 * 26), so the loss is ln 13.
+template <typename T>
+Problem<T> WorkedExample() {
+  Problem<T> p;
+  p.n = 2;
+  p.d = 2;
+  p.y = {0, 0, 3, 4};
+  p.row_indices = {2, 1};
+  p.column_counts = {1, 1};
+  p.values = {T(0.5), T(0.5)};
+  p.z = 1;
+  return p;
+}
+
+TEST(LossValuesWorkedExample, IsLnThirteen) {
+  EXPECT_TRUE(SameBits(ModuleLoss(WorkedExample<double>()), std::log(13.0)));
+  EXPECT_EQ(ModuleLoss(WorkedExample<double>()), 2.5649493574615367);
+  EXPECT_TRUE(SameBits(ModuleLoss(WorkedExample<float>()), static_cast<float>(std::log(13.0))));
+}
+
+TYPED_TEST(LossValues, MatchesReferenceOnRandomProblems) {
+  std::mt19937_64 rng(20261208);
+  for (int trial = 0; trial < 400; ++trial) {
+    SCOPED_TRACE(trial);
+    const auto p = RandomProblem<TypeParam>(rng, trial < 200 ? 6 : 60, trial % 4 == 0 ? 12 : 4, 9);
+    EXPECT_TRUE(SameBits(ModuleLoss(p), Reference(p)));
+  }
+}
+
+TYPED_TEST(LossValues, StoredZerosAddNothing) {
+  std::mt19937_64 rng(7);
+  for (int trial = 0; trial < 100; ++trial) {
+    SCOPED_TRACE(trial);
+    const auto without = RandomProblem<TypeParam>(rng, 20, 3, 5);
+    // Insert +0 and -0 entries at random places, with any row index.
+    auto with = without;
+    with.row_indices.clear();
+    with.values.clear();
+    std::size_t e = 0;
+    for (std::int32_t i = 0; i < without.n; ++i) {
+      const auto count = static_cast<std::size_t>(without.column_counts[i]);
+      std::size_t added = 0;
+      for (std::size_t k = 0; k <= count; ++k) {
+        if (rng() % 3 == 0) {
+          with.row_indices.push_back(1 + static_cast<double>(rng() % without.n));
+          with.values.push_back(rng() % 2 ? TypeParam(0) : -TypeParam(0));
+          ++added;
+        }
+        if (k < count) {
+          with.row_indices.push_back(without.row_indices[e]);
+          with.values.push_back(without.values[e++]);
+        }
+      }
+      with.column_counts[i] = static_cast<double>(count + added);
+    }
+    EXPECT_TRUE(SameBits(ModuleLoss(with), ModuleLoss(without)));
+    EXPECT_TRUE(SameBits(ModuleLoss(with), Reference(without)));
+  }
+}
+
+TYPED_TEST(LossValues, FollowsIeeeSpecialValues) {
+  using T = TypeParam;
+  // A negative value makes the logarithm not a number.
+  auto negative = WorkedExample<T>();
+  negative.values[1] = T(-0.5);
+  EXPECT_TRUE(std::isnan(ModuleLoss(negative)));
+  // Z = 0 gives a term of minus infinity.
+  auto zero_z = WorkedExample<T>();
+  zero_z.z = 0;
+  EXPECT_EQ(ModuleLoss(zero_z), -std::numeric_limits<T>::infinity());
+  // A product past the range of T gives plus infinity.
+  auto huge = WorkedExample<T>();
+  huge.z = std::numeric_limits<T>::max();
+  EXPECT_EQ(ModuleLoss(huge), std::numeric_limits<T>::infinity());
+}
+
+TYPED_TEST(LossValues, Shapes) {
+  using T = TypeParam;
+  // D = 0: no coordinates, s = 1, every term is p ln(p Z).
+  Problem<T> flat;
+  flat.n = 3;
+  flat.d = 0;
+  flat.column_counts = {2, 0, 1};
+  flat.row_indices = {3, 1, 2};
+  flat.values = {T(0.25), T(0.5), T(0.125)};
+  flat.z = T(3);
+  EXPECT_TRUE(SameBits(ModuleLoss(flat), Reference(flat)));
+  // Self-pairs and duplicates of one pair each add their own term.
+  auto pairs = WorkedExample<T>();
+  pairs.column_counts = {3, 1};
+  pairs.row_indices = {1, 2, 2, 1};
+  pairs.values = {T(0.1), T(0.2), T(0.2), T(0.5)};
+  EXPECT_TRUE(SameBits(ModuleLoss(pairs), Reference(pairs)));
+  // Y stored as a d-by-a-by-b array: N counts every column after the first extent.
+  const auto p = WorkedExample<T>();
+  auto inputs = InputsOf(p);
+  inputs.owned[0].reset(matrix::detail::noninlined::vq_array_api::vqCreateNumericArray(
+      {2, 1, 2}, kClassOf<T>, vqREAL));
+  std::memcpy(inputs.owned[0]->real_data(), p.y.data(), p.y.size() * sizeof(T));
+  const auto outputs = LossModule().Call(1, inputs.handles());
+  EXPECT_TRUE(SameBits(First<T>(outputs[0].get()), Reference(p)));
+}
+
+TYPED_TEST(LossValues, NoPointsGiveZeroWithoutReadingSparseInputs) {
+  using T = TypeParam;
+  Problem<T> empty;  // N = 0, D = 3
+  empty.d = 3;
+  auto inputs = InputsOf(empty);
+  // Inputs 2 to 4 hold nothing, so any read of them fails under AddressSanitizer.
+  for (int k : {1, 2, 3}) {
+    inputs.owned[k].reset(matrix::detail::noninlined::vq_array_api::vqCreateNumericMatrix(
+        0, 0, k == 3 ? kClassOf<T> : vqDOUBLE_CLASS, vqREAL));
+  }
+  const auto outputs = LossModule().Call(1, inputs.handles());
+  ASSERT_EQ(outputs.size(), 1u);
+  EXPECT_EQ(outputs[0]->class_id(), kClassOf<T>);
+  EXPECT_TRUE(SameBits(First<T>(outputs[0].get()), T(0)));
+}
+
+TYPED_TEST(LossValues, ResultIsOneByOneRealOfYsClass) {
+  using T = TypeParam;
+  for (int nlhs : {0, 1}) {
+    const auto outputs = LossModule().Call(nlhs, InputsOf(WorkedExample<T>()).handles());
+    ASSERT_EQ(outputs.size(), 1u) << "nlhs " << nlhs;
+    EXPECT_EQ(outputs[0]->stored_class_id(), kClassOf<T>);
+    EXPECT_EQ(outputs[0]->get_dimensions(), (std::vector<std::uint64_t>{1, 1}));
+    EXPECT_EQ(outputs[0]->complexity(), vqREAL);
+  }
+}
+
+TYPED_TEST(LossValues, ReadsOnlyWhatItNeedsOfExtraAndScalarInputs) {
+  using T = TypeParam;
+  const auto p = WorkedExample<T>();
+  const T expected = Reference(p);
+  // Inputs past the fifth are ignored, whatever they are.
+  auto inputs = InputsOf(p);
+  inputs.owned.push_back(matrix::ArrayPtr(matrix::detail::noninlined::vq_array_api::vqCreateString("extra")));
+  inputs.owned.push_back(MakeScalar(std::nan("")));
+  EXPECT_TRUE(SameBits(First<T>(LossModule().Call(1, inputs.handles())[0].get()), expected));
+  // Only the first element of Z is used.
+  auto several = InputsOf(p);
+  several.owned[4] = MakeRow<double>({1.0, 1e6, -3.0});
+  EXPECT_TRUE(SameBits(First<T>(LossModule().Call(1, several.handles())[0].get()), expected));
+  // Z of another class goes through the host's conversion.
+  auto integer_z = InputsOf(p);
+  integer_z.owned[4] = MakeArray<std::int32_t>(1, 1, {1}, vqINT32_CLASS);
+  EXPECT_TRUE(SameBits(First<T>(LossModule().Call(1, integer_z.handles())[0].get()), expected));
+}
+
+TEST(LossValuesSingle, DoubleZIsRoundedToSingle) {
+  auto p = WorkedExample<float>();
+  const double z = 1.0 + std::ldexp(1.0, -30);  // not a single; rounds to 1.0f
+  auto inputs = InputsOf(p);
+  inputs.owned[4] = MakeScalar(z);
+  const auto outputs = LossModule().Call(1, inputs.handles());
+  EXPECT_EQ(outputs[0]->stored_class_id(), vqSINGLE_CLASS);
+  p.z = static_cast<float>(z);
+  EXPECT_TRUE(SameBits(First<float>(outputs[0].get()), Reference(p)));
+  EXPECT_TRUE(SameBits(First<float>(outputs[0].get()), static_cast<float>(std::log(13.0))));
+}
+
+}  // namespace
+}  // namespace tsne_test
