@@ -37,7 +37,8 @@ std::string ClassText(const vqArray_tag* array) {
   const vqClassID class_id = host::vqGetClassID(array);
   std::string name = class_id >= 0 && class_id <= vqFUNCTION_CLASS ? kNames[class_id] : "object";
   if (array->complexity() == vqCOMPLEX) name = "complex " + name;
-  return "a " + name + " array";
+  const bool vowel = name[0] == 'a' || name[0] == 'i' || name[0] == 'o' || name[0] == 'u';
+  return (vowel ? "an " : "a ") + name + " array";
 }
 
 bool IsReal(const vqArray_tag* array, vqClassID class_id) {
