@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: optimised, then under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, then a short coverage-guided fuzz run of the gateway.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh $(cat scripts/build-packages.txt)
+scripts/install-deps.sh $(cat scripts/build-packages.txt) clang libclang-rt-14-dev
 for preset in dev asan-ubsan; do
   echo "== $preset" >&2
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "== fuzz (45 s from the committed corpus)" >&2
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target gateway_fuzzer
+new_units=$(mktemp -d)
+trap 'rm -rf "$new_units"' EXIT
+build/fuzz/bin/gateway_fuzzer -max_total_time=45 -print_final_stats=1 "$new_units" tests/fuzz/corpus 2>&1 |
+  grep -E "INITED|DONE|number_of_executed_units|ERROR|SUMMARY|==[0-9]+==" || true
+test "${PIPESTATUS[0]}" -eq 0
