@@ -1,0 +1,56 @@
+// Writes a generated case to a file, or times the kernel on a case file, so that
+// another implementation (bench/numpy_peer.py) can be timed on the very same data.
+//   case_tool write FILE N D spread|near
+//   case_tool time FILE        prints: loss, then kernel and floor ns per entry
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "bench_case.hpp"
+#include "kernel/loss_kernel.hpp"
+
+namespace {
+
+template <typename F>
+double BestSeconds(F&& run, int repeats) {
+  double best = 1e300;
+  for (int r = 0; r < repeats; ++r) {
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tsne_bench;
+  const std::string verb = argc > 1 ? argv[1] : "";
+  if (verb == "write" && argc == 6) {
+    const std::string pattern = argv[5];
+    const CaseSpec spec{std::atoi(argv[3]), static_cast<std::uint32_t>(std::atoi(argv[4])),
+                        pattern == "near" ? Neighbours::kNear : Neighbours::kSpread};
+    WriteCase(MakeCase(spec), argv[2]);
+    return 0;
+  }
+  if (verb == "time" && argc == 3) {
+    const Case c = ReadCase(argv[2]);
+    double loss = 0;
+    const double kernel = BestSeconds([&] {
+      loss = 0;
+      quarn::tsnevek::LossKernel<double>(c.y.data(), c.n, c.d, c.row_indices.data(), c.column_counts.data(),
+                                         c.values.data(), c.z, &loss);
+    }, 5);
+    double sink = 0;
+    const double floor = BestSeconds([&] {
+      for (const double value : c.values) sink += quarn::tsnevek::detail::Log(value);
+    }, 5);
+    const double entries = static_cast<double>(c.values.size());
+    std::printf("%.17g\n%.3f\n%.3f\n", loss, kernel * 1e9 / entries, floor * 1e9 / entries + 0 * sink);
+    return 0;
+  }
+  std::fprintf(stderr, "usage: %s write FILE N D spread|near | time FILE\n", argv[0]);
+  return 2;
+}

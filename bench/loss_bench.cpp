@@ -1,0 +1,196 @@
+// Timings of the loss on generated t-SNE-like inputs, per case:
+//   floor     one log (or logf) per entry, summed in order: what the work cannot beat
+//   kernel    LossKernel alone
+//   baseline  the literal step-by-step transcription (tests/support/reference_loss.hpp)
+//   call      the whole module call through the host's loader, checks included
+// A case whose kernel result differs in any bit from the baseline's is not timed.
+// After the runs a table gives ns per entry and the ratios kernel/floor,
+// baseline/kernel and call/kernel.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "bench_case.hpp"
+#include "kernel/loss_kernel.hpp"
+#include "loader/module.hpp"
+#include "reference_loss.hpp"
+
+namespace tsne_bench {
+namespace {
+
+namespace api = matrix::detail::noninlined::vq_array_api;
+
+template <typename T>
+struct Prepared {
+  std::string key;
+  std::int32_t n = 0;
+  std::uint32_t d = 0;
+  std::vector<T> y;
+  std::vector<double> row_indices;
+  std::vector<double> column_counts;
+  std::vector<T> values;
+  T z = 0;
+  std::vector<matrix::ArrayPtr> arrays;  // the same inputs as host arrays
+  bool identical = false;
+};
+
+template <typename T>
+std::vector<T> As(const std::vector<double>& values) {
+  return std::vector<T>(values.begin(), values.end());
+}
+
+template <typename T>
+matrix::ArrayPtr HostArray(std::uint64_t m, std::uint64_t n, const std::vector<T>& values) {
+  constexpr vqClassID class_id = std::is_same_v<T, double> ? vqDOUBLE_CLASS : vqSINGLE_CLASS;
+  matrix::ArrayPtr array(api::vqCreateNumericMatrix(m, n, class_id, vqREAL));
+  if (!values.empty()) std::memcpy(api::vqGetData(array.get()), values.data(), values.size() * sizeof(T));
+  return array;
+}
+
+template <typename T>
+bool SameBits(T a, T b) {
+  return (a != a && b != b) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// One case at a time is kept: the largest take gigabytes.
+template <typename T>
+const Prepared<T>& Prepare(const CaseSpec& spec) {
+  static std::unique_ptr<Prepared<T>> kept;
+  const std::string key = std::to_string(spec.n) + "/" + std::to_string(spec.d) + "/" + NeighboursName(spec.neighbours);
+  if (kept && kept->key == key) return *kept;
+  kept.reset();
+  const Case c = MakeCase(spec);
+  auto p = std::make_unique<Prepared<T>>();
+  p->key = key;
+  p->n = c.n;
+  p->d = c.d;
+  p->y = As<T>(c.y);
+  p->row_indices = c.row_indices;
+  p->column_counts = c.column_counts;
+  p->values = As<T>(c.values);
+  p->z = static_cast<T>(c.z);
+  p->arrays.push_back(HostArray<T>(p->d, p->n, p->y));
+  p->arrays.push_back(HostArray<double>(1, p->row_indices.size(), p->row_indices));
+  p->arrays.push_back(HostArray<double>(1, p->column_counts.size(), p->column_counts));
+  p->arrays.push_back(HostArray<T>(1, p->values.size(), p->values));
+  p->arrays.push_back(HostArray<double>(1, 1, {c.z}));
+  T fast = 0;
+  quarn::tsnevek::LossKernel<T>(p->y.data(), p->n, p->d, p->row_indices.data(), p->column_counts.data(),
+                                p->values.data(), p->z, &fast);
+  const T literal = tsne_test::ReferenceLoss<T>(p->y, p->n, p->d, p->row_indices, p->column_counts, p->values, p->z);
+  p->identical = SameBits(fast, literal);
+  kept = std::move(p);
+  return *kept;
+}
+
+const matrix::loader::Module& LossModule() {
+  static const auto module = matrix::loader::Module::Open(TSNE_MODULE_PATH);
+  return module;
+}
+
+enum class What { kFloor, kKernel, kBaseline, kCall };
+
+template <typename T>
+void Run(benchmark::State& state, CaseSpec spec, What what) {
+  const Prepared<T>& p = Prepare<T>(spec);
+  if (!p.identical) {
+    state.SkipWithError("kernel result differs from the baseline's: not timed");
+    return;
+  }
+  std::vector<const vqArray_tag*> handles;
+  for (const auto& array : p.arrays) handles.push_back(array.get());
+  for (auto _ : state) {
+    T result = 0;
+    switch (what) {
+      case What::kFloor:
+        for (const T value : p.values) result += quarn::tsnevek::detail::Log(value);
+        break;
+      case What::kKernel:
+        quarn::tsnevek::LossKernel<T>(p.y.data(), p.n, p.d, p.row_indices.data(), p.column_counts.data(),
+                                      p.values.data(), p.z, &result);
+        break;
+      case What::kBaseline:
+        result = tsne_test::ReferenceLoss<T>(p.y, p.n, p.d, p.row_indices, p.column_counts, p.values, p.z);
+        break;
+      case What::kCall: {
+        const auto outputs = LossModule().Call(1, handles);
+        std::memcpy(&result, api::vqGetData(outputs[0].get()), sizeof result);
+        break;
+      }
+    }
+    benchmark::DoNotOptimize(result);
+  }
+  state.counters["entries"] = static_cast<double>(p.values.size());
+}
+
+// Collects the time per iteration of every run for the table printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+      const std::string name = run.benchmark_name();
+      const std::size_t slash = name.find('/');
+      const double seconds = run.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(run.time_unit);
+      const double entries = run.counters.count("entries") ? run.counters.at("entries").value : 1.0;
+      times_[name.substr(slash + 1)][name.substr(0, slash)] = seconds * 1e9 / entries;
+    }
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    std::printf("\nns per entry                          floor  kernel baseline   call | kernel/floor baseline/kernel call/kernel\n");
+    for (auto& [name, t] : times_) {
+      auto at = [&t](const char* what) { return t.count(what) ? t[what] : 0.0; };
+      const double kernel = at("kernel");
+      std::printf("%-36s %6.2f %7.2f %8.2f %6.2f | %12.2f %15.2f %11.2f\n", name.c_str(), at("floor"), kernel,
+                  at("baseline"), at("call"), kernel > 0 ? kernel / at("floor") : 0.0,
+                  kernel > 0 ? at("baseline") / kernel : 0.0, kernel > 0 ? at("call") / kernel : 0.0);
+    }
+  }
+
+ private:
+  std::map<std::string, std::map<std::string, double>> times_;
+};
+
+template <typename T>
+void Register(const CaseSpec& spec) {
+  const char* type = std::is_same_v<T, double> ? "double" : "single";
+  const std::string name = std::string(type) + "/" + NeighboursName(spec.neighbours) + "/N:" +
+                           std::to_string(spec.n) + "/D:" + std::to_string(spec.d);
+  const std::pair<const char*, What> timings[] = {
+      {"floor", What::kFloor}, {"kernel", What::kKernel}, {"baseline", What::kBaseline}, {"call", What::kCall}};
+  for (const auto& [label, what] : timings) {
+    benchmark::RegisterBenchmark((std::string(label) + "/" + name).c_str(),
+                                 [spec, w = what](benchmark::State& state) { Run<T>(state, spec, w); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->MinTime(0.3);
+  }
+}
+
+}  // namespace
+}  // namespace tsne_bench
+
+int main(int argc, char** argv) {
+  using namespace tsne_bench;
+  for (const std::int32_t n : {10000, 100000, 1000000}) {
+    for (const std::uint32_t d : {2u, 3u, 10u}) {
+      if (n == 1000000 && d != 2) continue;  // the large case is about cache misses, not D
+      for (const Neighbours neighbours : {Neighbours::kSpread, Neighbours::kNear}) {
+        const CaseSpec spec{n, d, neighbours};
+        Register<double>(spec);
+        Register<float>(spec);
+      }
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
