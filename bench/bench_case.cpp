@@ -1,5 +1,6 @@
 #include "bench_case.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>

@@ -2,6 +2,7 @@
 // another implementation (bench/numpy_peer.py) can be timed on the very same data.
 //   case_tool write FILE N D spread|near
 //   case_tool time FILE        prints: loss, then kernel and floor ns per entry
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,14 +14,10 @@
 namespace {
 
 template <typename F>
-double BestSeconds(F&& run, int repeats) {
-  double best = 1e300;
-  for (int r = 0; r < repeats; ++r) {
-    const auto start = std::chrono::steady_clock::now();
-    run();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  }
-  return best;
+double Seconds(F&& run) {
+  const auto start = std::chrono::steady_clock::now();
+  run();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace
@@ -38,15 +35,21 @@ int main(int argc, char** argv) {
   if (verb == "time" && argc == 3) {
     const Case c = ReadCase(argv[2]);
     double loss = 0;
-    const double kernel = BestSeconds([&] {
-      loss = 0;
-      quarn::tsnevek::LossKernel<double>(c.y.data(), c.n, c.d, c.row_indices.data(), c.column_counts.data(),
-                                         c.values.data(), c.z, &loss);
-    }, 5);
     double sink = 0;
-    const double floor = BestSeconds([&] {
-      for (const double value : c.values) sink += quarn::tsnevek::detail::Log(value);
-    }, 5);
+    // Interleaved rounds, best of each: noise from elsewhere on the machine only ever
+    // adds time, and it hits both timings alike.
+    double kernel = 1e300;
+    double floor = 1e300;
+    for (int round = 0; round < 11; ++round) {
+      kernel = std::min(kernel, Seconds([&] {
+        loss = 0;
+        quarn::tsnevek::LossKernel<double>(c.y.data(), c.n, c.d, c.row_indices.data(),
+                                           c.column_counts.data(), c.values.data(), c.z, &loss);
+      }));
+      floor = std::min(floor, Seconds([&] {
+        for (const double value : c.values) sink += quarn::tsnevek::detail::Log(value);
+      }));
+    }
     const double entries = static_cast<double>(c.values.size());
     std::printf("%.17g\n%.3f\n%.3f\n", loss, kernel * 1e9 / entries, floor * 1e9 / entries + 0 * sink);
     return 0;

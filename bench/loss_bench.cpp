@@ -134,20 +134,21 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
-      const std::string name = run.benchmark_name();
+      std::string name = run.benchmark_name();
+      name = name.substr(0, name.find("/min_time"));
       const std::size_t slash = name.find('/');
-      const double seconds = run.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(run.time_unit);
+      const double seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
       const double entries = run.counters.count("entries") ? run.counters.at("entries").value : 1.0;
       times_[name.substr(slash + 1)][name.substr(0, slash)] = seconds * 1e9 / entries;
     }
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\nns per entry                          floor  kernel baseline   call | kernel/floor baseline/kernel call/kernel\n");
+    std::printf("\nns per entry                     floor  kernel baseline   call | kernel/floor baseline/kernel call/kernel\n");
     for (auto& [name, t] : times_) {
       auto at = [&t](const char* what) { return t.count(what) ? t[what] : 0.0; };
       const double kernel = at("kernel");
-      std::printf("%-36s %6.2f %7.2f %8.2f %6.2f | %12.2f %15.2f %11.2f\n", name.c_str(), at("floor"), kernel,
+      std::printf("%-31s %6.2f %7.2f %8.2f %6.2f | %12.2f %15.2f %11.2f\n", name.c_str(), at("floor"), kernel,
                   at("baseline"), at("call"), kernel > 0 ? kernel / at("floor") : 0.0,
                   kernel > 0 ? at("baseline") / kernel : 0.0, kernel > 0 ? at("call") / kernel : 0.0);
     }
