@@ -1,0 +1,244 @@
+// End-to-end runs of the built tsneloss program on small files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace tsne_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class Tsneloss : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("tsneloss_test_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path Write(const std::string& name, const std::string& content) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+
+  Outcome Run(const std::vector<std::string>& args) {
+    std::string command = "'" TSNELOSS_PATH "'";
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    command += " >'" + (dir_ / "out").string() + "' 2>'" + (dir_ / "err").string() + "' </dev/null";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir_ / "out"), Slurp(dir_ / "err")};
+  }
+
+  fs::path dir_;
+};
+
+const char* const kTwoPoints = "0 0\n3 4\n";
+const char* const kTwoPointsP =
+    "%%MatrixMarket matrix coordinate real general\n% the worked example\n2 2 2\n2 1 0.5\n1 2 0.5\n";
+
+std::string Formatted(double value, int digits) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.*g\n", digits, value);
+  return text;
+}
+
+// A .npy file of a 2-D array in C order.
+template <typename T>
+std::string Npy(std::size_t rows, std::size_t columns, const std::vector<T>& values) {
+  std::string header = std::string("{'descr': '<f") + (sizeof(T) == 8 ? "8" : "4") +
+                       "', 'fortran_order': False, 'shape': (" + std::to_string(rows) + ", " +
+                       std::to_string(columns) + "), }";
+  while ((10 + header.size() + 1) % 64 != 0) header += ' ';
+  header += '\n';
+  std::string file = "\x93NUMPY\x01";
+  file += '\0';
+  file += static_cast<char>(header.size() & 0xFF);
+  file += static_cast<char>(header.size() >> 8);
+  file += header;
+  file.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
+  return file;
+}
+
+TEST_F(Tsneloss, WorkedExampleIsLnThirteen) {
+  const auto y = Write("y.txt", kTwoPoints);
+  const auto p = Write("p.mtx", kTwoPointsP);
+  const Outcome in_double = Run({"--z", "1", y.string(), p.string()});
+  EXPECT_EQ(in_double.status, 0) << in_double.err;
+  EXPECT_EQ(in_double.out, "2.5649493574615367\n");
+  const Outcome in_single = Run({"--single", "--z", "1", y.string(), p.string()});
+  EXPECT_EQ(in_single.status, 0) << in_single.err;
+  EXPECT_EQ(in_single.out, Formatted(static_cast<float>(std::log(13.0)), 9));
+}
+
+TEST_F(Tsneloss, NpyAndTextEmbeddingsGiveTheSameBits) {
+  const std::vector<double> points = {0.25, -1.5, 3.0, 4.125, -2.0, 0.5};
+  const auto text = Write("y.txt", "# three points\n0.25,-1.5\n3\t4.125\n-2 0.5\n");
+  const auto npy64 = Write("y64.npy", Npy<double>(3, 2, points));
+  const auto npy32 = Write("y32.npy", Npy<float>(3, 2, std::vector<float>(points.begin(), points.end())));
+  const auto p = Write("p.mtx", "%%MatrixMarket matrix coordinate real general\n3 3 4\n2 1 0.25\n3 1 0.25\n1 3 0.25\n2 3 0.25\n");
+  for (const char* precision : {"--json", "--single"}) {
+    SCOPED_TRACE(precision);
+    const Outcome from_text = Run({precision, text.string(), p.string()});
+    ASSERT_EQ(from_text.status, 0) << from_text.err;
+    EXPECT_EQ(Run({precision, npy64.string(), p.string()}).out, from_text.out);
+    EXPECT_EQ(Run({precision, npy32.string(), p.string()}).out, from_text.out);
+  }
+}
+
+TEST_F(Tsneloss, SymmetricAndGeneralFilesOfOneMatrixAgree) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> value(0.001, 0.1);
+  const int n = 12;
+  std::string general;
+  std::string symmetric;
+  std::string points;
+  int general_count = 0;
+  int symmetric_count = 0;
+  for (int i = 1; i <= n; ++i) {
+    points += std::to_string(value(rng) * 50) + " " + std::to_string(value(rng) * 50) + "\n";
+    for (int j = 1; j <= i; ++j) {
+      if (rng() % 3 != 0) continue;
+      const std::string v = Formatted(value(rng), 17);
+      symmetric += std::to_string(i) + " " + std::to_string(j) + " " + v;
+      ++symmetric_count;
+      general += std::to_string(i) + " " + std::to_string(j) + " " + v;
+      ++general_count;
+      if (i != j) {
+        general += std::to_string(j) + " " + std::to_string(i) + " " + v;
+        ++general_count;
+      }
+    }
+  }
+  const std::string size = std::to_string(n) + " " + std::to_string(n) + " ";
+  const auto y = Write("y.txt", points);
+  const auto s = Write("s.mtx", "%%MatrixMarket matrix coordinate real symmetric\n" + size + std::to_string(symmetric_count) + "\n" + symmetric);
+  const auto g = Write("g.mtx", "%%MatrixMarket matrix coordinate real general\n" + size + std::to_string(general_count) + "\n" + general);
+  const Outcome from_symmetric = Run({"--z", "3.5", y.string(), s.string()});
+  ASSERT_EQ(from_symmetric.status, 0) << from_symmetric.err;
+  EXPECT_EQ(Run({"--z", "3.5", y.string(), g.string()}).out, from_symmetric.out);
+}
+
+TEST_F(Tsneloss, GivenZMatchesTheComputedOne) {
+  const auto y = Write("y.txt", "0 0\n3 4\n1 -1\n");
+  const auto p = Write("p.mtx", "%%MatrixMarket matrix coordinate integer symmetric\n3 3 2\n2 1 1\n3 2 1\n");
+  const Outcome computed = Run({"--json", y.string(), p.string()});
+  ASSERT_EQ(computed.status, 0) << computed.err;
+  EXPECT_NE(computed.err.find("computed the exact Z"), std::string::npos);
+  EXPECT_NE(computed.err.find("add up to 4"), std::string::npos) << "P is not normalised: a warning";
+  // Z by hand: pairs at squared distances 25, 2 and 29, each counted both ways.
+  const double z = 2.0 * (1.0 / 26 + 1.0 / 3 + 1.0 / 30);
+  const std::size_t at = computed.out.find("\"z\": ");
+  ASSERT_NE(at, std::string::npos) << computed.out;
+  const double reported = std::strtod(computed.out.c_str() + at + 5, nullptr);
+  EXPECT_NEAR(reported, z, 1e-15);
+  const Outcome given = Run({"--json", "--z", Formatted(reported, 17).substr(0, Formatted(reported, 17).size() - 1),
+                             y.string(), p.string()});
+  ASSERT_EQ(given.status, 0) << given.err;
+  EXPECT_EQ(given.out.substr(0, given.out.find("\"z_computed\"")), computed.out.substr(0, computed.out.find("\"z_computed\"")));
+  EXPECT_EQ(given.err.find("computed the exact Z"), std::string::npos);
+}
+
+// scikit-learn computes the same KL divergence over all pairs, with P and Q floored at
+// machine epsilon (2.2e-16) and its own summation order; its stored value can differ
+// from ours in the last digits only. The floors alone move the sum by at most
+// N^2 * eps * |ln eps| (about 1e-10 for N = 150), far below the 1e-6 allowed here.
+TEST_F(Tsneloss, ShippedExampleAgreesWithScikitLearn) {
+  const std::string examples = TSNE_EXAMPLES_DIR;
+  const Outcome run = Run({examples + "/iris_embedding.txt", examples + "/iris_p.mtx"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const double ours = std::strtod(run.out.c_str(), nullptr);
+  const double theirs = std::strtod(Slurp(examples + "/iris_kl.txt").c_str(), nullptr);
+  EXPECT_GT(theirs, 0.0);
+  EXPECT_NEAR(ours, theirs, 1e-6 * theirs);
+}
+
+TEST_F(Tsneloss, BadFilesAreNamedWithTheirPlaceAndNothingIsPrinted) {
+  struct Case {
+    const char* name;
+    std::string embedding;
+    std::string affinities;
+    std::string says;
+  };
+  const std::string header = "%%MatrixMarket matrix coordinate real general\n";
+  const Case cases[] = {
+      {"truncated P", kTwoPoints, header + "2 2 3\n2 1 0.5\n1 2 0.5\n", "p.mtx:5:1: the file ends after 2 of 3 entries"},
+      {"wrong header", kTwoPoints, "%%MatrixMarket matrix array real general\n2 2\n", "p.mtx:1:1: the header is not"},
+      {"complex values", kTwoPoints, "%%MatrixMarket matrix coordinate complex general\n", "p.mtx:1:34: values of type 'complex'"},
+      {"row out of range", kTwoPoints, header + "2 2 1\n3 1 0.5\n", "p.mtx:3:1: index 3 is outside 1 to 2"},
+      {"column zero", kTwoPoints, header + "2 2 1\n1 0 0.5\n", "p.mtx:3:3: index 0 is outside 1 to 2"},
+      {"value not a number", kTwoPoints, header + "2 2 1\n1 2 half\n", "p.mtx:3:5: 'half' is not a number"},
+      {"not square", kTwoPoints, header + "2 3 0\n", "p.mtx:2:1: P must be square"},
+      {"ragged embedding", "0 0\n3 4 5\n", kTwoPointsP, "y.txt:2:5: this point has 3 coordinates, the first had 2"},
+      {"short embedding line", "0 0\n3\n", kTwoPointsP, "y.txt:2:2: this point has 1 coordinates"},
+      {"embedding not a number", "0 0\n3 x4\n", kTwoPointsP, "y.txt:2:3: 'x4' is not a number"},
+      {"sizes differ", "0 0\n3 4\n1 1\n", kTwoPointsP, "P is 2 by 2, but the embedding"},
+      {"empty embedding", "# nothing\n", kTwoPointsP, "y.txt: the file holds no points"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto y = Write("y.txt", c.embedding);
+    const auto p = Write("p.mtx", c.affinities);
+    const Outcome run = Run({"--z", "1", y.string(), p.string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+  }
+  const Outcome missing = Run({(dir_ / "none.txt").string(), (dir_ / "none.mtx").string()});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("none.txt: cannot open the file"), std::string::npos) << missing.err;
+  const auto bad_npy = Write("y.npy", Npy<double>(2, 2, {0, 0, 3, 4}).substr(0, 140));
+  const auto p = Write("p.mtx", kTwoPointsP);
+  const Outcome truncated = Run({bad_npy.string(), p.string()});
+  EXPECT_EQ(truncated.status, 1);
+  EXPECT_NE(truncated.err.find("less data than its shape"), std::string::npos) << truncated.err;
+}
+
+TEST_F(Tsneloss, ModuleErrorsAreShownAsTheHostReportsThem) {
+  const auto y = Write("y.txt", kTwoPoints);
+  const auto p = Write("p.mtx", kTwoPointsP);
+  const Outcome raised = Run({"--module", TSNE_TEST_MODULE_DIR "/test_module_raises_after_output.so", y.string(), p.string()});
+  EXPECT_EQ(raised.status, 1);
+  EXPECT_EQ(raised.out, "");
+  EXPECT_NE(raised.err.find("tsneloss: test_module_raises_after_output: quarn:tsnevek:TooManyOutputs: "), std::string::npos)
+      << raised.err;
+  const Outcome refused = Run({"--module", TSNE_TEST_MODULE_DIR "/test_module_bad_version.so", y.string(), p.string()});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("interface version"), std::string::npos) << refused.err;
+}
+
+TEST_F(Tsneloss, UsageErrorsExitWithTwo) {
+  const auto y = Write("y.txt", kTwoPoints);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {}, {y.string()}, {"--z"}, {"--z", "abc", y.string(), y.string()}, {"--frobnicate", y.string(), y.string()}}) {
+    const Outcome run = Run(args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("usage: tsneloss"), std::string::npos);
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_EQ(Run({"--help"}).status, 0);
+}
+
+}  // namespace
+}  // namespace tsne_test

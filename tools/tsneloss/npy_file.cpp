@@ -1,0 +1,79 @@
+// The .npy format: a magic string, a version, a little-endian header length, then a
+// Python dictionary literal naming dtype, order and shape, then the raw data.
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+#include "embedding_file.hpp"
+#include "input_error.hpp"
+
+namespace tsneloss {
+namespace {
+
+std::string HeaderValue(const std::string& header, const std::string& key, const std::string& path) {
+  const std::regex pattern("['\"]" + key + "['\"]\\s*:\\s*('[^']*'|\"[^\"]*\"|True|False|\\([^)]*\\))");
+  std::smatch match;
+  if (!std::regex_search(header, match, pattern)) throw InputError(path, "the .npy header has no '" + key + "'");
+  return match[1];
+}
+
+}  // namespace
+
+Embedding ReadNpyEmbedding(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw InputError(path, "cannot open the file");
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 10 || bytes.compare(0, 6, "\x93NUMPY") != 0) throw InputError(path, "not a .npy file");
+  const int major = static_cast<unsigned char>(bytes[6]);
+  const std::size_t length_size = major == 1 ? 2 : 4;
+  if (major < 1 || major > 3 || bytes.size() < 8 + length_size) {
+    throw InputError(path, "unsupported .npy version " + std::to_string(major));
+  }
+  std::size_t header_length = 0;
+  for (std::size_t k = 0; k < length_size; ++k) {
+    header_length |= static_cast<std::size_t>(static_cast<unsigned char>(bytes[8 + k])) << (8 * k);
+  }
+  const std::size_t data_start = 8 + length_size + header_length;
+  if (data_start > bytes.size()) throw InputError(path, "the .npy header is truncated");
+  const std::string header = bytes.substr(8 + length_size, header_length);
+
+  const std::string descr = HeaderValue(header, "descr", path);
+  const bool is_double = descr == "'<f8'" || descr == "\"<f8\"";
+  const bool is_single = descr == "'<f4'" || descr == "\"<f4\"";
+  if (!is_double && !is_single) {
+    throw InputError(path, "the array's dtype is " + descr + "; little-endian float64 or float32 is needed");
+  }
+  if (HeaderValue(header, "fortran_order", path) != "False") {
+    throw InputError(path, "the array is in Fortran order; C order is needed");
+  }
+  const std::string shape = HeaderValue(header, "shape", path);
+  const std::regex two_d(R"(\(\s*(\d+)\s*,\s*(\d+)\s*,?\s*\))");
+  std::smatch extents;
+  if (!std::regex_match(shape, extents, two_d)) {
+    throw InputError(path, "the array's shape is " + shape + "; a 2-D shape (N, D) is needed");
+  }
+  Embedding embedding;
+  embedding.n = std::stoull(extents[1]);
+  embedding.d = std::stoull(extents[2]);
+  const std::size_t element_size = is_double ? 8 : 4;
+  const std::size_t count = embedding.n * embedding.d;
+  if (embedding.d != 0 && (count / embedding.d != embedding.n || count > (bytes.size() - data_start) / element_size)) {
+    throw InputError(path, "the file holds less data than its shape " + shape + " needs");
+  }
+  embedding.coordinates.resize(count);
+  const char* data = bytes.data() + data_start;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (is_double) {
+      std::memcpy(&embedding.coordinates[k], data + 8 * k, 8);
+    } else {
+      float value;
+      std::memcpy(&value, data + 4 * k, 4);
+      embedding.coordinates[k] = value;
+    }
+  }
+  if (embedding.n == 0) throw InputError(path, "the array holds no points");
+  return embedding;
+}
+
+}  // namespace tsneloss

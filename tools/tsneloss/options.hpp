@@ -1,0 +1,30 @@
+// The command line of tsneloss.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace tsneloss {
+
+struct Options {
+  std::string embedding_path;
+  std::string affinities_path;
+  std::optional<double> z;
+  bool single = false;
+  bool json = false;
+  std::string module_path;  // empty: the module built beside the tool
+  bool help = false;
+};
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+extern const char* const kUsage;
+
+// Throws UsageError.
+Options ParseOptions(int argc, const char* const* argv);
+
+}  // namespace tsneloss

@@ -1,0 +1,23 @@
+// Splitting a line of a text file into fields, with the column where each starts.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tsneloss {
+
+struct Field {
+  std::string_view text;
+  std::size_t column;  // one-based
+};
+
+// Fields separated by runs of spaces, tabs or commas (a trailing '\r' is ignored).
+std::vector<Field> SplitFields(std::string_view line);
+
+// The whole field as a finite or infinite double, or false.
+bool ParseDouble(std::string_view text, double& value);
+// The whole field as a whole number from 0 up, or false.
+bool ParseCount(std::string_view text, unsigned long long& value);
+
+}  // namespace tsneloss
