@@ -13,27 +13,27 @@ const char* NeighboursName(Neighbours neighbours) {
   return neighbours == Neighbours::kSpread ? "spread" : "near";
 }
 
-Case MakeCase(const CaseSpec& spec) {
+Case MakeCase(const CaseShape& shape) {
   Case c;
-  c.n = spec.n;
-  c.d = spec.d;
-  std::mt19937_64 rng(spec.seed);
+  c.n = shape.n;
+  c.d = shape.d;
+  std::mt19937_64 rng(shape.seed);
   std::normal_distribution<double> coordinate(0.0, 10.0);
-  c.y.resize(static_cast<std::size_t>(spec.n) * spec.d);
+  c.y.resize(static_cast<std::size_t>(shape.n) * shape.d);
   for (double& v : c.y) v = coordinate(rng);
-  std::uniform_int_distribution<std::int32_t> anywhere(1, spec.n);
+  std::uniform_int_distribution<std::int32_t> anywhere(1, shape.n);
   std::uniform_int_distribution<std::int32_t> nearby(-200, 200);
   std::exponential_distribution<double> weight(1.0);
-  const std::size_t nnz = static_cast<std::size_t>(spec.n) * spec.entries_per_column;
+  const std::size_t nnz = static_cast<std::size_t>(shape.n) * shape.entries_per_column;
   c.row_indices.reserve(nnz);
   c.values.reserve(nnz);
   double total = 0;
-  for (std::int32_t i = 0; i < spec.n; ++i) {
-    c.column_counts.push_back(spec.entries_per_column);
-    for (int k = 0; k < spec.entries_per_column; ++k) {
+  for (std::int32_t i = 0; i < shape.n; ++i) {
+    c.column_counts.push_back(shape.entries_per_column);
+    for (int k = 0; k < shape.entries_per_column; ++k) {
       std::int32_t j = anywhere(rng);
-      if (spec.neighbours == Neighbours::kNear && rng() % 10 != 0) {
-        j = std::clamp(i + 1 + nearby(rng), 1, spec.n);
+      if (shape.neighbours == Neighbours::kNear && rng() % 10 != 0) {
+        j = std::clamp(i + 1 + nearby(rng), 1, shape.n);
       }
       c.row_indices.push_back(j);
       c.values.push_back(weight(rng));
@@ -46,13 +46,13 @@ Case MakeCase(const CaseSpec& spec) {
   double sample = 0;
   const int samples = 20000;
   for (int s = 0; s < samples; ++s) {
-    const std::size_t a = static_cast<std::size_t>(anywhere(rng) - 1) * spec.d;
-    const std::size_t b = static_cast<std::size_t>(anywhere(rng) - 1) * spec.d;
+    const std::size_t a = static_cast<std::size_t>(anywhere(rng) - 1) * shape.d;
+    const std::size_t b = static_cast<std::size_t>(anywhere(rng) - 1) * shape.d;
     double squared = 0;
-    for (std::uint32_t k = 0; k < spec.d; ++k) squared += (c.y[a + k] - c.y[b + k]) * (c.y[a + k] - c.y[b + k]);
+    for (std::uint32_t k = 0; k < shape.d; ++k) squared += (c.y[a + k] - c.y[b + k]) * (c.y[a + k] - c.y[b + k]);
     sample += 1.0 / (1.0 + squared);
   }
-  c.z = sample / samples * spec.n * (spec.n - 1.0);
+  c.z = sample / samples * shape.n * (shape.n - 1.0);
   return c;
 }
 

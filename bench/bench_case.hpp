@@ -11,7 +11,7 @@ namespace tsne_bench {
 
 enum class Neighbours { kSpread, kNear };
 
-struct CaseSpec {
+struct CaseShape {
   std::int32_t n;
   std::uint32_t d;
   Neighbours neighbours;
@@ -30,7 +30,7 @@ struct Case {
   double z = 1;
 };
 
-Case MakeCase(const CaseSpec& spec);
+Case MakeCase(const CaseShape& shape);
 
 // A flat little-endian file: n, d, nnz as int64, then y, row indices, column counts,
 // values (all float64), then z. NumPy reads it with numpy.fromfile.

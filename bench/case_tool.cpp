@@ -27,9 +27,9 @@ int main(int argc, char** argv) {
   const std::string verb = argc > 1 ? argv[1] : "";
   if (verb == "write" && argc == 6) {
     const std::string pattern = argv[5];
-    const CaseSpec spec{std::atoi(argv[3]), static_cast<std::uint32_t>(std::atoi(argv[4])),
+    const CaseShape shape{std::atoi(argv[3]), static_cast<std::uint32_t>(std::atoi(argv[4])),
                         pattern == "near" ? Neighbours::kNear : Neighbours::kSpread};
-    WriteCase(MakeCase(spec), argv[2]);
+    WriteCase(MakeCase(shape), argv[2]);
     return 0;
   }
   if (verb == "time" && argc == 3) {

@@ -60,12 +60,12 @@ bool SameBits(T a, T b) {
 
 // One case at a time is kept: the largest take gigabytes.
 template <typename T>
-const Prepared<T>& Prepare(const CaseSpec& spec) {
+const Prepared<T>& Prepare(const CaseShape& shape) {
   static std::unique_ptr<Prepared<T>> kept;
-  const std::string key = std::to_string(spec.n) + "/" + std::to_string(spec.d) + "/" + NeighboursName(spec.neighbours);
+  const std::string key = std::to_string(shape.n) + "/" + std::to_string(shape.d) + "/" + NeighboursName(shape.neighbours);
   if (kept && kept->key == key) return *kept;
   kept.reset();
-  const Case c = MakeCase(spec);
+  const Case c = MakeCase(shape);
   auto p = std::make_unique<Prepared<T>>();
   p->key = key;
   p->n = c.n;
@@ -97,8 +97,8 @@ const matrix::loader::Module& LossModule() {
 enum class What { kFloor, kKernel, kBaseline, kCall, kChecks };
 
 template <typename T>
-void Run(benchmark::State& state, CaseSpec spec, What what) {
-  const Prepared<T>& p = Prepare<T>(spec);
+void Run(benchmark::State& state, CaseShape shape, What what) {
+  const Prepared<T>& p = Prepare<T>(shape);
   if (!p.identical) {
     state.SkipWithError("kernel result differs from the baseline's: not timed");
     return;
@@ -166,16 +166,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
 };
 
 template <typename T>
-void Register(const CaseSpec& spec) {
+void Register(const CaseShape& shape) {
   const char* type = std::is_same_v<T, double> ? "double" : "single";
-  const std::string name = std::string(type) + "/" + NeighboursName(spec.neighbours) + "/N:" +
-                           std::to_string(spec.n) + "/D:" + std::to_string(spec.d);
+  const std::string name = std::string(type) + "/" + NeighboursName(shape.neighbours) + "/N:" +
+                           std::to_string(shape.n) + "/D:" + std::to_string(shape.d);
   const std::pair<const char*, What> timings[] = {
       {"floor", What::kFloor}, {"kernel", What::kKernel}, {"baseline", What::kBaseline}, {"call", What::kCall},
       {"checks", What::kChecks}};
   for (const auto& [label, what] : timings) {
     benchmark::RegisterBenchmark((std::string(label) + "/" + name).c_str(),
-                                 [spec, w = what](benchmark::State& state) { Run<T>(state, spec, w); })
+                                 [shape, w = what](benchmark::State& state) { Run<T>(state, shape, w); })
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->MinTime(0.1)
@@ -194,9 +194,9 @@ int main(int argc, char** argv) {
     for (const std::uint32_t d : {2u, 3u, 10u}) {
       if (n == 1000000 && d != 2) continue;  // the large case is about cache misses, not D
       for (const Neighbours neighbours : {Neighbours::kSpread, Neighbours::kNear}) {
-        const CaseSpec spec{n, d, neighbours};
-        Register<double>(spec);
-        Register<float>(spec);
+        const CaseShape shape{n, d, neighbours};
+        Register<double>(shape);
+        Register<float>(shape);
       }
     }
   }

@@ -39,7 +39,7 @@ inline T OnePlusSquaredDistance(const T* a, const T* b, std::uint32_t dims) {
 
 // How many entries ahead the point an entry pairs with is fetched into cache: far
 // enough to hide a miss behind the logarithms in between, near enough to stay cached.
-inline constexpr std::size_t kPrefetchDistance = 32;
+inline constexpr std::size_t kPrefetchDistance = 64;
 
 // Entries are taken in blocks: first every logarithm's argument, then the logarithms
 // in a tight run of calls, then the terms added in order. The same operations in the
