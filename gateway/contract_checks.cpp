@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 #include <string>
 
@@ -99,42 +99,60 @@ bool IsGoodRow(double r, double n) {
   return (r >= 1.0) & (r <= n) & ((r + kTwo52) - kTwo52 == r);
 }
 
-// The same test over a block of even size, two entries at a time and branch-free.
+// The same test, branch-free, over a block: a whole vector of entries per step.
 // (Compilers make poor code of the scalar form: a reduction over comparisons.)
-bool BlockIsGood(const double* rows, std::size_t count, double n) {
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) bool BlockIsGoodAvx2(const double* rows, std::size_t count, double n) {
+  const __m256d one = _mm256_set1_pd(1.0);
+  const __m256d limit = _mm256_set1_pd(n);
+  const __m256d two52 = _mm256_set1_pd(4503599627370496.0);
+  __m256d good = _mm256_castsi256_pd(_mm256_set1_epi32(-1));
+  std::size_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    const __m256d r = _mm256_loadu_pd(rows + k);
+    const __m256d whole = _mm256_cmp_pd(_mm256_sub_pd(_mm256_add_pd(r, two52), two52), r, _CMP_EQ_OQ);
+    const __m256d in_range = _mm256_and_pd(_mm256_cmp_pd(r, one, _CMP_GE_OQ), _mm256_cmp_pd(r, limit, _CMP_LE_OQ));
+    good = _mm256_and_pd(good, _mm256_and_pd(in_range, whole));
+  }
+  bool tail_good = true;
+  for (; k < count; ++k) tail_good &= IsGoodRow(rows[k], n);
+  return _mm256_movemask_pd(good) == 0xF && tail_good;
+}
+
+bool BlockIsGoodSse2(const double* rows, std::size_t count, double n) {
   const __m128d one = _mm_set1_pd(1.0);
   const __m128d limit = _mm_set1_pd(n);
   const __m128d two52 = _mm_set1_pd(4503599627370496.0);
   __m128d good = _mm_castsi128_pd(_mm_set1_epi32(-1));
-  for (std::size_t k = 0; k < count; k += 2) {
+  std::size_t k = 0;
+  for (; k + 2 <= count; k += 2) {
     const __m128d r = _mm_loadu_pd(rows + k);
     const __m128d whole = _mm_cmpeq_pd(_mm_sub_pd(_mm_add_pd(r, two52), two52), r);
     good = _mm_and_pd(good, _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(r, one), _mm_cmple_pd(r, limit)), whole));
   }
-  return _mm_movemask_pd(good) == 3;
-#else
-  bool good = true;
-  for (std::size_t k = 0; k < count; ++k) good &= IsGoodRow(rows[k], n);
-  return good;
+  return _mm_movemask_pd(good) == 3 && (k == count || IsGoodRow(rows[k], n));
+}
 #endif
+
+bool BlockIsGood(const double* rows, std::size_t count, double n, RowScan scan) {
+  switch (scan) {
+#if defined(__x86_64__)
+    case RowScan::kAvx2: return BlockIsGoodAvx2(rows, count, n);
+    case RowScan::kSse2: return BlockIsGoodSse2(rows, count, n);
+#endif
+    default: {
+      bool good = true;
+      for (std::size_t k = 0; k < count; ++k) good &= IsGoodRow(rows[k], n);
+      return good;
+    }
+  }
 }
 
 void CheckRowIndices(const vqArray_tag* rows_array, std::int64_t entries, std::int32_t n) {
   const auto* rows = static_cast<const double*>(host::vqGetData(rows_array));
-  const double limit = n;
-  const auto count = static_cast<std::size_t>(entries);
-  for (std::size_t start = 0; start < count; start += kRowBlock) {
-    const std::size_t block = std::min(kRowBlock, count - start);
-    const std::size_t even = block & ~std::size_t{1};
-    if (BlockIsGood(rows + start, even, limit) && (even == block || IsGoodRow(rows[start + even], limit))) {
-      continue;
-    }
-    for (std::size_t k = start; k < start + block; ++k) {
-      if (!IsGoodRow(rows[k], limit)) {
-        raise_host_error(BadRowIndex(static_cast<std::int64_t>(k) + 1, NumberText(rows[k]), n));
-      }
-    }
+  const std::size_t bad = FirstBadRowIndex(rows, static_cast<std::size_t>(entries), n, BestRowScan());
+  if (bad < static_cast<std::size_t>(entries)) {
+    raise_host_error(BadRowIndex(static_cast<std::int64_t>(bad) + 1, NumberText(rows[bad]), n));
   }
 }
 
@@ -147,6 +165,26 @@ void CheckNormaliser(const vqArray_tag* normaliser) {
 }
 
 }  // namespace
+
+RowScan BestRowScan() {
+#if defined(__x86_64__)
+  return __builtin_cpu_supports("avx2") ? RowScan::kAvx2 : RowScan::kSse2;
+#else
+  return RowScan::kScalar;
+#endif
+}
+
+std::size_t FirstBadRowIndex(const double* rows, std::size_t count, std::int32_t n, RowScan scan) {
+  const double limit = n;
+  for (std::size_t start = 0; start < count; start += kRowBlock) {
+    const std::size_t block = std::min(kRowBlock, count - start);
+    if (BlockIsGood(rows + start, block, limit, scan)) continue;
+    for (std::size_t k = start; k < start + block; ++k) {
+      if (!IsGoodRow(rows[k], limit)) return k;
+    }
+  }
+  return count;
+}
 
 void CheckSizes(std::uint64_t d, std::uint64_t n) {
   // D itself must survive the cut to 32 bits whenever there is a point to read.

@@ -12,6 +12,7 @@
 // Inputs 2 and 3 are read once, in order; nothing is allocated unless a check fails.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "gateway/host_operations.hpp"
@@ -23,5 +24,13 @@ void CheckContract(const vqArray_tag* const* inputs);
 
 // The size check alone, on the host's 64-bit extents of Y.
 void CheckSizes(std::uint64_t d, std::uint64_t n);
+
+// How row indices are scanned: one at a time, or a vector of them per step.
+enum class RowScan { kScalar, kSse2, kAvx2 };
+// The widest scan this processor runs.
+RowScan BestRowScan();
+// The position of the first row index that is not a whole number from 1 to n, or
+// `count` when all are. Every scan gives the same answer; the wider, the sooner.
+std::size_t FirstBadRowIndex(const double* rows, std::size_t count, std::int32_t n, RowScan scan);
 
 }  // namespace quarn::tsnevek::detail

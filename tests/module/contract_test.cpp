@@ -240,6 +240,39 @@ TEST(ContractBreaches, FirstBreachInOrderDecides) {
   }
 }
 
+// The vector scans of the row indices against a plain reading of the rule.
+TEST(RowScans, EveryScanFindsTheSameFirstFault) {
+  using quarn::tsnevek::detail::FirstBadRowIndex;
+  using quarn::tsnevek::detail::RowScan;
+  std::vector<RowScan> scans = {RowScan::kScalar, quarn::tsnevek::detail::BestRowScan()};
+#if defined(__x86_64__)
+  scans.push_back(RowScan::kSse2);
+#endif
+  std::mt19937_64 rng(11);
+  for (int trial = 0; trial < 400; ++trial) {
+    SCOPED_TRACE(trial);
+    const auto n = std::uniform_int_distribution<std::int32_t>(1, 1000)(rng);
+    const double kBad[] = {kNaN, kInf, -kInf, 0, -1, 0.5, 1.5, n + 1.0, n + 0.5, 4294967297.0, 1e300,
+                           std::nextafter(1.0, 0.0), std::nextafter(static_cast<double>(n), kInf), 5e-324};
+    std::vector<double> rows(std::uniform_int_distribution<std::size_t>(0, 9000)(rng));
+    for (double& r : rows) r = std::uniform_int_distribution<std::int32_t>(1, n)(rng);
+    for (std::uint64_t faults = rng() % 4; faults > 0 && !rows.empty(); --faults) {
+      rows[rng() % rows.size()] = kBad[rng() % std::size(kBad)];
+    }
+    std::size_t expected = rows.size();
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      const double r = rows[k];
+      if (!(r >= 1 && r <= n && std::floor(r) == r)) {
+        expected = k;
+        break;
+      }
+    }
+    for (const RowScan scan : scans) {
+      EXPECT_EQ(FirstBadRowIndex(rows.data(), rows.size(), n, scan), expected) << static_cast<int>(scan);
+    }
+  }
+}
+
 // Random calls: valid ones must give the reference's bits; broken ones, one breach or
 // two, must raise the identifier of the first breach in order. None may crash.
 TEST(ContractProperty, EveryCallGivesTheReferenceOrTheFirstBreach) {
