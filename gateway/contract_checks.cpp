@@ -63,6 +63,13 @@ void CheckInputClasses(const vqArray_tag* const* inputs) {
   }
 }
 
+// For 0 <= x < 2^52: adding and taking away 2^52 rounds x to a whole number, so x is
+// whole when that gives x back. No call into the maths library.
+bool IsWhole(double x) {
+  constexpr double kTwo52 = 4503599627370496.0;
+  return (x + kTwo52) - kTwo52 == x;
+}
+
 // Returns nnz, the sum of the first n counts.
 std::int64_t CheckColumnCounts(const vqArray_tag* counts_array, std::int32_t n) {
   const std::uint64_t held = host::vqGetNumberOfElements(counts_array);
@@ -71,7 +78,7 @@ std::int64_t CheckColumnCounts(const vqArray_tag* counts_array, std::int32_t n) 
   double total = 0.0;  // a sum of whole numbers below 2^31 each: exact until it passes 2^31
   for (std::uint64_t k = 0; k < readable; ++k) {
     const double count = counts[k];
-    const bool whole = count >= 0.0 && count < kEntryLimit && std::trunc(count) == count;
+    const bool whole = count >= 0.0 && count < kEntryLimit && IsWhole(count);
     if (whole) total += count;
     if (!whole || total >= kEntryLimit) {
       raise_host_error(
@@ -91,13 +98,8 @@ void CheckSparseLength(const vqArray_tag* const* inputs, std::int64_t input, std
   }
 }
 
-// A row index r is good when 1 <= r <= n and r is whole. Below 2^52, adding and
-// taking away 2^52 rounds r to a whole number, so r is whole when that gives r back;
-// NaN fails every comparison.
-bool IsGoodRow(double r, double n) {
-  constexpr double kTwo52 = 4503599627370496.0;
-  return (r >= 1.0) & (r <= n) & ((r + kTwo52) - kTwo52 == r);
-}
+// A row index r is good when 1 <= r <= n and r is whole; NaN fails every comparison.
+bool IsGoodRow(double r, double n) { return (r >= 1.0) & (r <= n) & IsWhole(r); }
 
 // The same test, branch-free, over a block: a whole vector of entries per step.
 // (Compilers make poor code of the scalar form: a reduction over comparisons.)
