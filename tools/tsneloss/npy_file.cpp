@@ -1,21 +1,59 @@
 // The .npy format: a magic string, a version, a little-endian header length, then a
 // Python dictionary literal naming dtype, order and shape, then the raw data.
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <regex>
+#include <vector>
 
 #include "embedding_file.hpp"
 #include "input_error.hpp"
+#include "text_fields.hpp"
 
 namespace tsneloss {
 namespace {
 
+// The text of the value of `key` in the header's dictionary literal: a quoted string
+// (quotes kept), a word such as True, or a parenthesised tuple.
 std::string HeaderValue(const std::string& header, const std::string& key, const std::string& path) {
-  const std::regex pattern("['\"]" + key + "['\"]\\s*:\\s*('[^']*'|\"[^\"]*\"|True|False|\\([^)]*\\))");
-  std::smatch match;
-  if (!std::regex_search(header, match, pattern)) throw InputError(path, "the .npy header has no '" + key + "'");
-  return match[1];
+  for (const char quote : {'\'', '"'}) {
+    const std::size_t at = header.find(quote + key + quote);
+    if (at == std::string::npos) continue;
+    std::size_t start = header.find_first_not_of(" \t", at + key.size() + 2);
+    if (start == std::string::npos || header[start] != ':') break;
+    start = header.find_first_not_of(" \t", start + 1);
+    if (start == std::string::npos) break;
+    const char open = header[start];
+    const char close = open == '(' ? ')' : open == '\'' || open == '"' ? open : '\0';
+    const std::size_t end =
+        close != '\0' ? header.find(close, start + 1) : header.find_first_of(",} \t", start);
+    if (end == std::string::npos) break;
+    return header.substr(start, end - start + (close != '\0' ? 1 : 0));
+  }
+  throw InputError(path, "the .npy header has no '" + key + "'");
+}
+
+// "(N, D)" or "(N, D,)" with whole numbers; false otherwise.
+bool ParseTwoExtents(const std::string& shape, std::uint64_t& first, std::uint64_t& second) {
+  std::string inner = shape.size() >= 2 ? shape.substr(1, shape.size() - 2) : "";
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= inner.size()) {
+    const std::size_t comma = std::min(inner.find(',', start), inner.size());
+    std::string part = inner.substr(start, comma - start);
+    part.erase(0, part.find_first_not_of(" \t"));
+    part.erase(part.find_last_not_of(" \t") + 1);
+    if (!part.empty()) parts.push_back(part);
+    start = comma + 1;
+  }
+  unsigned long long extents[2];
+  if (shape.front() != '(' || parts.size() != 2) return false;
+  for (int k = 0; k < 2; ++k) {
+    if (!ParseCount(parts[k], extents[k])) return false;
+  }
+  first = extents[0];
+  second = extents[1];
+  return true;
 }
 
 }  // namespace
@@ -48,14 +86,10 @@ Embedding ReadNpyEmbedding(const std::string& path) {
     throw InputError(path, "the array is in Fortran order; C order is needed");
   }
   const std::string shape = HeaderValue(header, "shape", path);
-  const std::regex two_d(R"(\(\s*(\d+)\s*,\s*(\d+)\s*,?\s*\))");
-  std::smatch extents;
-  if (!std::regex_match(shape, extents, two_d)) {
+  Embedding embedding;
+  if (!ParseTwoExtents(shape, embedding.n, embedding.d)) {
     throw InputError(path, "the array's shape is " + shape + "; a 2-D shape (N, D) is needed");
   }
-  Embedding embedding;
-  embedding.n = std::stoull(extents[1]);
-  embedding.d = std::stoull(extents[2]);
   const std::size_t element_size = is_double ? 8 : 4;
   const std::size_t count = embedding.n * embedding.d;
   if (embedding.d != 0 && (count / embedding.d != embedding.n || count > (bytes.size() - data_start) / element_size)) {
