@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
-#include <string>
 
 #include "errors/raise_host_error.hpp"
 #include "errors/tags.hpp"
@@ -63,7 +63,7 @@ void CheckInputClasses(const vqArray_tag* const* inputs) {
   }
 }
 
-// For 0 <= x < 2^52: adding and taking away 2^52 rounds x to a whole number, so x is
+// For |x| < 2^52: adding and taking away 2^52 rounds x to a whole number, so x is
 // whole when that gives x back. No call into the maths library.
 bool IsWhole(double x) {
   constexpr double kTwo52 = 4503599627370496.0;
