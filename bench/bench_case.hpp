@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "random_problem.hpp"
+
 namespace tsne_bench {
 
 enum class Neighbours { kSpread, kNear };
@@ -20,15 +22,7 @@ struct CaseShape {
 };
 
 // Everything in double; single-precision runs round Y, the values and Z once.
-struct Case {
-  std::int32_t n = 0;
-  std::uint32_t d = 0;
-  std::vector<double> y;
-  std::vector<double> row_indices;
-  std::vector<double> column_counts;
-  std::vector<double> values;
-  double z = 1;
-};
+using Case = tsne_test::Problem<double>;
 
 Case MakeCase(const CaseShape& shape);
 

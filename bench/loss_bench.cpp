@@ -29,13 +29,7 @@ namespace api = matrix::detail::noninlined::vq_array_api;
 template <typename T>
 struct Prepared {
   std::string key;
-  std::int32_t n = 0;
-  std::uint32_t d = 0;
-  std::vector<T> y;
-  std::vector<double> row_indices;
-  std::vector<double> column_counts;
-  std::vector<T> values;
-  T z = 0;
+  tsne_test::Problem<T> p;
   std::vector<matrix::ArrayPtr> arrays;  // the same inputs as host arrays
   bool identical = false;
 };
@@ -66,26 +60,27 @@ const Prepared<T>& Prepare(const CaseShape& shape) {
   if (kept && kept->key == key) return *kept;
   kept.reset();
   const Case c = MakeCase(shape);
-  auto p = std::make_unique<Prepared<T>>();
-  p->key = key;
-  p->n = c.n;
-  p->d = c.d;
-  p->y = As<T>(c.y);
-  p->row_indices = c.row_indices;
-  p->column_counts = c.column_counts;
-  p->values = As<T>(c.values);
-  p->z = static_cast<T>(c.z);
-  p->arrays.push_back(HostArray<T>(p->d, p->n, p->y));
-  p->arrays.push_back(HostArray<double>(1, p->row_indices.size(), p->row_indices));
-  p->arrays.push_back(HostArray<double>(1, p->column_counts.size(), p->column_counts));
-  p->arrays.push_back(HostArray<T>(1, p->values.size(), p->values));
-  p->arrays.push_back(HostArray<double>(1, 1, {c.z}));
+  auto prepared = std::make_unique<Prepared<T>>();
+  prepared->key = key;
+  auto& p = prepared->p;
+  p.n = c.n;
+  p.d = c.d;
+  p.y = As<T>(c.y);
+  p.row_indices = c.row_indices;
+  p.column_counts = c.column_counts;
+  p.values = As<T>(c.values);
+  p.z = static_cast<T>(c.z);
+  prepared->arrays.push_back(HostArray<T>(p.d, p.n, p.y));
+  prepared->arrays.push_back(HostArray<double>(1, p.row_indices.size(), p.row_indices));
+  prepared->arrays.push_back(HostArray<double>(1, p.column_counts.size(), p.column_counts));
+  prepared->arrays.push_back(HostArray<T>(1, p.values.size(), p.values));
+  prepared->arrays.push_back(HostArray<double>(1, 1, {c.z}));
   T fast = 0;
-  quarn::tsnevek::LossKernel<T>(p->y.data(), p->n, p->d, p->row_indices.data(), p->column_counts.data(),
-                                p->values.data(), p->z, &fast);
-  const T literal = tsne_test::ReferenceLoss<T>(p->y, p->n, p->d, p->row_indices, p->column_counts, p->values, p->z);
-  p->identical = SameBits(fast, literal);
-  kept = std::move(p);
+  quarn::tsnevek::LossKernel<T>(p.y.data(), p.n, p.d, p.row_indices.data(), p.column_counts.data(),
+                                p.values.data(), p.z, &fast);
+  const T literal = tsne_test::ReferenceLoss<T>(p.y, p.n, p.d, p.row_indices, p.column_counts, p.values, p.z);
+  prepared->identical = SameBits(fast, literal);
+  kept = std::move(prepared);
   return *kept;
 }
 
@@ -98,13 +93,14 @@ enum class What { kFloor, kKernel, kBaseline, kCall, kChecks };
 
 template <typename T>
 void Run(benchmark::State& state, CaseShape shape, What what) {
-  const Prepared<T>& p = Prepare<T>(shape);
-  if (!p.identical) {
+  const Prepared<T>& prepared = Prepare<T>(shape);
+  if (!prepared.identical) {
     state.SkipWithError("kernel result differs from the baseline's: not timed");
     return;
   }
+  const tsne_test::Problem<T>& p = prepared.p;
   std::vector<const vqArray_tag*> handles;
-  for (const auto& array : p.arrays) handles.push_back(array.get());
+  for (const auto& array : prepared.arrays) handles.push_back(array.get());
   for (auto _ : state) {
     T result = 0;
     switch (what) {
