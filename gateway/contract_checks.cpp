@@ -65,10 +65,8 @@ void CheckInputClasses(const vqArray_tag* const* inputs) {
 
 // For |x| < 2^52: adding and taking away 2^52 rounds x to a whole number, so x is
 // whole when that gives x back. No call into the maths library.
-bool IsWhole(double x) {
-  constexpr double kTwo52 = 4503599627370496.0;
-  return (x + kTwo52) - kTwo52 == x;
-}
+constexpr double kTwo52 = 4503599627370496.0;
+bool IsWhole(double x) { return (x + kTwo52) - kTwo52 == x; }
 
 // Returns nnz, the sum of the first n counts.
 std::int64_t CheckColumnCounts(const vqArray_tag* counts_array, std::int32_t n) {
@@ -101,53 +99,58 @@ void CheckSparseLength(const vqArray_tag* const* inputs, std::int64_t input, std
 // A row index r is good when 1 <= r <= n and r is whole; NaN fails every comparison.
 bool IsGoodRow(double r, double n) { return (r >= 1.0) & (r <= n) & IsWhole(r); }
 
-// The same test, branch-free, over a block: a whole vector of entries per step.
-// (Compilers make poor code of the scalar form: a reduction over comparisons.)
+// The same test, branch-free, a whole vector of entries per step, over a count that
+// is a multiple of the vector width. (Compilers make poor code of the scalar form: a
+// reduction over comparisons.)
 #if defined(__x86_64__)
-__attribute__((target("avx2"))) bool BlockIsGoodAvx2(const double* rows, std::size_t count, double n) {
+__attribute__((target("avx2"))) bool VectorsAreGoodAvx2(const double* rows, std::size_t count, double n) {
   const __m256d one = _mm256_set1_pd(1.0);
   const __m256d limit = _mm256_set1_pd(n);
-  const __m256d two52 = _mm256_set1_pd(4503599627370496.0);
+  const __m256d two52 = _mm256_set1_pd(kTwo52);
   __m256d good = _mm256_castsi256_pd(_mm256_set1_epi32(-1));
-  std::size_t k = 0;
-  for (; k + 4 <= count; k += 4) {
+  for (std::size_t k = 0; k < count; k += 4) {
     const __m256d r = _mm256_loadu_pd(rows + k);
     const __m256d whole = _mm256_cmp_pd(_mm256_sub_pd(_mm256_add_pd(r, two52), two52), r, _CMP_EQ_OQ);
     const __m256d in_range = _mm256_and_pd(_mm256_cmp_pd(r, one, _CMP_GE_OQ), _mm256_cmp_pd(r, limit, _CMP_LE_OQ));
     good = _mm256_and_pd(good, _mm256_and_pd(in_range, whole));
   }
-  bool tail_good = true;
-  for (; k < count; ++k) tail_good &= IsGoodRow(rows[k], n);
-  return _mm256_movemask_pd(good) == 0xF && tail_good;
+  return _mm256_movemask_pd(good) == 0xF;
 }
 
-bool BlockIsGoodSse2(const double* rows, std::size_t count, double n) {
+bool VectorsAreGoodSse2(const double* rows, std::size_t count, double n) {
   const __m128d one = _mm_set1_pd(1.0);
   const __m128d limit = _mm_set1_pd(n);
-  const __m128d two52 = _mm_set1_pd(4503599627370496.0);
+  const __m128d two52 = _mm_set1_pd(kTwo52);
   __m128d good = _mm_castsi128_pd(_mm_set1_epi32(-1));
-  std::size_t k = 0;
-  for (; k + 2 <= count; k += 2) {
+  for (std::size_t k = 0; k < count; k += 2) {
     const __m128d r = _mm_loadu_pd(rows + k);
     const __m128d whole = _mm_cmpeq_pd(_mm_sub_pd(_mm_add_pd(r, two52), two52), r);
     good = _mm_and_pd(good, _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(r, one), _mm_cmple_pd(r, limit)), whole));
   }
-  return _mm_movemask_pd(good) == 3 && (k == count || IsGoodRow(rows[k], n));
+  return _mm_movemask_pd(good) == 3;
 }
 #endif
 
+// Every row index of the block good? Whole vectors first, the rest one at a time.
 bool BlockIsGood(const double* rows, std::size_t count, double n, RowScan scan) {
+  std::size_t vectorised = 0;
+  bool good = true;
   switch (scan) {
 #if defined(__x86_64__)
-    case RowScan::kAvx2: return BlockIsGoodAvx2(rows, count, n);
-    case RowScan::kSse2: return BlockIsGoodSse2(rows, count, n);
+    case RowScan::kAvx2:
+      vectorised = count & ~std::size_t{3};
+      good = VectorsAreGoodAvx2(rows, vectorised, n);
+      break;
+    case RowScan::kSse2:
+      vectorised = count & ~std::size_t{1};
+      good = VectorsAreGoodSse2(rows, vectorised, n);
+      break;
 #endif
-    default: {
-      bool good = true;
-      for (std::size_t k = 0; k < count; ++k) good &= IsGoodRow(rows[k], n);
-      return good;
-    }
+    default:
+      break;
   }
+  for (std::size_t k = vectorised; k < count; ++k) good &= IsGoodRow(rows[k], n);
+  return good;
 }
 
 void CheckRowIndices(const vqArray_tag* rows_array, std::int64_t entries, std::int32_t n) {
