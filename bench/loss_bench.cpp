@@ -18,33 +18,23 @@
 #include "bench_case.hpp"
 #include "gateway/contract_checks.hpp"
 #include "kernel/loss_kernel.hpp"
-#include "loader/module.hpp"
+#include "loss_module.hpp"
 #include "reference_loss.hpp"
 
 namespace tsne_bench {
 namespace {
 
-namespace api = matrix::detail::noninlined::vq_array_api;
-
 template <typename T>
 struct Prepared {
   std::string key;
   tsne_test::Problem<T> p;
-  std::vector<matrix::ArrayPtr> arrays;  // the same inputs as host arrays
+  tsne_test::Inputs inputs;  // the same inputs as host arrays
   bool identical = false;
 };
 
 template <typename T>
 std::vector<T> As(const std::vector<double>& values) {
   return std::vector<T>(values.begin(), values.end());
-}
-
-template <typename T>
-matrix::ArrayPtr HostArray(std::uint64_t m, std::uint64_t n, const std::vector<T>& values) {
-  constexpr vqClassID class_id = std::is_same_v<T, double> ? vqDOUBLE_CLASS : vqSINGLE_CLASS;
-  matrix::ArrayPtr array(api::vqCreateNumericMatrix(m, n, class_id, vqREAL));
-  if (!values.empty()) std::memcpy(api::vqGetData(array.get()), values.data(), values.size() * sizeof(T));
-  return array;
 }
 
 template <typename T>
@@ -70,11 +60,7 @@ const Prepared<T>& Prepare(const CaseShape& shape) {
   p.column_counts = c.column_counts;
   p.values = As<T>(c.values);
   p.z = static_cast<T>(c.z);
-  prepared->arrays.push_back(HostArray<T>(p.d, p.n, p.y));
-  prepared->arrays.push_back(HostArray<double>(1, p.row_indices.size(), p.row_indices));
-  prepared->arrays.push_back(HostArray<double>(1, p.column_counts.size(), p.column_counts));
-  prepared->arrays.push_back(HostArray<T>(1, p.values.size(), p.values));
-  prepared->arrays.push_back(HostArray<double>(1, 1, {c.z}));
+  prepared->inputs = tsne_test::InputsOf(p);
   T fast = 0;
   quarn::tsnevek::LossKernel<T>(p.y.data(), p.n, p.d, p.row_indices.data(), p.column_counts.data(),
                                 p.values.data(), p.z, &fast);
@@ -82,11 +68,6 @@ const Prepared<T>& Prepare(const CaseShape& shape) {
   prepared->identical = SameBits(fast, literal);
   kept = std::move(prepared);
   return *kept;
-}
-
-const matrix::loader::Module& LossModule() {
-  static const auto module = matrix::loader::Module::Open(TSNE_MODULE_PATH);
-  return module;
 }
 
 enum class What { kFloor, kKernel, kBaseline, kCall, kChecks };
@@ -99,8 +80,7 @@ void Run(benchmark::State& state, CaseShape shape, What what) {
     return;
   }
   const tsne_test::Problem<T>& p = prepared.p;
-  std::vector<const vqArray_tag*> handles;
-  for (const auto& array : prepared.arrays) handles.push_back(array.get());
+  const std::vector<const vqArray_tag*> handles = prepared.inputs.handles();
   for (auto _ : state) {
     T result = 0;
     switch (what) {
@@ -118,8 +98,8 @@ void Run(benchmark::State& state, CaseShape shape, What what) {
         quarn::tsnevek::detail::CheckContract(handles.data());
         break;
       case What::kCall: {
-        const auto outputs = LossModule().Call(1, handles);
-        std::memcpy(&result, api::vqGetData(outputs[0].get()), sizeof result);
+        const auto outputs = tsne_test::LossModule().Call(1, handles);
+        result = tsne_test::First<T>(outputs[0].get());
         break;
       }
     }
