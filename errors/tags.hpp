@@ -91,6 +91,27 @@ struct BOOST_SYMBOL_VISIBLE BadRowIndex : resource_core::BaseMsgID {
   }
 };
 
+// The embedding is a complex array of class {1}.
+struct BOOST_SYMBOL_VISIBLE ComplexEmbedding : resource_core::BaseMsgID {
+  explicit ComplexEmbedding(std::string class_name) : BaseMsgID(kComponent, "ComplexEmbedding", 1) {
+    set_argument(0, std::move(class_name));
+  }
+};
+
+// Input 5 is {1}, of a class that has no scalar value.
+struct BOOST_SYMBOL_VISIBLE BadNormaliserType : resource_core::BaseMsgID {
+  explicit BadNormaliserType(std::string actual) : BaseMsgID(kComponent, "BadNormaliserType", 1) {
+    set_argument(0, std::move(actual));
+  }
+};
+
+// Input 5 is {1}: complex.
+struct BOOST_SYMBOL_VISIBLE ComplexNormaliser : resource_core::BaseMsgID {
+  explicit ComplexNormaliser(std::string actual) : BaseMsgID(kComponent, "ComplexNormaliser", 1) {
+    set_argument(0, std::move(actual));
+  }
+};
+
 // Input 5 is {1} with {2} elements.
 struct BOOST_SYMBOL_VISIBLE EmptyNormaliser : resource_core::BaseMsgID {
   EmptyNormaliser(std::string actual, std::uint64_t held)

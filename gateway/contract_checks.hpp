@@ -2,12 +2,15 @@
 // argument checks and before anything is created. Each breach is raised through the
 // host with its own identifier and arguments; the first breach decides, in this order:
 //
-//   1. BadSparseInputType   inputs 2, 3 not real double, input 4 not real of Y's class
-//   2. InputTooLarge        N of 2^31 or more, or D * N more than 2^32
-//   3. BadColumnCounts      counts short of N, not whole, negative, or adding to 2^31
-//   4. SparseInputTooShort  inputs 2 or 4 hold fewer elements than the counts add up to
-//   5. BadRowIndex          a row index in use not a whole number from 1 to N
-//   6. EmptyNormaliser      input 5 empty or of a class with no scalar value
+//   1. ComplexEmbedding     Y (input 1) complex
+//   2. BadSparseInputType   inputs 2, 3 not real double, input 4 not real of Y's class
+//   3. InputTooLarge        N of 2^31 or more, D of 2^32 or more, or D * N more than 2^32
+//   4. BadColumnCounts      counts short of N, not whole, negative, or adding to 2^31
+//   5. SparseInputTooShort  inputs 2 or 4 hold fewer elements than the counts add up to
+//   6. BadRowIndex          a row index in use not a whole number from 1 to N
+//   7. BadNormaliserType    input 5 of a class with no scalar value
+//   8. ComplexNormaliser    input 5 complex
+//   9. EmptyNormaliser      input 5 without elements
 //
 // Inputs 2 and 3 are read once, in order; nothing is allocated unless a check fails.
 #pragma once
@@ -26,8 +29,8 @@ void CheckContract(const vqArray_tag* const* inputs);
 void CheckSizes(std::uint64_t d, std::uint64_t n);
 
 // How row indices are scanned: one at a time, or a vector of them per step.
-enum class RowScan { kScalar, kSse2, kAvx2 };
-// The widest scan this processor runs.
+enum class RowScan { kScalar, kSse2 };
+// The widest scan every processor of this architecture runs.
 RowScan BestRowScan();
 // The position of the first row index that is not a whole number from 1 to n, or
 // `count` when all are. Every scan gives the same answer; the wider, the sooner.

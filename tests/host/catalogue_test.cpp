@@ -20,7 +20,7 @@ std::string Text(const BaseMsgID& id) { return foundation::core::text::Utf16ToUt
 TEST(Catalogue, HasATextForEveryModuleKey) {
   for (const char* key : {"TooFewInputsLoss", "TooManyOutputs", "BadInputType", "BadSparseInputType",
                           "InputTooLarge", "BadColumnCounts", "SparseInputTooShort", "BadRowIndex",
-                          "EmptyNormaliser"}) {
+                          "ComplexEmbedding", "BadNormaliserType", "ComplexNormaliser", "EmptyNormaliser"}) {
     SCOPED_TRACE(key);
     const char* text = FindMessageText("quarn:tsnevek", key);
     ASSERT_NE(text, nullptr);

@@ -1,5 +1,6 @@
 // The loader refuses files that are not modules for this host and cleans up after a
 // module whose call fails.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include "loader/module.hpp"
@@ -44,7 +45,11 @@ TEST(Loader, RefusesWhatIsNotAModuleForThisHost) {
 TEST(Loader, OpensTheLossModuleByName) {
   const Module module = Module::Open(TSNE_MODULE_PATH);
   EXPECT_EQ(module.name(), "tsnelossvek");
-  EXPECT_NE(module.entry_point(), nullptr);
+  // The entry point is the file's own vekFunction, not some other symbol of that name.
+  void* handle = dlopen(TSNE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  ASSERT_NE(handle, nullptr) << "the loader did not keep the module open";
+  EXPECT_EQ(reinterpret_cast<void*>(module.entry_point()), dlsym(handle, "vekFunction"));
+  dlclose(handle);
 }
 
 TEST(Loader, FreesTheOutputsOfAFailedCall) {

@@ -24,6 +24,8 @@ TEST(Utf, MalformedInputBecomesReplacementCharacters) {
       {"overlong", "\xC0\xAFx", u"\uFFFDx"},
       {"surrogate encoded", "\xED\xA0\x80", u"\uFFFD"},
       {"bad lead", "\xFF", u"\uFFFD"},
+      {"above U+10FFFF", "\xF4\x90\x80\x80x", u"\uFFFDx"},
+      {"largest four-byte form", "\xF7\xBF\xBF\xBF", u"\uFFFD"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

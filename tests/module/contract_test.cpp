@@ -139,7 +139,13 @@ TEST(ContractBreaches, InputTooLargeAtTheSizeLimits) {
     } catch (const matrix::HostError& error) {
       raised = true;
       EXPECT_EQ(error.identifier(), "quarn:tsnevek:InputTooLarge");
-      EXPECT_NE(error.message().find(std::to_string(s.n)), std::string::npos) << error.message();
+      EXPECT_EQ(error.message().rfind("The embedding Y has " + std::to_string(s.d) + " rows and " +
+                                          std::to_string(s.n) + " columns;", 0),
+                0u)
+          << error.message();
+      if (s.d >= two32 && s.n != 0) {
+        EXPECT_NE(error.message().find("fewer than 2^32 rows"), std::string::npos) << error.message();
+      }
     }
     EXPECT_EQ(raised, s.too_large);
   }
@@ -202,11 +208,37 @@ TEST(ContractBreaches, BadRowIndex) {
   });
 }
 
+TEST(ContractBreaches, ComplexEmbedding) {
+  ExpectBreaches("ComplexEmbedding", {
+      {"complex double", nullptr, [](Inputs& in) { in.owned[0].reset(api::vqCreateNumericMatrix(2, 3, vqDOUBLE_CLASS, vqCOMPLEX)); },
+       {Text("double")}},
+      {"complex single", nullptr, [](Inputs& in) { in.owned[0].reset(api::vqCreateNumericMatrix(2, 3, vqSINGLE_CLASS, vqCOMPLEX)); },
+       {Text("single")}},
+  });
+}
+
+TEST(ContractBreaches, BadNormaliserType) {
+  ExpectBreaches("BadNormaliserType", {
+      {"object", nullptr, [](Inputs& in) { in.owned[4].reset(api::vqCreateObject(vqOBJECT_CLASS)); }, {Text("an object array")}},
+      {"struct", nullptr, [](Inputs& in) { in.owned[4].reset(api::vqCreateWithStoredClass(vqSTRUCT_CLASS, 1, 1)); }, {Text("a struct array")}},
+  });
+}
+
+TEST(ContractBreaches, ComplexNormaliser) {
+  ExpectBreaches("ComplexNormaliser", {
+      {"complex double", nullptr, [](Inputs& in) { in.owned[4].reset(api::vqCreateNumericMatrix(1, 1, vqDOUBLE_CLASS, vqCOMPLEX)); },
+       {Text("a complex double array")}},
+      {"complex int8", nullptr, [](Inputs& in) { in.owned[4].reset(api::vqCreateNumericMatrix(1, 1, vqINT8_CLASS, vqCOMPLEX)); },
+       {Text("a complex int8 array")}},
+  });
+}
+
 TEST(ContractBreaches, EmptyNormaliser) {
   ExpectBreaches("EmptyNormaliser", {
       {"empty double", nullptr, [](Inputs& in) { in.owned[4] = MakeRow<double>({}); }, {Text("a double array"), Text("0")}},
       {"empty char", nullptr, [](Inputs& in) { in.owned[4].reset(api::vqCreateString("")); }, {Text("a char array"), Text("0")}},
-      {"object", nullptr, [](Inputs& in) { in.owned[4].reset(api::vqCreateObject(vqOBJECT_CLASS)); }, {Text("an object array"), Text("1")}},
+      {"3 by 0 by 5", nullptr, [](Inputs& in) { in.owned[4].reset(api::vqCreateNumericArray({3, 0, 5}, vqDOUBLE_CLASS, vqREAL)); },
+       {Text("a double array"), Text("0")}},
   });
 }
 
@@ -220,6 +252,12 @@ TEST(ContractBreaches, FirstBreachInOrderDecides) {
       {"four inputs beat everything",
        [](Problem<double>&, Inputs& in) { in.owned[1] = MakeRow<float>({1}); in.owned.pop_back(); },
        "TooFewInputsLoss"},
+      {"complex Y before the other classes",
+       [](Problem<double>&, Inputs& in) { in.owned[0].reset(api::vqCreateNumericMatrix(2, 3, vqDOUBLE_CLASS, vqCOMPLEX)); in.owned[1] = MakeRow<float>({1}); },
+       "ComplexEmbedding"},
+      {"class before size",
+       [](Problem<double>&, Inputs& in) { in.owned[0].reset(api::vqCreateNumericMatrix(0, std::uint64_t{1} << 31, vqDOUBLE_CLASS, vqREAL)); in.owned[3] = MakeRow<float>({1}); },
+       "BadSparseInputType"},
       {"class before counts", [](Problem<double>&, Inputs& in) { in.owned[1] = MakeRow<float>({1}); in.owned[2] = MakeRow<double>({kNaN}); },
        "BadSparseInputType"},
       {"counts before lengths", [](Problem<double>&, Inputs& in) { in.owned[2] = MakeRow<double>({-1, 1, 1}); in.owned[3] = MakeRow<double>({}); },
@@ -228,6 +266,12 @@ TEST(ContractBreaches, FirstBreachInOrderDecides) {
        "SparseInputTooShort"},
       {"row indices before the normaliser", [](Problem<double>&, Inputs& in) { in.owned[1] = MakeRow<double>({0, 0, 0, 0, 0}); in.owned[4] = MakeRow<double>({}); },
        "BadRowIndex"},
+      {"normaliser class before its complexity and size",
+       [](Problem<double>&, Inputs& in) { in.owned[4].reset(api::vqCreateWithStoredClass(vqSTRUCT_CLASS, 0, 0)); },
+       "BadNormaliserType"},
+      {"normaliser complexity before its size",
+       [](Problem<double>&, Inputs& in) { in.owned[4].reset(api::vqCreateNumericMatrix(0, 1, vqDOUBLE_CLASS, vqCOMPLEX)); },
+       "ComplexNormaliser"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

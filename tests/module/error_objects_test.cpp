@@ -52,6 +52,19 @@ void RaiseThroughModule() {
   LossModule().entry_point()(nlhs, slots, static_cast<int>(handles.size()), handles.data());
 }
 
+// Each tag's key, written out: a misspelt key in a tag must not pass.
+template <class Tag>
+const char* kKey = nullptr;
+template <>
+const char* kKey<TooFewInputsLoss> = "TooFewInputsLoss";
+template <>
+const char* kKey<TooManyOutputs> = "TooManyOutputs";
+template <>
+const char* kKey<BadInputType> = "BadInputType";
+
+template <class Tag>
+const std::string kIdentifier = std::string("quarn:tsnevek:") + kKey<Tag>;
+
 template <class Tag>
 class ErrorObjects : public ::testing::Test {};
 using Tags = ::testing::Types<TooFewInputsLoss, TooManyOutputs, BadInputType>;
@@ -61,15 +74,16 @@ TYPED_TEST(ErrorObjects, TagCarriesComponentAndKeyOnly) {
   const TypeParam tag;
   EXPECT_EQ(tag.component(), "quarn:tsnevek");
   EXPECT_TRUE(tag.arguments().empty());
+  EXPECT_EQ(tag.key(), kKey<TypeParam>);
   auto copy = tag;
-  EXPECT_EQ(copy.key(), tag.key());
+  EXPECT_EQ(copy.key(), kKey<TypeParam>);
   EXPECT_EQ(copy.component(), tag.component());
   EXPECT_TRUE(copy.arguments().empty());
 }
 
 TYPED_TEST(ErrorObjects, IdentifierIsFormedOnceAndTravelsWithCopiesAndClones) {
   const TypeParam tag;
-  const std::string expected = "quarn:tsnevek:" + tag.key();
+  const std::string& expected = kIdentifier<TypeParam>;
   const std::int64_t calls = ErrorIdCalls();
   auto original = std::make_unique<ErrorOf<TypeParam>>(tag);
   EXPECT_EQ(ErrorIdCalls(), calls + 1);
@@ -82,7 +96,7 @@ TYPED_TEST(ErrorObjects, IdentifierIsFormedOnceAndTravelsWithCopiesAndClones) {
                                        static_cast<const IMsgIDException*>(&cloned)}) {
     EXPECT_EQ(error->GetErrorId(), expected);
     EXPECT_EQ(error->GetBaseMsgID().component(), "quarn:tsnevek");
-    EXPECT_EQ(error->GetBaseMsgID().key(), tag.key());
+    EXPECT_EQ(error->GetBaseMsgID().key(), kKey<TypeParam>);
     EXPECT_TRUE(error->GetBaseMsgID().arguments().empty());
   }
   EXPECT_THROW(clone->rethrow(), ErrorOf<TypeParam>);
@@ -92,7 +106,7 @@ TYPED_TEST(ErrorObjects, WhatIsTheHostsTextThroughEveryBase) {
   const ErrorOf<TypeParam> error{TypeParam()};
   const IException& as_host = error;
   const std::exception& as_std = error;
-  const std::string text = Catalogue(TypeParam().key());
+  const std::string text = Catalogue(kKey<TypeParam>);
   EXPECT_EQ(as_host.what(), text);
   EXPECT_EQ(as_std.what(), text);
   EXPECT_EQ(as_host.what(), as_std.what()) << "one text, kept by the object";
@@ -101,7 +115,7 @@ TYPED_TEST(ErrorObjects, WhatIsTheHostsTextThroughEveryBase) {
 // With a host that gives control back, the module throws the error itself.
 TYPED_TEST(ErrorObjects, FallbackThrowIsCaughtAsEveryListedType) {
   const matrix::testing::ScopedLegacyErrorMode returning(matrix::testing::LegacyErrorMode::kReturn);
-  const std::string expected = "quarn:tsnevek:" + TypeParam().key();
+  const std::string& expected = kIdentifier<TypeParam>;
   const std::vector<std::pair<const char*, std::function<bool()>>> handlers = {
       {"concrete", [] { try { RaiseThroughModule<TypeParam>(); } catch (const ErrorOf<TypeParam>&) { return true; } return false; }},
       {"IMsgIDException", [] { try { RaiseThroughModule<TypeParam>(); } catch (const IMsgIDException&) { return true; } return false; }},
@@ -120,10 +134,10 @@ TYPED_TEST(ErrorObjects, FallbackThrowIsCaughtAsEveryListedType) {
     FAIL() << "returned";
   } catch (const std::exception& error) {
     EXPECT_EQ(typeid(error), typeid(ErrorOf<TypeParam>));
-    EXPECT_EQ(std::string(error.what()), Catalogue(TypeParam().key()));
+    EXPECT_EQ(std::string(error.what()), Catalogue(kKey<TypeParam>));
     const auto& with_id = dynamic_cast<const IMsgIDException&>(error);
     EXPECT_EQ(with_id.GetErrorId(), expected);
-    EXPECT_EQ(with_id.GetBaseMsgID().key(), TypeParam().key());
+    EXPECT_EQ(with_id.GetBaseMsgID().key(), kKey<TypeParam>);
   }
 }
 
@@ -143,8 +157,8 @@ TYPED_TEST(ErrorObjects, HostIsAskedOnceAndEveryObjectIsDestroyedOnce) {
         EXPECT_EQ(LiveIds(), ids + 2);
         EXPECT_EQ(LiveErrors(), errors + 1);
         const auto& with_id = dynamic_cast<const IMsgIDException&>(error);
-        EXPECT_EQ(with_id.GetErrorId(), "quarn:tsnevek:" + TypeParam().key());
-        EXPECT_EQ(with_id.GetBaseMsgID().key(), TypeParam().key());
+        EXPECT_EQ(with_id.GetErrorId(), kIdentifier<TypeParam>);
+        EXPECT_EQ(with_id.GetBaseMsgID().key(), kKey<TypeParam>);
         kept.reset(error.clone());
       });
       bool host_error = false;
@@ -163,7 +177,7 @@ TYPED_TEST(ErrorObjects, HostIsAskedOnceAndEveryObjectIsDestroyedOnce) {
     EXPECT_EQ(ErrorIdCalls(), calls + 1);
     EXPECT_EQ(matrix::testing::LegacyErrorCalls(), legacy_calls + 1);
     ASSERT_NE(kept, nullptr);
-    EXPECT_EQ(dynamic_cast<const IMsgIDException&>(*kept).GetErrorId(), "quarn:tsnevek:" + TypeParam().key());
+    EXPECT_EQ(dynamic_cast<const IMsgIDException&>(*kept).GetErrorId(), kIdentifier<TypeParam>);
     kept.reset();
     EXPECT_EQ(LiveIds(), ids);
     EXPECT_EQ(LiveErrors(), errors);

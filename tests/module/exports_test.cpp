@@ -1,5 +1,6 @@
 // What the module file shows the dynamic linker: its two undecorated entry points, its
-// exception types, and nothing of its gateway, kernel or raising code.
+// exception types, and nothing of its gateway, kernel or raising code; and what it
+// holds: no writable data and no constructor of its own.
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -7,8 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "loss_module.hpp"
 
@@ -83,6 +87,51 @@ TEST(Exports, OnlyEntryPointsAndExceptionTypesAreVisible) {
     }
     EXPECT_TRUE(found);
   }
+}
+
+// Lines a command prints.
+std::vector<std::string> OutputLines(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  std::vector<std::string> lines;
+  char line[4096];
+  while (pipe && std::fgets(line, sizeof line, pipe.get())) lines.emplace_back(line);
+  return lines;
+}
+
+// The module keeps no state: no object of its own in writable data, none per thread.
+// What the compiler's start-up files and exception support put there is allowed.
+TEST(ModuleFile, DefinesNoWritableDataOfItsOwn) {
+  const std::set<std::string> runtime = {"completed.0", "__dso_handle", "__TMC_END__",
+                                         "DW.ref.__gxx_personality_v0"};
+  const std::regex symbol(R"(^[0-9a-f]+ .{7} (\S+)\t[0-9a-f]+\s+(.*)$)");
+  const auto lines = OutputLines("objdump -t '" TSNE_MODULE_PATH "'");
+  ASSERT_GT(lines.size(), 10u) << "objdump printed no symbol table";
+  for (const std::string& line : lines) {
+    std::smatch match;
+    const std::string trimmed = line.substr(0, line.find_last_not_of('\n') + 1);
+    if (!std::regex_match(trimmed, match, symbol)) continue;
+    const std::string section = match[1];
+    const std::string name = match[2];
+    if (section != ".data" && section != ".bss" && section != ".tdata" && section != ".tbss") continue;
+    EXPECT_TRUE(runtime.count(name)) << Demangle(name) << " in " << section;
+  }
+}
+
+// No code of the module's own runs at load: the only constructor is the one entry of
+// the start-up files (frame_dummy). A feature test linked from the compiler's runtime,
+// say, would add its own.
+TEST(ModuleFile, RunsNoConstructorOfItsOwn) {
+  std::vector<std::string> init_arrays;
+  for (const std::string& line : OutputLines("readelf -S -W '" TSNE_MODULE_PATH "'")) {
+    if (line.find(" .init_array ") != std::string::npos || line.find(" .ctors ") != std::string::npos) {
+      init_arrays.push_back(line);
+    }
+  }
+  ASSERT_EQ(init_arrays.size(), 1u) << "expected one .init_array and no .ctors";
+  std::istringstream fields(init_arrays[0].substr(init_arrays[0].find(']') + 1));
+  std::string name, type, address, offset, size;
+  fields >> name >> type >> address >> offset >> size;
+  EXPECT_EQ(std::stoul(size, nullptr, 16), sizeof(void*)) << init_arrays[0];
 }
 
 }  // namespace

@@ -171,10 +171,28 @@ TYPED_TEST(LossValues, ReadsOnlyWhatItNeedsOfExtraAndScalarInputs) {
   auto several = InputsOf(p);
   several.owned[4] = MakeRow<double>({1.0, 1e6, -3.0});
   EXPECT_TRUE(SameBits(First<T>(LossModule().Call(1, several.handles())[0].get()), expected));
-  // Z of another class goes through the host's conversion.
-  auto integer_z = InputsOf(p);
-  integer_z.owned[4] = MakeArray<std::int32_t>(1, 1, {1}, vqINT32_CLASS);
-  EXPECT_TRUE(SameBits(First<T>(LossModule().Call(1, integer_z.handles())[0].get()), expected));
+  // Z of another class goes through the host's conversion to double, then to T. The
+  // values are beyond what a narrower or differently signed reading would give.
+  struct IntegerZ {
+    const char* name;
+    matrix::ArrayPtr array;
+    double as_double;
+  };
+  const std::uint64_t big_unsigned = (std::uint64_t{1} << 63) + 2048;
+  const std::int64_t big_signed = (std::int64_t{1} << 40) + 5;
+  IntegerZ cases[] = {
+      {"int32", MakeArray<std::int32_t>(1, 1, {1}, vqINT32_CLASS), 1.0},
+      {"uint64 above 2^63", MakeArray<std::uint64_t>(1, 1, {big_unsigned}, vqUINT64_CLASS), 9223372036854777856.0},
+      {"int64 above 2^32", MakeArray<std::int64_t>(1, 1, {big_signed}, vqINT64_CLASS), 1099511627781.0},
+  };
+  for (IntegerZ& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto with_z = InputsOf(p);
+    with_z.owned[4] = std::move(c.array);
+    auto converted = p;
+    converted.z = static_cast<T>(c.as_double);
+    EXPECT_TRUE(SameBits(First<T>(LossModule().Call(1, with_z.handles())[0].get()), Reference(converted)));
+  }
 }
 
 TEST(LossValuesSingle, DoubleZIsRoundedToSingle) {
