@@ -55,7 +55,7 @@ Options ParseOptions(int argc, const char* const* argv) {
       return std::string(argv[++k]);
     };
     const bool takes_value = arg == "--module" || arg == "--z";
-    if (attached && !takes_value) throw UsageError(arg + " takes no value");
+    if (attached && !takes_value) throw UsageError(Shown(arg) + " takes no value");
     if (arg == "--") {
       options_ended = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -76,7 +76,7 @@ Options ParseOptions(int argc, const char* const* argv) {
       if (!fault.empty()) throw UsageError("--z: " + fault);
       options.z = z;
     } else {
-      throw UsageError("unknown option " + arg);
+      throw UsageError("unknown option " + Shown(arg));
     }
   }
   if (options.help || options.version) return options;
