@@ -54,18 +54,20 @@ Options ParseOptions(int argc, const char* const* argv) {
       if (k + 1 >= argc) throw UsageError(arg + " needs a value");
       return std::string(argv[++k]);
     };
-    const bool takes_value = arg == "--module" || arg == "--z";
-    if (attached && !takes_value) throw UsageError(Shown(arg) + " takes no value");
+    const auto flag = [&]() {
+      if (attached) throw UsageError(arg + " takes no value");
+      return true;
+    };
     if (arg == "--") {
-      options_ended = true;
+      options_ended = flag();
     } else if (arg == "--help" || arg == "-h") {
-      options.help = true;
+      options.help = flag();
     } else if (arg == "--version") {
-      options.version = true;
+      options.version = flag();
     } else if (arg == "--single") {
-      options.single = true;
+      options.single = flag();
     } else if (arg == "--json") {
-      options.json = true;
+      options.json = flag();
     } else if (arg == "--module") {
       options.module_path = value();
     } else if (arg == "--z") {
