@@ -1,85 +1,11 @@
 // End-to-end runs of the built tsneloss program on small files.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
+
+#include "tsneloss_fixture.hpp"
 
 namespace tsne_test {
 namespace {
-
-namespace fs = std::filesystem;
-
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-class Tsneloss : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("tsneloss_test_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  fs::path Write(const std::string& name, const std::string& content) {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-  }
-
-  Outcome Run(const std::vector<std::string>& args) {
-    std::string command = "'" TSNELOSS_PATH "'";
-    for (const std::string& arg : args) command += " '" + arg + "'";
-    command += " >'" + (dir_ / "out").string() + "' 2>'" + (dir_ / "err").string() + "' </dev/null";
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir_ / "out"), Slurp(dir_ / "err")};
-  }
-
-  fs::path dir_;
-};
-
-const char* const kTwoPoints = "0 0\n3 4\n";
-const char* const kTwoPointsP =
-    "%%MatrixMarket matrix coordinate real general\n% the worked example\n2 2 2\n2 1 0.5\n1 2 0.5\n";
-
-std::string Formatted(double value, int digits) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.*g\n", digits, value);
-  return text;
-}
-
-// A .npy file of a 2-D array in C order.
-template <typename T>
-std::string Npy(std::size_t rows, std::size_t columns, const std::vector<T>& values) {
-  std::string header = std::string("{'descr': '<f") + (sizeof(T) == 8 ? "8" : "4") +
-                       "', 'fortran_order': False, 'shape': (" + std::to_string(rows) + ", " +
-                       std::to_string(columns) + "), }";
-  while ((10 + header.size() + 1) % 64 != 0) header += ' ';
-  header += '\n';
-  std::string file = "\x93NUMPY\x01";
-  file += '\0';
-  file += static_cast<char>(header.size() & 0xFF);
-  file += static_cast<char>(header.size() >> 8);
-  file += header;
-  file.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
-  return file;
-}
 
 TEST_F(Tsneloss, WorkedExampleIsLnThirteen) {
   const auto y = Write("y.txt", kTwoPoints);
@@ -183,7 +109,7 @@ TEST_F(Tsneloss, BadFilesAreNamedWithTheirPlaceAndNothingIsPrinted) {
   };
   const std::string header = "%%MatrixMarket matrix coordinate real general\n";
   const Case cases[] = {
-      {"truncated P", kTwoPoints, header + "2 2 3\n2 1 0.5\n1 2 0.5\n", "p.mtx:5:1: the file ends after 2 of 3 entries"},
+      {"truncated P", kTwoPoints, header + "2 2 3\n2 1 0.500000\n1 2 0.500000\n", "p.mtx:5:1: the file ends after 2 of 3 entries"},
       {"wrong header", kTwoPoints, "%%MatrixMarket matrix array real general\n2 2\n", "p.mtx:1:1: the header is not"},
       {"complex values", kTwoPoints, "%%MatrixMarket matrix coordinate complex general\n", "p.mtx:1:34: values of type 'complex'"},
       {"row out of range", kTwoPoints, header + "2 2 1\n3 1 0.5\n", "p.mtx:3:1: index 3 is outside 1 to 2"},
@@ -231,7 +157,7 @@ TEST_F(Tsneloss, ModuleErrorsAreShownAsTheHostReportsThem) {
 TEST_F(Tsneloss, UsageErrorsExitWithTwo) {
   const auto y = Write("y.txt", kTwoPoints);
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {y.string()}, {"--z"}, {"--z", "abc", y.string(), y.string()}, {"--frobnicate", y.string(), y.string()}}) {
+           {}, {y.string()}, {"--z"}, {"--z", "abc", y.string(), y.string()}, {"--frobnicate", y.string(), y.string()}, {"--json=yes", y.string(), y.string()}}) {
     const Outcome run = Run(args);
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("usage: tsneloss"), std::string::npos);

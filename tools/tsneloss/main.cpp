@@ -12,6 +12,7 @@
 #include "embedding_file.hpp"
 #include "exact_normaliser.hpp"
 #include "input_error.hpp"
+#include "input_source.hpp"
 #include "loader/module.hpp"
 #include "matrix_market.hpp"
 #include "options.hpp"
@@ -20,6 +21,9 @@ namespace tsneloss {
 namespace {
 
 namespace api = matrix::detail::noninlined::vq_array_api;
+
+// Above this relative difference from the double-precision loss, --single says so.
+constexpr double kSingleNoteThreshold = 1e-6;
 
 std::string ModuleBesideTool() {
   char self[PATH_MAX];
@@ -56,20 +60,34 @@ double ModuleLoss(const matrix::loader::Module& module, const Embedding& y, cons
   return static_cast<double>(loss);
 }
 
-std::string JsonNumber(double value, int digits) {
-  if (!std::isfinite(value)) return "null";
+// A number as text: "inf", "-inf" and "nan" (never "-nan") where it is not finite.
+std::string Number(double value, int digits) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
   char text[40];
   std::snprintf(text, sizeof text, "%.*g", digits, value);
   return text;
 }
 
+// JSON has no infinities or NaN: those are written as the strings "inf", "-inf", "nan".
+std::string JsonNumber(double value, int digits) {
+  const std::string text = Number(value, digits);
+  return std::isfinite(value) ? text : "\"" + text + "\"";
+}
+
+double RelativeDifference(double approximate, double exact) {
+  if (approximate == exact) return 0;
+  return std::abs(approximate - exact) / std::abs(exact);
+}
+
 int Run(const Options& options) {
-  const Embedding y = ReadEmbedding(options.embedding_path);
-  const SparseColumns p = ReadMatrixMarket(options.affinities_path);
-  if (p.n != y.n) {
-    throw InputError(options.affinities_path,
-                     "P is " + std::to_string(p.n) + " by " + std::to_string(p.n) + ", but the embedding " +
-                         options.embedding_path + " has " + std::to_string(y.n) + " points");
+  InputSource embedding_source(options.embedding_path);
+  const Embedding y = ReadEmbedding(embedding_source, !options.z);
+  InputSource affinities_source(options.affinities_path);
+  const SparseColumns p = ReadMatrixMarket(affinities_source, {y.n, y.d, embedding_source.name()});
+  if (p.merged_positions > 0) {
+    std::fprintf(stderr, "tsneloss: note: %llu positions of P were given more than once; their values were added together\n",
+                 static_cast<unsigned long long>(p.merged_positions));
   }
   double sum_p = 0;
   for (const double value : p.values) sum_p += value;
@@ -81,20 +99,34 @@ int Run(const Options& options) {
     z = *options.z;
   } else {
     z = ExactNormaliser(y, isatty(STDERR_FILENO) == 1);
+    if (!(std::isfinite(z) && z > 0)) {
+      throw InputError(embedding_source.name(), "the exact Z of this embedding is " + Number(z, 17) +
+                                                    " in double precision (its points are too far apart); give --z");
+    }
     std::fprintf(stderr, "tsneloss: no --z given; computed the exact Z = %.17g\n", z);
   }
   const auto module = matrix::loader::Module::Open(
       options.module_path.empty() ? ModuleBesideTool() : options.module_path);
-  const double loss = options.single ? ModuleLoss<float>(module, y, p, z) : ModuleLoss<double>(module, y, p, z);
+  const double loss_double = ModuleLoss<double>(module, y, p, z);
+  const double loss = options.single ? ModuleLoss<float>(module, y, p, z) : loss_double;
   const int digits = options.single ? 9 : 17;
+  if (options.single) {
+    const double difference = RelativeDifference(loss, loss_double);
+    if (!(difference <= kSingleNoteThreshold)) {
+      std::fprintf(stderr, "tsneloss: note: the single-precision loss differs from the double-precision loss %s by a relative %s; it accumulates every term in single precision\n",
+                   Number(loss_double, 17).c_str(), Number(difference, 2).c_str());
+    }
+  }
   if (options.json) {
-    std::printf("{\"loss\": %s, \"n\": %llu, \"d\": %llu, \"nnz\": %zu, \"z\": %s, \"z_computed\": %s, "
-                "\"precision\": \"%s\", \"sum_p\": %s}\n",
-                JsonNumber(loss, digits).c_str(), static_cast<unsigned long long>(y.n),
-                static_cast<unsigned long long>(y.d), p.values.size(), JsonNumber(z, 17).c_str(),
+    const std::string double_field = options.single ? ", \"loss_double\": " + JsonNumber(loss_double, 17) : "";
+    std::printf("{\"loss\": %s%s, \"n\": %llu, \"d\": %llu, \"nnz\": %zu, \"merged_positions\": %llu, \"z\": %s, "
+                "\"z_computed\": %s, \"precision\": \"%s\", \"sum_p\": %s}\n",
+                JsonNumber(loss, digits).c_str(), double_field.c_str(), static_cast<unsigned long long>(y.n),
+                static_cast<unsigned long long>(y.d), p.values.size(),
+                static_cast<unsigned long long>(p.merged_positions), JsonNumber(z, 17).c_str(),
                 options.z ? "false" : "true", options.single ? "single" : "double", JsonNumber(sum_p, 17).c_str());
   } else {
-    std::printf("%.*g\n", digits, loss);
+    std::printf("%s\n", Number(loss, digits).c_str());
   }
   return 0;
 }
@@ -115,8 +147,16 @@ int main(int argc, char** argv) {
     std::printf("%s", kUsage);
     return 0;
   }
+  if (options.version) {
+    std::printf("%s\n", kVersion);
+    return 0;
+  }
   try {
     return Run(options);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tsneloss: out of memory reading %s and %s\n", options.embedding_path.c_str(),
+                 options.affinities_path.c_str());
+    return 1;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "tsneloss: %s\n", error.what());
     return 1;

@@ -3,9 +3,14 @@
 #include <cmath>
 #include <vector>
 
+#include "input_source.hpp"
+#include "shown_token.hpp"
 #include "text_fields.hpp"
+#include "value_rules.hpp"
 
 namespace tsneloss {
+
+const char* const kVersion = "tsneloss 0.2.0";
 
 const char* const kUsage =
     "usage: tsneloss [options] EMBEDDING AFFINITIES\n"
@@ -14,47 +19,73 @@ const char* const kUsage =
     "\n"
     "  EMBEDDING    text file, one point per line (numbers separated by spaces, tabs or\n"
     "               commas; '#' starts a comment line), or a .npy file holding a 2-D\n"
-    "               float64 or float32 array of shape (N, D) in C order\n"
+    "               float64 or float32 array of shape (N, D), C or Fortran order\n"
     "  AFFINITIES   Matrix Market coordinate file, real or integer, general or\n"
-    "               symmetric, N by N\n"
+    "               symmetric, N by N; entries at one position are added together\n"
+    "  Either file may be '-' for standard input.\n"
     "\n"
-    "  --z Z        the normaliser of the output affinities; without it the exact Z is\n"
-    "               computed (quadratic in N)\n"
-    "  --single     compute in single precision\n"
+    "  --z Z        the normaliser of the output affinities, finite and above 0;\n"
+    "               without it the exact Z is computed (quadratic in N)\n"
+    "  --single     compute in single precision (every term is accumulated in single)\n"
     "  --json       print a JSON object instead of the bare loss\n"
     "  --module P   the module file to load (default: the one built beside this tool)\n"
-    "  --help       show this text\n";
+    "  --version    show the version\n"
+    "  --help       show this text\n"
+    "Options taking a value accept --option=VALUE too.\n";
 
 Options ParseOptions(int argc, const char* const* argv) {
   Options options;
   std::vector<std::string> positional;
+  bool options_ended = false;
   for (int k = 1; k < argc; ++k) {
-    const std::string arg = argv[k];
-    auto value = [&](const char* name) {
-      if (k + 1 >= argc) throw UsageError(std::string(name) + " needs a value");
+    std::string arg = argv[k];
+    if (options_ended || arg == kStandardInputPath || arg.empty() || arg[0] != '-') {
+      positional.push_back(arg);
+      continue;
+    }
+    // "--name=value" is "--name value".
+    std::optional<std::string> attached;
+    if (const std::size_t equals = arg.find('='); arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+      attached = arg.substr(equals + 1);
+      arg.resize(equals);
+    }
+    auto value = [&]() {
+      if (attached) return *attached;
+      if (k + 1 >= argc) throw UsageError(arg + " needs a value");
       return std::string(argv[++k]);
     };
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
+    const auto flag = [&]() {
+      if (attached) throw UsageError(arg + " takes no value");
+      return true;
+    };
+    if (arg == "--") {
+      options_ended = flag();
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = flag();
+    } else if (arg == "--version") {
+      options.version = flag();
     } else if (arg == "--single") {
-      options.single = true;
+      options.single = flag();
     } else if (arg == "--json") {
-      options.json = true;
+      options.json = flag();
     } else if (arg == "--module") {
-      options.module_path = value("--module");
+      options.module_path = value();
     } else if (arg == "--z") {
-      const std::string text = value("--z");
+      const std::string text = value();
       double z;
-      if (!ParseDouble(text, z) || std::isnan(z)) throw UsageError("--z needs a number, not '" + text + "'");
+      if (!ParseDouble(text, z)) throw UsageError("--z needs a number, not " + Shown(text));
+      const std::string fault = NormaliserFault(z);
+      if (!fault.empty()) throw UsageError("--z: " + fault);
       options.z = z;
-    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-      throw UsageError("unknown option " + arg);
     } else {
-      positional.push_back(arg);
+      throw UsageError("unknown option " + Shown(arg));
     }
   }
-  if (options.help) return options;
+  if (options.help || options.version) return options;
   if (positional.size() != 2) throw UsageError("two files are needed: EMBEDDING AFFINITIES");
+  if (positional[0] == kStandardInputPath && positional[1] == kStandardInputPath) {
+    throw UsageError("only one of the two files can be standard input ('-')");
+  }
   options.embedding_path = positional[0];
   options.affinities_path = positional[1];
   return options;

@@ -15,6 +15,7 @@ struct Options {
   bool json = false;
   std::string module_path;  // empty: the module built beside the tool
   bool help = false;
+  bool version = false;
 };
 
 class UsageError : public std::runtime_error {
@@ -23,8 +24,9 @@ class UsageError : public std::runtime_error {
 };
 
 extern const char* const kUsage;
+extern const char* const kVersion;
 
-// Throws UsageError.
+// Throws UsageError, also for a Z that is not finite and above 0.
 Options ParseOptions(int argc, const char* const* argv);
 
 }  // namespace tsneloss

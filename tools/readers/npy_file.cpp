@@ -2,13 +2,14 @@
 // Python dictionary literal naming dtype, order and shape, then the raw data.
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <vector>
 
 #include "embedding_file.hpp"
 #include "input_error.hpp"
+#include "shown_token.hpp"
 #include "text_fields.hpp"
+#include "value_rules.hpp"
 
 namespace tsneloss {
 namespace {
@@ -47,7 +48,7 @@ bool ParseTwoExtents(const std::string& shape, std::uint64_t& first, std::uint64
     start = comma + 1;
   }
   unsigned long long extents[2];
-  if (shape.front() != '(' || parts.size() != 2) return false;
+  if (shape.empty() || shape.front() != '(' || parts.size() != 2) return false;
   for (int k = 0; k < 2; ++k) {
     if (!ParseCount(parts[k], extents[k])) return false;
   }
@@ -58,11 +59,12 @@ bool ParseTwoExtents(const std::string& shape, std::uint64_t& first, std::uint64
 
 }  // namespace
 
-Embedding ReadNpyEmbedding(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw InputError(path, "cannot open the file");
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+Embedding ReadNpyEmbedding(InputSource& source) {
+  const std::string& path = source.name();
+  const std::string bytes((std::istreambuf_iterator<char>(source.stream())), std::istreambuf_iterator<char>());
+  if (source.stream().bad()) throw InputError(path, "read error");
   if (bytes.size() < 10 || bytes.compare(0, 6, "\x93NUMPY") != 0) throw InputError(path, "not a .npy file");
+  // Version 1 gives the header length in two bytes; versions 2 and 3 (a UTF-8 header) in four.
   const int major = static_cast<unsigned char>(bytes[6]);
   const std::size_t length_size = major == 1 ? 2 : 4;
   if (major < 1 || major > 3 || bytes.size() < 8 + length_size) {
@@ -80,33 +82,38 @@ Embedding ReadNpyEmbedding(const std::string& path) {
   const bool is_double = descr == "'<f8'" || descr == "\"<f8\"";
   const bool is_single = descr == "'<f4'" || descr == "\"<f4\"";
   if (!is_double && !is_single) {
-    throw InputError(path, "the array's dtype is " + descr + "; little-endian float64 or float32 is needed");
+    throw InputError(path, "the array's dtype is " + Shown(descr) + "; little-endian float64 or float32 is needed");
   }
-  if (HeaderValue(header, "fortran_order", path) != "False") {
-    throw InputError(path, "the array is in Fortran order; C order is needed");
+  const std::string order = HeaderValue(header, "fortran_order", path);
+  if (order != "False" && order != "True") {
+    throw InputError(path, "fortran_order is " + Shown(order) + ", neither True nor False");
   }
+  const bool fortran_order = order == "True";
   const std::string shape = HeaderValue(header, "shape", path);
   Embedding embedding;
   if (!ParseTwoExtents(shape, embedding.n, embedding.d)) {
-    throw InputError(path, "the array's shape is " + shape + "; a 2-D shape (N, D) is needed");
+    throw InputError(path, "the array's shape is " + Shown(shape) + "; a 2-D shape (N, D) is needed");
   }
   const std::size_t element_size = is_double ? 8 : 4;
   const std::size_t count = embedding.n * embedding.d;
   if (embedding.d != 0 && (count / embedding.d != embedding.n || count > (bytes.size() - data_start) / element_size)) {
-    throw InputError(path, "the file holds less data than its shape " + shape + " needs");
+    throw InputError(path, "the file holds less data than its shape " + Shown(shape) + " needs");
   }
+  if (embedding.n == 0) throw InputError(path, "the array holds no points");
   embedding.coordinates.resize(count);
   const char* data = bytes.data() + data_start;
-  for (std::size_t k = 0; k < count; ++k) {
+  for (std::size_t stored = 0; stored < count; ++stored) {
+    // Fortran order stores coordinate after coordinate; the embedding is point after point.
+    const std::size_t k = fortran_order ? (stored % embedding.n) * embedding.d + stored / embedding.n : stored;
     if (is_double) {
-      std::memcpy(&embedding.coordinates[k], data + 8 * k, 8);
+      std::memcpy(&embedding.coordinates[k], data + 8 * stored, 8);
     } else {
       float value;
-      std::memcpy(&value, data + 4 * k, 4);
+      std::memcpy(&value, data + 4 * stored, 4);
       embedding.coordinates[k] = value;
     }
   }
-  if (embedding.n == 0) throw InputError(path, "the array holds no points");
+  CheckCoordinates(embedding.coordinates, path);
   return embedding;
 }
 

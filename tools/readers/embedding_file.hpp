@@ -1,0 +1,28 @@
+// Reading an embedding: N points of D coordinates, from a text file with one point
+// per line or from a NumPy .npy file holding a 2-D float64 or float32 array (N, D) in
+// C or Fortran order. Coordinates must be finite (see value_rules.hpp).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "input_source.hpp"
+
+namespace tsneloss {
+
+struct Embedding {
+  std::uint64_t n = 0;
+  std::uint64_t d = 0;
+  // Point after point: exactly the D-by-N column-major layout of Y.
+  std::vector<double> coordinates;
+};
+
+// A .npy file by its ending or its first byte, text otherwise. With `z_computed`, an
+// embedding of one point is refused too. Throws InputError.
+Embedding ReadEmbedding(InputSource& source, bool z_computed);
+
+Embedding ReadTextEmbedding(InputSource& source);
+Embedding ReadNpyEmbedding(InputSource& source);
+
+}  // namespace tsneloss
