@@ -77,12 +77,20 @@ void LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
     while (entry < end) {
       const std::size_t block = std::min(kBlock, end - entry);
       const T* p = values + entry;
-      for (std::size_t k = 0; k < block; ++k) {
-        if (entry + k < prefetch_end) {
+      // The points this block's successors pair with, fetched now so that their misses
+      // overlap with the logarithms in between. Kept out of the argument loop: its bound
+      // and the straddle test are settled once per block, not per entry.
+      const std::size_t fetches = entry < prefetch_end ? std::min(block, prefetch_end - entry) : 0;
+      if (may_straddle) {
+        for (std::size_t k = 0; k < fetches; ++k) {
           const T* ahead = point_of(entry + k + kPrefetchDistance);
           __builtin_prefetch(ahead);
-          if (may_straddle) __builtin_prefetch(ahead + (dims - 1));
+          __builtin_prefetch(ahead + (dims - 1));
         }
+      } else {
+        for (std::size_t k = 0; k < fetches; ++k) __builtin_prefetch(point_of(entry + k + kPrefetchDistance));
+      }
+      for (std::size_t k = 0; k < block; ++k) {
         const T s = OnePlusSquaredDistance<T, kDims>(y_i, point_of(entry + k), dims);
         logs[k] = (p[k] * s) * z;
       }
