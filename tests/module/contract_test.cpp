@@ -185,6 +185,14 @@ TEST(ContractBreaches, BadRowIndex) {
   auto row = [](std::size_t k, double value) {
     return [k, value](Problem<double>& p) { p.row_indices[k] = value; };
   };
+  auto long_rows = [](std::size_t k, double value) {
+    return [k, value](Problem<double>& p) {
+      p.column_counts = {5000, 5000, 0};
+      p.row_indices.assign(10000, 2.0);
+      p.values.assign(10000, 1e-4);
+      p.row_indices[k] = value;
+    };
+  };
   ExpectBreaches("BadRowIndex", {
       {"NaN", row(0, kNaN), nullptr, {Int(1), Text("NaN"), Int(3)}},
       {"+inf", row(4, kInf), nullptr, {Int(5), Text("Inf"), Int(3)}},
@@ -205,6 +213,13 @@ TEST(ContractBreaches, BadRowIndex) {
          p.row_indices[9000] = 3.5;
        },
        nullptr, {Int(9001), Text("3.5"), Int(3)}},
+      // The kernel checks row indices in chunks as it goes, ahead of the points it
+      // prefetches: faults where a chunk starts, within prefetch reach of the last
+      // block of a chunk, and at the very end. (Under UBSan a NaN used before its
+      // check would be caught converting to an integer.)
+      {"NaN opening the second chunk", long_rows(1024, kNaN), nullptr, {Int(1025), Text("NaN"), Int(3)}},
+      {"NaN just past a chunk", long_rows(1030, kNaN), nullptr, {Int(1031), Text("NaN"), Int(3)}},
+      {"N + 1 as the last entry", long_rows(9999, 4), nullptr, {Int(10000), Text("4"), Int(3)}},
   });
 }
 
