@@ -11,6 +11,7 @@
 
 #include "embedding_file.hpp"
 #include "exact_normaliser.hpp"
+#include "progress_bar.hpp"
 #include "input_error.hpp"
 #include "loader/module.hpp"
 #include "matrix_market.hpp"
@@ -80,7 +81,10 @@ int Run(const Options& options) {
   if (options.z) {
     z = *options.z;
   } else {
-    z = ExactNormaliser(y, isatty(STDERR_FILENO) == 1);
+    normaliser::ProgressBar bar(isatty(STDERR_FILENO) == 1);
+    normaliser::ExactSettings settings;
+    settings.progress = [&bar](double fraction) { bar.Update(fraction); };
+    z = normaliser::ExactNormaliser(y.coordinates.data(), y.n, y.d, settings);
     std::fprintf(stderr, "tsneloss: no --z given; computed the exact Z = %.17g\n", z);
   }
   const auto module = matrix::loader::Module::Open(
