@@ -36,10 +36,12 @@ int FastLength(std::size_t at_least) {
 }
 
 // Nodes per dimension so that boxes of each size cover [lo, hi].
+// Capped far above any grid that fits in memory, so that huge extents stay countable.
 std::size_t NodesFor(double extent, double spacing, const std::vector<int>& box_sizes) {
+  constexpr double kCap = 1e12;
   std::size_t nodes = 0;
   for (const int p : box_sizes) {
-    const std::size_t boxes = static_cast<std::size_t>(std::floor(extent / (spacing * p))) + 1;
+    const std::size_t boxes = static_cast<std::size_t>(std::min(std::floor(extent / (spacing * p)), kCap)) + 1;
     if (boxes * p > nodes) nodes = boxes * static_cast<std::size_t>(p);
   }
   return nodes;
@@ -104,7 +106,9 @@ std::size_t InterpolationGrid::PaddedCells(const std::vector<double>& lo, const 
                                            double spacing, const std::vector<int>& box_sizes) {
   double cells = 1;
   for (std::size_t k = 0; k < lo.size(); ++k) {
-    cells *= FastLength(2 * NodesFor(hi[k] - lo[k], spacing, box_sizes));
+    const std::size_t nodes = NodesFor(hi[k] - lo[k], spacing, box_sizes);
+    if (nodes > (std::size_t{1} << 26)) return static_cast<std::size_t>(-1);  // beyond any budget
+    cells *= FastLength(2 * nodes);
     if (cells > 1e18) return static_cast<std::size_t>(-1);
   }
   return static_cast<std::size_t>(cells);

@@ -9,9 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "computed_z.hpp"
 #include "embedding_file.hpp"
-#include "exact_normaliser.hpp"
-#include "progress_bar.hpp"
 #include "input_error.hpp"
 #include "loader/module.hpp"
 #include "matrix_market.hpp"
@@ -77,26 +76,22 @@ int Run(const Options& options) {
   if (std::abs(sum_p - 1.0) > 1e-6) {
     std::fprintf(stderr, "tsneloss: warning: the stored values of P add up to %.17g, not 1; the loss is a KL divergence only for a normalised P\n", sum_p);
   }
-  double z;
-  if (options.z) {
-    z = *options.z;
-  } else {
-    normaliser::ProgressBar bar(isatty(STDERR_FILENO) == 1);
-    normaliser::ExactSettings settings;
-    settings.progress = [&bar](double fraction) { bar.Update(fraction); };
-    z = normaliser::ExactNormaliser(y.coordinates.data(), y.n, y.d, settings);
-    std::fprintf(stderr, "tsneloss: no --z given; computed the exact Z = %.17g\n", z);
-  }
+  ComputedZ computed;
+  if (!options.z) computed = ComputeZ(y, options.z_method);
+  const double z = options.z ? *options.z : computed.z;
   const auto module = matrix::loader::Module::Open(
       options.module_path.empty() ? ModuleBesideTool() : options.module_path);
   const double loss = options.single ? ModuleLoss<float>(module, y, p, z) : ModuleLoss<double>(module, y, p, z);
   const int digits = options.single ? 9 : 17;
   if (options.json) {
+    const char* z_method = options.z ? "given" : computed.approximate ? "approximate" : "exact";
+    const std::string z_error = computed.approximate ? JsonNumber(computed.relative_error, 3) : "null";
     std::printf("{\"loss\": %s, \"n\": %llu, \"d\": %llu, \"nnz\": %zu, \"z\": %s, \"z_computed\": %s, "
-                "\"precision\": \"%s\", \"sum_p\": %s}\n",
+                "\"z_method\": \"%s\", \"z_relative_error\": %s, \"precision\": \"%s\", \"sum_p\": %s}\n",
                 JsonNumber(loss, digits).c_str(), static_cast<unsigned long long>(y.n),
                 static_cast<unsigned long long>(y.d), p.values.size(), JsonNumber(z, 17).c_str(),
-                options.z ? "false" : "true", options.single ? "single" : "double", JsonNumber(sum_p, 17).c_str());
+                options.z ? "false" : "true", z_method, z_error.c_str(), options.single ? "single" : "double",
+                JsonNumber(sum_p, 17).c_str());
   } else {
     std::printf("%.*g\n", digits, loss);
   }
