@@ -18,7 +18,7 @@ const char* const kUsage =
     "  AFFINITIES   Matrix Market coordinate file, real or integer, general or\n"
     "               symmetric, N by N\n"
     "\n"
-    "  --z Z        the normaliser of the output affinities; without it the exact Z is\n"
+    "  --z Z        the normaliser of the output affinities; without it Z is\n"
     "               computed (see --z-method)\n"
     "  --z-method M exact: the exact Z, quadratic in N; approx: interpolated on a grid\n"
     "               with FFTs (D <= 3), relative error about 1e-8, estimated and\n"
