@@ -3,12 +3,16 @@
 //
 // The points are interpolated onto a uniform grid (spacing 0.075, 8 equispaced
 // Lagrange nodes per box and dimension) and the grid's kernel energy is taken with
-// FFTs. The error estimate is the distance to a second interpolation of the same
-// points with 6 nodes per box, whose error is one to three orders of magnitude larger:
-// an estimate, not a proven bound. Points far outside the bulk of the map (beyond its
-// 0.1% and 99.9% quantiles, when the whole map would need more than kMaxGridCells) are
-// summed exactly against all others; where the bulk alone is still too wide the
-// spacing grows, and the estimate with it.
+// FFTs; each point's interpolated kernel with itself is removed exactly. The error
+// estimate is the larger of two: the distance to a second interpolation with 6 nodes
+// per box, and, over 40000 random pairs (8000 in 3-D), the summed absolute error of
+// the interpolated kernel against the exact one as a share of the summed kernel,
+// plus three standard errors. The second would be a bound if it were taken over all
+// pairs; on clustered, uniform, tight and outlier maps it exceeded the measured
+// error in every case, by factors of 1.05 to 100. Points far outside the bulk of the
+// map (beyond quantiles of 0.1%, 1% or 3% per tail, when the whole map needs more
+// than kMaxGridCells) are summed exactly against all others; where the bulk alone is
+// still too wide the spacing grows up to 0.15, beyond which the map is refused.
 #pragma once
 
 #include <cstddef>

@@ -185,14 +185,7 @@ double InterpolationGrid::Spread(const double* y, std::size_t d, const std::vect
   double weights[3][16];
   std::size_t first_node[3];
   for (const std::size_t i : rows) {
-    for (std::size_t k = 0; k < d; ++k) {
-      const double u = (y[i * d + k] - lo_[k]) / spacing_;
-      // Clamped: the extent's rounding may put the highest point one box too far.
-      const double last_box = static_cast<double>(nodes_[k] / p - 1);
-      const double box = std::min(std::max(std::floor(u / static_cast<double>(p)), 0.0), last_box);
-      first_node[k] = static_cast<std::size_t>(box) * p;
-      LagrangeWeights(u - box * static_cast<double>(p), box_size, weights[k]);
-    }
+    BoxWeights(y + i * d, d, box_size, first_node, weights);
     self.Add(SelfTerm(weights, d, box_size, offset_kernel));
     if (d == 1) {
       for (std::size_t a = 0; a < p; ++a) buffer_[first_node[0] + a] += weights[0][a];
@@ -212,6 +205,67 @@ double InterpolationGrid::Spread(const double* y, std::size_t d, const std::vect
     }
   }
   return self.Value();
+}
+
+void InterpolationGrid::BoxWeights(const double* point, std::size_t d, int box_size, std::size_t (&first_node)[3],
+                                   double (&weights)[3][16]) const {
+  const std::size_t p = static_cast<std::size_t>(box_size);
+  for (std::size_t k = 0; k < d; ++k) {
+    const double u = (point[k] - lo_[k]) / spacing_;
+    // Clamped: the extent's rounding may put the highest point one box too far.
+    const double last_box = static_cast<double>(nodes_[k] / p - 1);
+    const double box = std::min(std::max(std::floor(u / static_cast<double>(p)), 0.0), last_box);
+    first_node[k] = static_cast<std::size_t>(box) * p;
+    LagrangeWeights(u - box * static_cast<double>(p), box_size, weights[k]);
+  }
+}
+
+double InterpolationGrid::PairKernel(const double* a, const double* b, std::size_t d, int box_size) const {
+  std::size_t first_a[3], first_b[3];
+  double weights_a[3][16], weights_b[3][16];
+  BoxWeights(a, d, box_size, first_a, weights_a);
+  BoxWeights(b, d, box_size, first_b, weights_b);
+  // As in SelfTerm: the weights' cross-correlation per dimension at each node offset
+  // o, against the kernel at the offset between the boxes plus o.
+  const int p = box_size;
+  const int width = 2 * p - 1;
+  double correlation[3][31];
+  double box_offset[3] = {0, 0, 0};
+  for (std::size_t k = 0; k < d; ++k) {
+    box_offset[k] = (static_cast<double>(first_a[k]) - static_cast<double>(first_b[k])) * spacing_;
+    for (int o = -(p - 1); o < p; ++o) {
+      double sum = 0;
+      for (int i = std::max(0, o); i < std::min(p, p + o); ++i) sum += weights_a[k][i] * weights_b[k][i - o];
+      correlation[k][o + p - 1] = sum;
+    }
+  }
+  auto squared = [&](std::size_t k, int index) {
+    const double offset = box_offset[k] + (index - (p - 1)) * spacing_;
+    return offset * offset;
+  };
+  double value = 0;
+  if (d == 1) {
+    for (int i = 0; i < width; ++i) value += correlation[0][i] / (1.0 + squared(0, i));
+  } else if (d == 2) {
+    for (int j = 0; j < width; ++j) {
+      double inner = 0;
+      for (int i = 0; i < width; ++i) inner += correlation[0][i] / (1.0 + squared(0, i) + squared(1, j));
+      value += correlation[1][j] * inner;
+    }
+  } else {
+    for (int l = 0; l < width; ++l) {
+      double plane = 0;
+      for (int j = 0; j < width; ++j) {
+        double inner = 0;
+        for (int i = 0; i < width; ++i) {
+          inner += correlation[0][i] / (1.0 + squared(0, i) + squared(1, j) + squared(2, l));
+        }
+        plane += correlation[1][j] * inner;
+      }
+      value += correlation[2][l] * plane;
+    }
+  }
+  return value;
 }
 
 std::vector<double> InterpolationGrid::OffsetKernel(std::size_t d, int box_size) const {

@@ -29,11 +29,18 @@ class InterpolationGrid {
   // y (N by D, row-major) and `box_size` nodes per box (at most 16).
   double OffDiagonal(const double* y, std::size_t d, const std::vector<std::size_t>& rows, int box_size);
 
+  // The interpolated kernel of one pair of points in the grid's box (a and b: d
+  // coordinates each), what the grid sums in place of 1 / (1 + |a - b|^2).
+  double PairKernel(const double* a, const double* b, std::size_t d, int box_size) const;
+
   std::size_t Cells() const { return cells_; }
 
  private:
   // Fills the buffer with the weights; returns the sum of the points' self terms.
   double Spread(const double* y, std::size_t d, const std::vector<std::size_t>& rows, int box_size);
+  // The first node of the point's box and its Lagrange weights, per dimension.
+  void BoxWeights(const double* point, std::size_t d, int box_size, std::size_t (&first_node)[3],
+                  double (&weights)[3][16]) const;
   // K at the node offsets -(p - 1) .. p - 1 in each dimension, the first fastest.
   std::vector<double> OffsetKernel(std::size_t d, int box_size) const;
 
