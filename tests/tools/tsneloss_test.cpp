@@ -86,6 +86,40 @@ TEST_F(Tsneloss, GivenZMatchesTheComputedOne) {
   EXPECT_EQ(given.err.find("computed the exact Z"), std::string::npos);
 }
 
+double JsonField(const std::string& json, const std::string& name) {
+  const std::size_t at = json.find("\"" + name + "\": ");
+  return at == std::string::npos ? NAN : std::strtod(json.c_str() + at + name.size() + 4, nullptr);
+}
+
+// Both methods on one map of 400 clustered points; the approximation reports its
+// estimate, and the exact Z lies within it.
+TEST_F(Tsneloss, ApproximateZIsWithinItsReportedErrorOfTheExactOne) {
+  std::mt19937_64 rng(4);
+  std::normal_distribution<double> normal(0.0, 1.0);
+  std::string points;
+  for (int i = 0; i < 400; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%.17g %.17g\n", 10.0 * (i % 5) + normal(rng), normal(rng));
+    points += line;
+  }
+  const auto y = Write("y.txt", points);
+  const auto p = Write("p.mtx", "%%MatrixMarket matrix coordinate real general\n400 400 2\n2 1 0.5\n1 2 0.5\n");
+  const Outcome exact = Run({"--json", "--z-method", "exact", y.string(), p.string()});
+  const Outcome approximate = Run({"--json", "--z-method", "approx", y.string(), p.string()});
+  ASSERT_EQ(exact.status, 0) << exact.err;
+  ASSERT_EQ(approximate.status, 0) << approximate.err;
+  EXPECT_NE(exact.out.find("\"z_method\": \"exact\", \"z_relative_error\": null"), std::string::npos) << exact.out;
+  EXPECT_NE(approximate.out.find("\"z_method\": \"approximate\""), std::string::npos) << approximate.out;
+  EXPECT_NE(approximate.err.find("computed the approximate Z"), std::string::npos) << approximate.err;
+  const double z = JsonField(exact.out, "z");
+  const double estimate = JsonField(approximate.out, "z_relative_error");
+  EXPECT_GT(estimate, 0.0);
+  EXPECT_LE(estimate, 1e-6);
+  EXPECT_LE(std::abs(JsonField(approximate.out, "z") - z), estimate * z);
+  // Below the automatic limit the exact Z is taken.
+  EXPECT_EQ(Run({"--json", y.string(), p.string()}).out, exact.out);
+}
+
 // scikit-learn computes the same KL divergence over all pairs, with P and Q floored at
 // machine epsilon (2.2e-16) and its own summation order; its stored value can differ
 // from ours in the last digits only. The floors alone move the sum by at most
@@ -157,7 +191,8 @@ TEST_F(Tsneloss, ModuleErrorsAreShownAsTheHostReportsThem) {
 TEST_F(Tsneloss, UsageErrorsExitWithTwo) {
   const auto y = Write("y.txt", kTwoPoints);
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {y.string()}, {"--z"}, {"--z", "abc", y.string(), y.string()}, {"--frobnicate", y.string(), y.string()}, {"--json=yes", y.string(), y.string()}}) {
+           {}, {y.string()}, {"--z"}, {"--z", "abc", y.string(), y.string()}, {"--frobnicate", y.string(), y.string()},
+           {"--json=yes", y.string(), y.string()}, {"--z-method", "fast", y.string(), y.string()}}) {
     const Outcome run = Run(args);
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("usage: tsneloss"), std::string::npos);

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "computed_z.hpp"
 #include "embedding_file.hpp"
-#include "exact_normaliser.hpp"
 #include "input_error.hpp"
 #include "input_source.hpp"
 #include "loader/module.hpp"
@@ -94,17 +94,15 @@ int Run(const Options& options) {
   if (std::abs(sum_p - 1.0) > 1e-6) {
     std::fprintf(stderr, "tsneloss: warning: the stored values of P add up to %.17g, not 1; the loss is a KL divergence only for a normalised P\n", sum_p);
   }
-  double z;
-  if (options.z) {
-    z = *options.z;
-  } else {
-    z = ExactNormaliser(y, isatty(STDERR_FILENO) == 1);
-    if (!(std::isfinite(z) && z > 0)) {
-      throw InputError(embedding_source.name(), "the exact Z of this embedding is " + Number(z, 17) +
+  ComputedZ computed;
+  if (!options.z) {
+    computed = ComputeZ(y, options.z_method);
+    if (!(std::isfinite(computed.z) && computed.z > 0)) {
+      throw InputError(embedding_source.name(), "the exact Z of this embedding is " + Number(computed.z, 17) +
                                                     " in double precision (its points are too far apart); give --z");
     }
-    std::fprintf(stderr, "tsneloss: no --z given; computed the exact Z = %.17g\n", z);
   }
+  const double z = options.z ? *options.z : computed.z;
   const auto module = matrix::loader::Module::Open(
       options.module_path.empty() ? ModuleBesideTool() : options.module_path);
   const double loss_double = ModuleLoss<double>(module, y, p, z);
@@ -119,12 +117,16 @@ int Run(const Options& options) {
   }
   if (options.json) {
     const std::string double_field = options.single ? ", \"loss_double\": " + JsonNumber(loss_double, 17) : "";
+    const char* z_method = options.z ? "given" : computed.approximate ? "approximate" : "exact";
+    const std::string z_error = computed.approximate ? JsonNumber(computed.relative_error, 3) : "null";
     std::printf("{\"loss\": %s%s, \"n\": %llu, \"d\": %llu, \"nnz\": %zu, \"merged_positions\": %llu, \"z\": %s, "
-                "\"z_computed\": %s, \"precision\": \"%s\", \"sum_p\": %s}\n",
+                "\"z_computed\": %s, \"z_method\": \"%s\", \"z_relative_error\": %s, \"precision\": \"%s\", "
+                "\"sum_p\": %s}\n",
                 JsonNumber(loss, digits).c_str(), double_field.c_str(), static_cast<unsigned long long>(y.n),
                 static_cast<unsigned long long>(y.d), p.values.size(),
                 static_cast<unsigned long long>(p.merged_positions), JsonNumber(z, 17).c_str(),
-                options.z ? "false" : "true", options.single ? "single" : "double", JsonNumber(sum_p, 17).c_str());
+                options.z ? "false" : "true", z_method, z_error.c_str(), options.single ? "single" : "double",
+                JsonNumber(sum_p, 17).c_str());
   } else {
     std::printf("%s\n", Number(loss, digits).c_str());
   }

@@ -25,7 +25,10 @@ const char* const kUsage =
     "  Either file may be '-' for standard input.\n"
     "\n"
     "  --z Z        the normaliser of the output affinities, finite and above 0;\n"
-    "               without it the exact Z is computed (quadratic in N)\n"
+    "               without it Z is computed (see --z-method)\n"
+    "  --z-method M exact: the exact Z, quadratic in N; approx: interpolated on a grid\n"
+    "               with FFTs (D <= 3), relative error about 1e-8, estimated and\n"
+    "               printed; auto (default): exact up to N = 100000, approx above\n"
     "  --single     compute in single precision (every term is accumulated in single)\n"
     "  --json       print a JSON object instead of the bare loss\n"
     "  --module P   the module file to load (default: the one built beside this tool)\n"
@@ -70,6 +73,11 @@ Options ParseOptions(int argc, const char* const* argv) {
       options.json = flag();
     } else if (arg == "--module") {
       options.module_path = value();
+    } else if (arg == "--z-method") {
+      options.z_method = value();
+      if (options.z_method != "exact" && options.z_method != "approx" && options.z_method != "auto") {
+        throw UsageError("--z-method is exact, approx or auto, not '" + options.z_method + "'");
+      }
     } else if (arg == "--z") {
       const std::string text = value();
       double z;

@@ -11,6 +11,7 @@ struct Options {
   std::string embedding_path;
   std::string affinities_path;
   std::optional<double> z;
+  std::string z_method = "auto";  // without --z: "exact", "approx" or "auto"
   bool single = false;
   bool json = false;
   std::string module_path;  // empty: the module built beside the tool

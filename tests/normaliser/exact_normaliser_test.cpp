@@ -1,0 +1,105 @@
+// The exact normaliser: one result, to the bit, whatever path and thread count; close
+// to a long-double sum; the edges of its blocks and its fallback for far points.
+#include "exact_normaliser.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "bits.hpp"
+#include "embedding_shapes.hpp"
+
+namespace tsne_test {
+namespace {
+
+using normaliser::ExactNormaliser;
+using normaliser::ExactPath;
+using normaliser::ExactSettings;
+
+std::vector<ExactPath> AvailablePaths() {
+  std::vector<ExactPath> paths;
+  for (ExactPath path : {ExactPath::kScalar, ExactPath::kAvx2, ExactPath::kAvx512}) {
+    if (normaliser::PathAvailable(path)) paths.push_back(path);
+  }
+  return paths;
+}
+
+double Exact(const std::vector<double>& y, std::size_t n, std::size_t d, ExactPath path, unsigned threads) {
+  ExactSettings settings;
+  settings.path = path;
+  settings.threads = threads;
+  return ExactNormaliser(y.data(), n, d, settings);
+}
+
+// Sizes around the lane (8), group (4), row block (256) and column block (1024) edges.
+TEST(ExactNormaliser, SameBitsForEveryPathAndThreadCount) {
+  for (const std::size_t n : {2, 3, 5, 9, 12, 255, 257, 1023, 1029, 2100}) {
+    for (const std::size_t d : {1, 2, 3, 4, 7}) {
+      SCOPED_TRACE("n " + std::to_string(n) + ", d " + std::to_string(d));
+      const std::vector<double> y = MakeEmbedding(Shape::kFarOutliers, n, d, n * 10 + d);
+      const double scalar = Exact(y, n, d, ExactPath::kScalar, 1);
+      for (const ExactPath path : AvailablePaths()) {
+        for (const unsigned threads : {1u, 2u, 3u}) {
+          SCOPED_TRACE(normaliser::PathName(path) + ", threads " + std::to_string(threads));
+          EXPECT_TRUE(SameBits(Exact(y, n, d, path, threads), scalar));
+        }
+      }
+    }
+  }
+}
+
+TEST(ExactNormaliser, WithinOneInTenTrillionOfALongDoubleSum) {
+  for (const Shape shape : kShapes) {
+    for (const std::size_t d : {1, 2, 3}) {
+      SCOPED_TRACE(std::string(ShapeName(shape)) + ", d " + std::to_string(d));
+      const std::size_t n = 3001;
+      const std::vector<double> y = MakeEmbedding(shape, n, d, 7 + d);
+      const long double reference = LongDoubleNormaliser(y, n, d);
+      const double z = Exact(y, n, d, ExactPath::kAuto, 0);
+      EXPECT_LE(std::abs(static_cast<long double>(z) - reference) / reference, 1e-13L) << z;
+    }
+  }
+}
+
+// Points 1e100 apart: the four-term fraction would overflow, so those terms are
+// divided one by one, the same way on every path.
+TEST(ExactNormaliser, FarApartPointsAreSummedTermByTerm) {
+  const std::size_t n = 700;
+  const std::size_t d = 2;
+  std::vector<double> y = MakeEmbedding(Shape::kManyClusters, n, d, 3);
+  for (std::size_t i = 0; i < n; i += 3) y[i * d] *= 1e100;
+  const long double reference = LongDoubleNormaliser(y, n, d);
+  const double scalar = Exact(y, n, d, ExactPath::kScalar, 1);
+  EXPECT_LE(std::abs(static_cast<long double>(scalar) - reference) / reference, 1e-13L) << scalar;
+  for (const ExactPath path : AvailablePaths()) {
+    SCOPED_TRACE(normaliser::PathName(path));
+    EXPECT_TRUE(SameBits(Exact(y, n, d, path, 2), scalar));
+  }
+}
+
+TEST(ExactNormaliser, SmallAndDegenerateEmbeddings) {
+  const std::vector<double> two = {0, 0, 3, 4};
+  EXPECT_TRUE(SameBits(ExactNormaliser(two.data(), 2, 2), 2.0 / 26));
+  EXPECT_EQ(ExactNormaliser(two.data(), 1, 2), 0.0);
+  EXPECT_EQ(ExactNormaliser(nullptr, 0, 2), 0.0);
+  // No coordinates: every pair at distance 0, Z = n (n - 1), a whole number.
+  EXPECT_EQ(ExactNormaliser(nullptr, 1000, 0), 1000.0 * 999);
+}
+
+TEST(ExactNormaliser, ProgressRisesToOne) {
+  const std::size_t n = 3000;
+  const std::vector<double> y = MakeEmbedding(Shape::kUniform, n, 2, 1);
+  std::vector<double> seen;
+  ExactSettings settings;
+  settings.threads = 1;  // with more, a helper may take every block before the caller
+  settings.progress = [&seen](double fraction) { seen.push_back(fraction); };
+  ExactNormaliser(y.data(), n, 2, settings);
+  ASSERT_GE(seen.size(), 2u);
+  for (std::size_t k = 1; k < seen.size(); ++k) EXPECT_LE(seen[k - 1], seen[k]);
+  EXPECT_GT(seen.front(), 0.0);
+  EXPECT_EQ(seen.back(), 1.0);
+}
+
+}  // namespace
+}  // namespace tsne_test
