@@ -16,7 +16,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace quarn::tsnevek {
 
@@ -36,42 +35,6 @@ inline T OnePlusSquaredDistance(const T* a, const T* b, std::uint32_t dims) {
     s = s + diff * diff;
   }
   return s;
-}
-
-// A 16-byte vector of T (GCC's vector extension: SSE2 on x86-64, plain code elsewhere).
-template <typename T>
-struct VectorOf;
-template <>
-struct VectorOf<double> {
-  typedef double type __attribute__((vector_size(16)));
-};
-template <>
-struct VectorOf<float> {
-  typedef float type __attribute__((vector_size(16)));
-};
-
-// The arguments (p * s) * Z of `count` entries (a multiple of the lanes of a 16-byte
-// vector) for a dimension fixed at compile time, a vector of entries at a time: each
-// lane takes exactly the scalar steps, in the same order, so the bits are the same.
-template <typename T, std::uint32_t kDims, typename PointOf>
-inline void ArgumentsByVector(const T* y_i, PointOf point_of, const T* p, T z, std::size_t count, T* out) {
-  constexpr std::size_t kLanes = 16 / sizeof(T);
-  using Vector = typename VectorOf<T>::type;
-  for (std::size_t k = 0; k < count; k += kLanes) {
-    const T* points[kLanes];
-    for (std::size_t lane = 0; lane < kLanes; ++lane) points[lane] = point_of(k + lane);
-    Vector s = Vector{} + T(1);
-    for (std::uint32_t dim = 0; dim < kDims; ++dim) {
-      Vector coordinate;
-      for (std::size_t lane = 0; lane < kLanes; ++lane) coordinate[lane] = points[lane][dim];
-      const Vector diff = y_i[dim] - coordinate;
-      s = s + diff * diff;
-    }
-    Vector values;
-    std::memcpy(&values, p + k, sizeof values);
-    const Vector arguments = (values * s) * z;
-    std::memcpy(out + k, &arguments, sizeof arguments);
-  }
 }
 
 // How many entries ahead the point an entry pairs with is fetched into cache: far
@@ -152,12 +115,7 @@ bool LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
       } else {
         for (std::size_t k = 0; k < fetches; ++k) __builtin_prefetch(point_of(entry + k + kPrefetchDistance));
       }
-      std::size_t by_vector = 0;
-      if constexpr (kDims > 0) {
-        by_vector = block & ~(16 / sizeof(T) - 1);
-        ArgumentsByVector<T, kDims>(y_i, [&](std::size_t at) { return point_of(entry + at); }, p, z, by_vector, logs);
-      }
-      for (std::size_t k = by_vector; k < block; ++k) {
+      for (std::size_t k = 0; k < block; ++k) {
         const T s = OnePlusSquaredDistance<T, kDims>(y_i, point_of(entry + k), dims);
         logs[k] = (p[k] * s) * z;
       }
