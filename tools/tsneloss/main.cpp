@@ -16,6 +16,8 @@
 #include "loader/module.hpp"
 #include "matrix_market.hpp"
 #include "options.hpp"
+#include "per_point_shares.hpp"
+#include "shares_file.hpp"
 
 namespace tsneloss {
 namespace {
@@ -116,6 +118,9 @@ int Run(const Options& options) {
       std::fprintf(stderr, "tsneloss: note: the single-precision loss differs from the double-precision loss %s by a relative %s; it accumulates every term in single precision\n",
                    Number(loss_double, 17).c_str(), Number(difference, 2).c_str());
     }
+  }
+  if (!options.per_point_path.empty()) {
+    WriteShares(options.per_point_path, PerPointShares(y, p, z, options.single), options.single);
   }
   if (options.json) {
     const std::string double_field = options.single ? ", \"loss_double\": " + JsonNumber(loss_double, 17) : "";

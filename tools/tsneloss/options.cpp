@@ -29,6 +29,8 @@ const char* const kUsage =
     "  --single     compute in single precision (every term is accumulated in single)\n"
     "  --json       print a JSON object instead of the bare loss\n"
     "  --module P   the module file to load (default: the one built beside this tool)\n"
+    "  --per-point FILE  write each point's share of the loss to FILE: a .npy\n"
+    "               vector when FILE ends in .npy, text with one share per line else\n"
     "  --version    show the version\n"
     "  --help       show this text\n"
     "Options taking a value accept --option=VALUE too.\n";
@@ -70,6 +72,8 @@ Options ParseOptions(int argc, const char* const* argv) {
       options.json = flag();
     } else if (arg == "--module") {
       options.module_path = value();
+    } else if (arg == "--per-point") {
+      options.per_point_path = value();
     } else if (arg == "--z") {
       const std::string text = value();
       double z;
