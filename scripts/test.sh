@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: optimised, then under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then a short coverage-guided fuzz run of the gateway.
+# The Python package's tests (/usr/bin/python3 -m pytest tests/python) run under CTest
+# in the optimised build; the sanitizer build leaves the package out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh $(cat scripts/build-packages.txt) clang libclang-rt-14-dev

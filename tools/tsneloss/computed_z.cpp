@@ -3,44 +3,17 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <stdexcept>
 
-#include "approximate_normaliser.hpp"
-#include "exact_normaliser.hpp"
 #include "progress_bar.hpp"
 
 namespace tsneloss {
-namespace {
 
-ComputedZ Exact(const Embedding& y) {
+normaliser::ChosenZ ComputeZ(const Embedding& y, normaliser::ZMethod method) {
   normaliser::ProgressBar bar(isatty(STDERR_FILENO) == 1);
-  normaliser::ExactSettings settings;
-  settings.progress = [&bar](double fraction) { bar.Update(fraction); };
-  ComputedZ computed;
-  computed.z = normaliser::ExactNormaliser(y.coordinates.data(), y.n, y.d, settings);
-  return computed;
-}
-
-ComputedZ Approximate(const Embedding& y) {
-  const normaliser::ApproximateZ approximate = normaliser::ApproximateNormaliser(y.coordinates.data(), y.n, y.d);
-  return {approximate.z, true, approximate.relative_error};
-}
-
-}  // namespace
-
-ComputedZ ComputeZ(const Embedding& y, const std::string& method) {
-  ComputedZ computed;
-  if (method == "exact" || (method == "auto" && (y.n <= kAutoExactLimit || y.d > 3))) {
-    computed = Exact(y);
-  } else if (method == "approx") {
-    computed = Approximate(y);
-  } else {
-    try {
-      computed = Approximate(y);
-    } catch (const std::runtime_error& error) {
-      std::fprintf(stderr, "tsneloss: %s; computing the exact Z instead\n", error.what());
-      computed = Exact(y);
-    }
+  const normaliser::ChosenZ computed =
+      normaliser::ComputeZ(y.coordinates.data(), y.n, y.d, method, [&bar](double fraction) { bar.Update(fraction); });
+  if (!computed.fallback.empty()) {
+    std::fprintf(stderr, "tsneloss: %s; computed the exact Z instead\n", computed.fallback.c_str());
   }
   if (computed.approximate) {
     std::fprintf(stderr, "tsneloss: no --z given; computed the approximate Z = %.17g (estimated relative error %.1e)\n",

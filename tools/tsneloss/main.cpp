@@ -16,6 +16,8 @@
 #include "loader/module.hpp"
 #include "matrix_market.hpp"
 #include "options.hpp"
+#include "per_point_shares.hpp"
+#include "shares_file.hpp"
 
 namespace tsneloss {
 namespace {
@@ -94,9 +96,9 @@ int Run(const Options& options) {
   if (std::abs(sum_p - 1.0) > 1e-6) {
     std::fprintf(stderr, "tsneloss: warning: the stored values of P add up to %.17g, not 1; the loss is a KL divergence only for a normalised P\n", sum_p);
   }
-  ComputedZ computed;
+  normaliser::ChosenZ computed;
   if (!options.z) {
-    computed = ComputeZ(y, options.z_method);
+    computed = ComputeZ(y, *normaliser::ParseZMethod(options.z_method));
     if (!(std::isfinite(computed.z) && computed.z > 0)) {
       throw InputError(embedding_source.name(), "the exact Z of this embedding is " + Number(computed.z, 17) +
                                                     " in double precision (its points are too far apart); give --z");
@@ -114,6 +116,9 @@ int Run(const Options& options) {
       std::fprintf(stderr, "tsneloss: note: the single-precision loss differs from the double-precision loss %s by a relative %s; it accumulates every term in single precision\n",
                    Number(loss_double, 17).c_str(), Number(difference, 2).c_str());
     }
+  }
+  if (!options.per_point_path.empty()) {
+    WriteShares(options.per_point_path, PerPointShares(y, p, z, options.single), options.single);
   }
   if (options.json) {
     const std::string double_field = options.single ? ", \"loss_double\": " + JsonNumber(loss_double, 17) : "";

@@ -7,6 +7,7 @@
 #include "shown_token.hpp"
 #include "text_fields.hpp"
 #include "value_rules.hpp"
+#include "z_choice.hpp"
 
 namespace tsneloss {
 
@@ -32,6 +33,8 @@ const char* const kUsage =
     "  --single     compute in single precision (every term is accumulated in single)\n"
     "  --json       print a JSON object instead of the bare loss\n"
     "  --module P   the module file to load (default: the one built beside this tool)\n"
+    "  --per-point FILE  write each point's share of the loss to FILE: a .npy\n"
+    "               vector when FILE ends in .npy, text with one share per line else\n"
     "  --version    show the version\n"
     "  --help       show this text\n"
     "Options taking a value accept --option=VALUE too.\n";
@@ -75,9 +78,11 @@ Options ParseOptions(int argc, const char* const* argv) {
       options.module_path = value();
     } else if (arg == "--z-method") {
       options.z_method = value();
-      if (options.z_method != "exact" && options.z_method != "approx" && options.z_method != "auto") {
+      if (!normaliser::ParseZMethod(options.z_method)) {
         throw UsageError("--z-method is exact, approx or auto, not '" + options.z_method + "'");
       }
+    } else if (arg == "--per-point") {
+      options.per_point_path = value();
     } else if (arg == "--z") {
       const std::string text = value();
       double z;

@@ -15,6 +15,7 @@ struct Options {
   bool single = false;
   bool json = false;
   std::string module_path;  // empty: the module built beside the tool
+  std::string per_point_path;  // empty: no per-point shares written
   bool help = false;
   bool version = false;
 };

@@ -1,0 +1,67 @@
+"""The tool's refusals arrive as ValueError with its messages; the module's errors as
+ModuleError carrying the identifier and the host's text."""
+
+import numpy as np
+import pytest
+import scipy.sparse
+
+import tsneloss
+
+TWO_POINTS = np.array([[0.0, 0.0], [3.0, 4.0]])
+TWO_POINTS_P = scipy.sparse.coo_array(([0.5, 0.5], ([1, 0], [0, 1])), shape=(2, 2))
+
+
+def refusal(*args, **kwargs):
+    with pytest.raises(ValueError) as raised:
+        tsneloss.kl_divergence(*args, **kwargs)
+    return str(raised.value)
+
+
+def test_worked_example_is_ln_13():
+    assert tsneloss.kl_divergence(TWO_POINTS, TWO_POINTS_P, 1) == np.log(13.0)
+
+
+@pytest.mark.parametrize("args,kwargs,message", [
+    ((TWO_POINTS.astype(int), TWO_POINTS_P, 1), {}, "Y: the array's dtype is 'int64'; float64 or float32 is needed"),
+    ((TWO_POINTS.ravel(), TWO_POINTS_P, 1), {}, "Y: the array's shape is (4,); a 2-D shape (N, D) is needed"),
+    ((np.array([[0.0, 0.0], [3.0, np.inf]]), TWO_POINTS_P, 1), {},
+     "Y: element 3: a coordinate is inf; coordinates must be finite"),
+    ((np.zeros((0, 2)), TWO_POINTS_P, 1), {}, "Y: the embedding holds no points"),
+    ((TWO_POINTS[:1], np.ones((1, 1))), {}, "Y: the embedding has one point; computing Z needs at least two"),
+    ((np.array([[0.0, 0.0], [1e300, 0.0]]), TWO_POINTS_P), {}, "Y: the exact Z of this embedding is 0 in double"),
+    ((TWO_POINTS, np.ones((2, 3)), 1), {}, "P: P must be square; it is 2 by 3"),
+    ((TWO_POINTS, np.array([[0, 0.5], [-0.5, 0]]), 1), {},
+     "P: element 2: a value of P is -0.5; values of P must be finite and not negative"),
+    ((TWO_POINTS, scipy.sparse.csr_matrix(([0.5, np.nan], ([0, 1], [1, 0])), shape=(2, 2)), 1), {},
+     "P: element 1: a value of P is nan; values of P must be finite and not negative"),
+    ((TWO_POINTS, scipy.sparse.coo_array(([1e308, 1e308], ([0, 0], [1, 1])), shape=(2, 2)), 1), {},
+     "P: the values given for row 0, column 1 (zero-based) add up to more than the largest double"),
+    ((TWO_POINTS, np.zeros((2, 2)), 1), {}, "P: P has no stored entries"),
+    ((TWO_POINTS, scipy.sparse.coo_array((2, 2)), 1), {}, "P: P has no stored entries"),
+    ((np.ones((2, 3)), np.eye(3) / 3, 1), {},
+     "P: P is 3 by 3, but the embedding Y has 2 points of 3 coordinates: it looks transposed"),
+    ((TWO_POINTS, TWO_POINTS_P.astype(complex), 1), {}, "P: values of type 'complex128' are not supported"),
+    ((TWO_POINTS, TWO_POINTS_P, 0.0), {}, "z: Z must be finite and greater than 0, not 0"),
+    ((TWO_POINTS, TWO_POINTS_P, 1), {"precision": "half"}, "precision must be 'double' or 'single', not 'half'"),
+])
+def test_refusals_say_what_tsneloss_says(args, kwargs, message):
+    assert message in refusal(*args, **kwargs)
+
+
+def test_normaliser_refusals():
+    with pytest.raises(ValueError, match="method: unknown method 'approximate'; the methods are 'exact', 'approx' and 'auto'"):
+        tsneloss.normaliser(TWO_POINTS, "approximate")
+    with pytest.raises(ValueError, match="Y: the embedding has one point"):
+        tsneloss.normaliser(TWO_POINTS[:1])
+    assert tsneloss.normaliser(TWO_POINTS) == 2 / 26
+
+
+def test_module_errors_arrive_as_module_error(monkeypatch, test_module):
+    monkeypatch.setenv("TSNELOSS_MODULE", test_module("raises_after_output"))
+    with pytest.raises(tsneloss.ModuleError) as raised:
+        tsneloss.kl_divergence(TWO_POINTS, TWO_POINTS_P, 1)
+    assert raised.value.identifier == "quarn:tsnevek:TooManyOutputs"
+    assert raised.value.text and raised.value.text in str(raised.value)
+    monkeypatch.setenv("TSNELOSS_MODULE", test_module("bad_version"))
+    with pytest.raises(RuntimeError, match="interface version"):
+        tsneloss.kl_divergence(TWO_POINTS, TWO_POINTS_P, 1)

@@ -1,0 +1,98 @@
+"""kl_divergence gives the module's numbers, bit for bit those of tsneloss on files
+holding the same values, for every SciPy format, dense arrays and both precisions."""
+
+import subprocess
+
+import numpy as np
+import pytest
+import scipy.io
+import scipy.sparse
+
+import tsneloss
+from conftest import BUILD, EXAMPLES
+
+FORMATS = {
+    "coo_array": scipy.sparse.coo_array,
+    "coo_matrix": scipy.sparse.coo_matrix,
+    "csr_matrix": scipy.sparse.csr_matrix,
+    "csc_array": scipy.sparse.csc_array,
+    "bsr_matrix": scipy.sparse.bsr_matrix,
+    "dia_matrix": scipy.sparse.dia_matrix,
+    "lil_matrix": scipy.sparse.lil_matrix,
+    "dok_matrix": scipy.sparse.dok_matrix,
+    "dense": lambda coo: coo.toarray(),
+}
+
+
+def same_bits(a, b):
+    return np.array(a).tobytes() == np.array(b).tobytes()
+
+
+@pytest.mark.parametrize("precision", ["double", "single"])
+def test_shipped_example_matches_tsneloss(precision):
+    Y = np.loadtxt(EXAMPLES / "iris_embedding.txt")
+    P = scipy.io.mmread(EXAMPLES / "iris_p.mtx")
+    command = [BUILD / "bin" / "tsneloss", EXAMPLES / "iris_embedding.txt", EXAMPLES / "iris_p.mtx"]
+    if precision == "single":
+        command.insert(1, "--single")
+    printed = subprocess.run(command, capture_output=True, text=True, check=True).stdout
+    loss = tsneloss.kl_divergence(Y, P, precision=precision)
+    cast = np.float32 if precision == "single" else np.float64
+    assert same_bits(cast(loss), cast(float(printed)))
+
+
+def random_case(rng, n, d, dtype, fortran):
+    Y = rng.normal(scale=rng.uniform(0.5, 20), size=(n, d)).astype(dtype)
+    Y = np.asfortranarray(Y) if fortran else Y
+    nnz = 6 * n
+    rows = rng.integers(0, n, nnz)
+    columns = rng.integers(0, n, nnz)
+    values = rng.uniform(1e-6, 1.0, nnz) / nnz
+    return Y, rows, columns, values
+
+
+@pytest.mark.parametrize("precision", ["double", "single"])
+@pytest.mark.parametrize("name", FORMATS)
+def test_random_cases_match_tsneloss(tool, name, precision):
+    rng = np.random.default_rng([list(FORMATS).index(name), precision == "single"])
+    for trial in range(3):
+        n, d = int(rng.integers(2, 40)), int(rng.integers(1, 5))
+        Y, rows, columns, values = random_case(rng, n, d, [np.float64, np.float32][trial % 2], trial == 1)
+        coo = scipy.sparse.coo_array((values, (rows, columns)), shape=(n, n))
+        P = FORMATS[name](coo)
+        # The tool gets the entries as the package hands them over, so that repeated
+        # positions are added in one order in both.
+        if name == "dense":
+            nonzero = np.nonzero(P)
+            handed = scipy.sparse.coo_array((P[nonzero], nonzero), shape=(n, n))
+        else:
+            handed = P.tocoo()
+        z = float(rng.uniform(1, 1e4))
+        options = ["--z", repr(z)] + (["--single"] if precision == "single" else [])
+        expected = tool(Y, handed.row, handed.col, handed.data, n, *options)["loss"]
+        loss = tsneloss.kl_divergence(Y, P, z, precision=precision)
+        if precision == "single":
+            assert same_bits(np.float32(loss), np.float32(expected))
+            assert float(np.float32(loss)) == loss, "a single-precision result, widened"
+        else:
+            assert same_bits(loss, expected)
+
+
+def test_computed_z_matches_tsneloss(tool):
+    rng = np.random.default_rng(7)
+    Y, rows, columns, values = random_case(rng, 30, 2, np.float64, False)
+    P = scipy.sparse.coo_array((values, (rows, columns)), shape=(30, 30))
+    expected = tool(Y, rows, columns, values, 30)
+    assert same_bits(tsneloss.normaliser(Y), expected["z"])
+    assert same_bits(tsneloss.kl_divergence(Y, P), expected["loss"])
+
+
+def test_normaliser_methods_follow_the_tool():
+    """auto is the exact Z at this size; approx agrees with it within its stated 1e-6."""
+    rng = np.random.default_rng(11)
+    Y = np.vstack([rng.normal(0, 1, (300, 2)), rng.normal(8, 0.5, (200, 2))])
+    exact = tsneloss.normaliser(Y, "exact")
+    assert same_bits(tsneloss.normaliser(Y, "auto"), exact)
+    approx = tsneloss.normaliser(Y, "approx")
+    assert abs(approx - exact) <= 1e-6 * exact
+    assert not same_bits(approx, exact), "approx must not quietly be the exact sum"
