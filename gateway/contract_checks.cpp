@@ -42,7 +42,8 @@ std::string ClassText(const vqArray_tag* array) {
   const vqClassID class_id = host::ClassOf(array);
   std::string name = class_id >= 0 && class_id <= vqFUNCTION_CLASS ? kNames[class_id] : "object";
   if (host::IsComplex(array)) name = "complex " + name;
-  const bool vowel = name[0] == 'a' || name[0] == 'i' || name[0] == 'o' || name[0] == 'u';
+  // "an int8", "an object", "an unknown", but "a uint8".
+  const bool vowel = name[0] == 'a' || name[0] == 'i' || name[0] == 'o' || (name[0] == 'u' && name[1] == 'n');
   return (vowel ? "an " : "a ") + name + " array";
 }
 
@@ -107,8 +108,8 @@ void CheckSparseLength(const vqArray_tag* const* inputs, std::int64_t input, std
 // A row index r is good when 1 <= r <= n and r is whole; NaN fails every comparison.
 bool IsGoodRow(double r, double n) { return (r >= 1.0) & (r <= n) & IsWhole(r); }
 
-// The same test, branch-free, two entries per step, over a count that is a multiple
-// of four. (Compilers make poor code of the scalar form: a reduction over comparisons.)
+// The same test, branch-free, two vectors of two entries per step, over a count that
+// is a multiple of four. (Compilers make poor code of the scalar form: a reduction over comparisons.)
 // Two independent chains per iteration halve the loop's overhead per entry.
 // SSE2 is in every x86-64 processor, so no feature test is needed: the module runs no
 // code at load and keeps no state, and asking the processor at every call costs

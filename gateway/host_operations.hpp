@@ -1,5 +1,6 @@
-// The host operations the module relies on, gathered in one place. Everything else
-// the module knows of the host comes through here.
+// The host operations the module relies on, gathered in one place: the array library's
+// functions by name, and the array's own accessors (its stored class, `class_id`,
+// `get_dimensions`, `complexity`), which the module calls on the array directly.
 //
 // Operations the host lists for modules:
 //   class of an array      stored in the array up to 16, resolved by the host above that

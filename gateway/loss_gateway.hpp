@@ -1,5 +1,5 @@
-// The typed half of the entry point: unpacks the five inputs for element type T,
-// creates the 1-by-1 result, hands it to the host and runs the kernel into it.
+// The typed half of the entry point: checks and unpacks the five inputs for element
+// type T, runs the kernel, then creates the 1-by-1 result and hands it to the host.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +35,7 @@ void LossGateway(int /*nlhs*/, vqArray_tag** plhs, int /*nrhs*/, const vqArray_t
       [n](const double* rows, std::size_t count) { return detail::RowIndicesAreGood(rows, count, n); });
   if (!rows_good) detail::RaiseFirstBadRowIndex(row_indices, static_cast<std::size_t>(entries), n);
 
-  vqArray_tag* result = host::vqCreateNumericMatrix(1, 1, embedding->class_id(), vqREAL);
+  vqArray_tag* result = host::vqCreateNumericMatrix(1, 1, host::ClassOf(embedding), vqREAL);
   plhs[0] = result;
   *static_cast<T*>(host::vqGetData(result)) = loss;
 }

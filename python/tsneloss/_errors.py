@@ -6,6 +6,10 @@ class ModuleError(RuntimeError):
     "quarn:tsnevek:BadRowIndex") and `text` the host's text for it."""
 
     def __init__(self, identifier, text):
-        super().__init__(f"{identifier}: {text}")
+        # Both in args, so that copies and pickles rebuild it.
+        super().__init__(identifier, text)
         self.identifier = identifier
         self.text = text
+
+    def __str__(self):
+        return f"{self.identifier}: {self.text}"

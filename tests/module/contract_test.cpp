@@ -94,6 +94,8 @@ TEST(ContractBreaches, BadSparseInputType) {
        {Int(2), Text("double"), Text("a complex double array")}},
       {"int32 counts", nullptr, [](Inputs& in) { in.owned[2] = MakeArray<std::int32_t>(1, 3, {2, 1, 2}, vqINT32_CLASS); },
        {Int(3), Text("double"), Text("an int32 array")}},
+      {"uint8 counts", nullptr, [](Inputs& in) { in.owned[2] = MakeArray<std::uint8_t>(1, 3, {2, 1, 2}, vqUINT8_CLASS); },
+       {Int(3), Text("double"), Text("a uint8 array")}},
       {"char counts", nullptr, [](Inputs& in) { in.owned[2].reset(api::vqCreateString("abc")); },
        {Int(3), Text("double"), Text("a char array")}},
       {"single values for a double Y", nullptr, [](Inputs& in) { in.owned[3] = MakeRow<float>({0.1f, 0.2f, 0.3f, 0.1f, 0.2f}); },
@@ -248,6 +250,22 @@ TEST(ContractBreaches, ComplexNormaliser) {
   });
 }
 
+// The single-precision instance stops at a bad row index beyond the first chunk too.
+TEST(ContractBreaches, BadRowIndexInSinglePrecision) {
+  Problem<float> p;
+  p.n = 3;
+  p.d = 2;
+  p.y = {0, 0, 1, 2, -3, 4};
+  p.column_counts = {5000, 5000, 0};
+  p.row_indices.assign(10000, 2.0);
+  p.values.assign(10000, 1e-4f);
+  p.row_indices[1030] = kNaN;
+  const auto raised = CallForError(InputsOf(p));
+  ASSERT_TRUE(raised.has_value()) << "no error";
+  EXPECT_EQ(raised->identifier, "quarn:tsnevek:BadRowIndex");
+  EXPECT_EQ(raised->arguments, (std::vector<MsgArg>{Int(1031), Text("NaN"), Int(3)}));
+}
+
 TEST(ContractBreaches, EmptyNormaliser) {
   ExpectBreaches("EmptyNormaliser", {
       {"empty double", nullptr, [](Inputs& in) { in.owned[4] = MakeRow<double>({}); }, {Text("a double array"), Text("0")}},
@@ -303,10 +321,7 @@ TEST(ContractBreaches, FirstBreachInOrderDecides) {
 TEST(RowScans, EveryScanFindsTheSameFirstFault) {
   using quarn::tsnevek::detail::FirstBadRowIndex;
   using quarn::tsnevek::detail::RowScan;
-  std::vector<RowScan> scans = {RowScan::kScalar, quarn::tsnevek::detail::BestRowScan()};
-#if defined(__x86_64__)
-  scans.push_back(RowScan::kSse2);
-#endif
+  const std::vector<RowScan> scans = {RowScan::kScalar, quarn::tsnevek::detail::BestRowScan()};
   std::mt19937_64 rng(11);
   for (int trial = 0; trial < 400; ++trial) {
     SCOPED_TRACE(trial);
@@ -335,8 +350,9 @@ TEST(RowScans, EveryScanFindsTheSameFirstFault) {
 // Random calls: valid ones must give the reference's bits; broken ones, one breach or
 // two, must raise the identifier of the first breach in order. None may crash.
 TEST(ContractProperty, EveryCallGivesTheReferenceOrTheFirstBreach) {
-  const char* const kOrder[] = {"BadSparseInputType", "BadColumnCounts", "SparseInputTooShort",
-                                "BadRowIndex", "EmptyNormaliser"};
+  const char* const kOrder[] = {"ComplexEmbedding", "BadSparseInputType", "BadColumnCounts",
+                                "SparseInputTooShort", "BadRowIndex", "BadNormaliserType",
+                                "ComplexNormaliser", "EmptyNormaliser"};
   const double kBadNumbers[] = {kNaN, kInf, -kInf, -1, 0.5, -0.25, 1e300, 4294967297.0};
   std::mt19937_64 rng(31337);
   int broken_calls = 0;
@@ -346,35 +362,48 @@ TEST(ContractProperty, EveryCallGivesTheReferenceOrTheFirstBreach) {
     const std::size_t entries = p.values.size();
     auto bad = [&] { return kBadNumbers[rng() % std::size(kBadNumbers)]; };
     int first = static_cast<int>(std::size(kOrder));
-    std::function<void(Inputs&)> input_change;
+    std::vector<std::function<void(Inputs&)>> input_changes;
+    bool normaliser_changed = false;  // Z can be broken one way at a time
     for (int breach = 0, count = static_cast<int>(rng() % 3); breach < count; ++breach) {
       const int kind = static_cast<int>(rng() % std::size(kOrder));
       bool applied = true;
       switch (kind) {
         case 0:
-          input_change = [](Inputs& in) { in.owned[2] = MakeRow<float>({1}); };
+          input_changes.push_back([d = p.d, n = p.n](Inputs& in) {
+            in.owned[0].reset(api::vqCreateNumericMatrix(d, static_cast<std::uint64_t>(n), vqDOUBLE_CLASS, vqCOMPLEX));
+          });
           break;
         case 1:
+          input_changes.push_back([](Inputs& in) { in.owned[2] = MakeRow<float>({1}); });
+          break;
+        case 2:
           applied = p.n > 0;
           if (applied) p.column_counts[rng() % p.n] = bad();
           break;
-        case 2:
+        case 3:
           applied = entries > 0;
           if (applied) (rng() % 2 ? p.values : p.row_indices).resize(entries - 1);
           break;
-        case 3:
+        case 4:
           applied = entries > 0 && p.row_indices.size() == entries;
           if (applied) p.row_indices[rng() % entries] = rng() % 2 ? bad() : p.n + 1.0;
           break;
         default:
-          applied = !input_change;
-          if (applied) input_change = [](Inputs& in) { in.owned[4] = MakeRow<double>({}); };
+          applied = !normaliser_changed;
+          normaliser_changed = true;
+          if (applied) {
+            input_changes.push_back([kind](Inputs& in) {
+              if (kind == 5) in.owned[4].reset(api::vqCreateObject(vqOBJECT_CLASS));
+              if (kind == 6) in.owned[4].reset(api::vqCreateNumericMatrix(1, 1, vqDOUBLE_CLASS, vqCOMPLEX));
+              if (kind == 7) in.owned[4] = MakeRow<double>({});
+            });
+          }
           break;
       }
       if (applied) first = std::min(first, kind);
     }
     auto inputs = InputsOf(p);
-    if (input_change) input_change(inputs);
+    for (const auto& change : input_changes) change(inputs);
     // A bad count may make later breaches unreachable, never earlier ones: the expected
     // identifier is the first applied kind.
     try {

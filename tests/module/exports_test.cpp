@@ -98,6 +98,29 @@ std::vector<std::string> OutputLines(const std::string& command) {
   return lines;
 }
 
+// The array library's operations the module calls are those the host lists for
+// modules; no other one (the number of elements, the class by function, the imaginary
+// data) may creep back in.
+TEST(ModuleFile, ImportsOnlyTheHostsListedArrayOperations) {
+  const std::set<std::string> listed = {
+      "matrix::detail::noninlined::vq_array_api::vqGetN",
+      "matrix::detail::noninlined::vq_array_api::vqGetScalar",
+      "matrix::detail::noninlined::vq_array_api::vqGetData",
+      "matrix::detail::noninlined::vq_array_api::vqCreateNumericMatrix",
+      "matrix::detail::do_legacy_vq_error",
+      "vqArray_tag::_get_class_id_non_trivial",
+  };
+  std::set<std::string> imported;
+  for (const std::string& line : OutputLines("nm -D --undefined-only --format=posix '" TSNE_MODULE_PATH "'")) {
+    const std::string name = Demangle(line.substr(0, line.find(' ')));
+    if (name.rfind("matrix::", 0) == 0 || name.rfind("vqArray_tag::", 0) == 0) {
+      imported.insert(name.substr(0, name.find('(')));
+    }
+  }
+  EXPECT_FALSE(imported.empty()) << "nm found no host operation";
+  for (const std::string& name : imported) EXPECT_TRUE(listed.count(name)) << name;
+}
+
 // The module keeps no state: no object of its own in writable data, none per thread.
 // What the compiler's start-up files and exception support put there is allowed.
 TEST(ModuleFile, DefinesNoWritableDataOfItsOwn) {

@@ -87,7 +87,7 @@ def test_computed_z_matches_tsneloss(tool):
     assert same_bits(tsneloss.kl_divergence(Y, P), expected["loss"])
 
 
-def test_normaliser_methods_follow_the_tool():
+def test_normaliser_methods_agree():
     """auto is the exact Z at this size; approx agrees with it within its stated 1e-6."""
     rng = np.random.default_rng(11)
     Y = np.vstack([rng.normal(0, 1, (300, 2)), rng.normal(8, 0.5, (200, 2))])

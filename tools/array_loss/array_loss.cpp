@@ -22,14 +22,15 @@ Embedding EmbeddingFromRows(std::span<const double> y_rows, std::uint64_t n, std
 
 // A Z that overflowed (or vanished) cannot serve as a normaliser: refused, as by tsneloss.
 double CheckedNormaliser(const Embedding& y, normaliser::ZMethod method) {
-  const double z = ComputeNormaliser(y, method);
-  if (!NormaliserFault(z).empty()) {
+  const normaliser::ChosenZ chosen = ComputeNormaliser(y, method);
+  if (!NormaliserFault(chosen.z).empty()) {
     char text[40];
-    std::snprintf(text, sizeof text, "%.17g", z);
-    throw InputError(kEmbeddingName, std::string("the exact Z of this embedding is ") + text +
+    std::snprintf(text, sizeof text, "%.17g", chosen.z);
+    throw InputError(kEmbeddingName, std::string("the ") + (chosen.approximate ? "approximate" : "exact") +
+                                         " Z of this embedding is " + text +
                                          " in double precision (its points are too far apart); give z");
   }
-  return z;
+  return chosen.z;
 }
 
 }  // namespace

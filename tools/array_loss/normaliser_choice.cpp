@@ -11,8 +11,8 @@ normaliser::ZMethod ParseNormaliserMethod(const std::string& name) {
   return *method;
 }
 
-double ComputeNormaliser(const Embedding& y, normaliser::ZMethod method) {
-  return normaliser::ComputeZ(y.coordinates.data(), y.n, y.d, method).z;
+normaliser::ChosenZ ComputeNormaliser(const Embedding& y, normaliser::ZMethod method) {
+  return normaliser::ComputeZ(y.coordinates.data(), y.n, y.d, method);
 }
 
 }  // namespace tsneloss

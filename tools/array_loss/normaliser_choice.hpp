@@ -13,6 +13,6 @@ namespace tsneloss {
 normaliser::ZMethod ParseNormaliserMethod(const std::string& name);
 
 // Z of the embedding by `method`, in double; not checked (it can overflow).
-double ComputeNormaliser(const Embedding& y, normaliser::ZMethod method);
+normaliser::ChosenZ ComputeNormaliser(const Embedding& y, normaliser::ZMethod method);
 
 }  // namespace tsneloss

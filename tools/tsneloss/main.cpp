@@ -100,7 +100,8 @@ int Run(const Options& options) {
   if (!options.z) {
     computed = ComputeZ(y, *normaliser::ParseZMethod(options.z_method));
     if (!(std::isfinite(computed.z) && computed.z > 0)) {
-      throw InputError(embedding_source.name(), "the exact Z of this embedding is " + Number(computed.z, 17) +
+      throw InputError(embedding_source.name(), std::string("the ") + (computed.approximate ? "approximate" : "exact") +
+                                                    " Z of this embedding is " + Number(computed.z, 17) +
                                                     " in double precision (its points are too far apart); give --z");
     }
   }
