@@ -4,16 +4,17 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace tsneloss {
 
 struct Options {
-  std::string embedding_path;
+  std::vector<std::string> embedding_paths;  // one or more, each scored against P
   std::string affinities_path;
   std::optional<double> z;
   bool single = false;
   bool json = false;
-  std::string module_path;  // empty: the module built beside the tool
+  std::string module_path;  // empty: $TSNELOSS_MODULE, else the module installed beside the tool
   bool help = false;
   bool version = false;
 };

@@ -1,0 +1,65 @@
+// Text files read in large blocks of whole lines, and blocks split into pieces that
+// threads parse side by side. Readers number lines themselves: a piece reports how
+// many lines it holds, so places stay exact however the text was split.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "input_source.hpp"
+
+namespace tsneloss {
+
+// How a text file is read: the threads that parse and the bytes read at a time.
+struct ParallelReading {
+  unsigned threads = 0;  // 0: one per processor
+  std::size_t block_bytes = std::size_t{16} << 20;
+  // Pieces are not split smaller than this, so small files stay on one thread.
+  std::size_t smallest_piece_bytes = std::size_t{256} << 10;
+
+  unsigned ThreadCount() const;
+};
+
+class TextBlocks {
+ public:
+  TextBlocks(InputSource& source, std::size_t block_bytes) : source_(source), block_bytes_(block_bytes) {}
+
+  // The next block: whole lines, each with its '\n', except that the file's last
+  // line may lack it. False at the end of the file.
+  bool Next(std::string_view& block);
+
+ private:
+  InputSource& source_;
+  std::size_t block_bytes_;
+  std::string buffer_;
+  std::size_t filled_ = 0;   // bytes of buffer_ in use
+  std::size_t carried_ = 0;  // bytes of an unfinished line kept at the end of buffer_
+  bool ended_ = false;
+};
+
+// Lines one by one from a text of whole lines; the rest can be taken in bulk.
+class LineCursor {
+ public:
+  explicit LineCursor(std::string_view text) : text_(text) {}
+  // The next line without its '\n', false at the end.
+  bool Next(std::string_view& line);
+  std::string_view rest() const { return text_.substr(at_); }
+  bool at_end() const { return at_ >= text_.size(); }
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+// Lines in `text` as std::getline counts them: every '\n', and a last line without one.
+std::uint64_t CountLines(std::string_view text);
+
+// Splits `text` at line ends into at most `reading.ThreadCount()` pieces and calls
+// parse(k, piece) for each, on threads of its own, returning the number of pieces
+// once all have returned. An exception from a piece is rethrown, the lowest first.
+std::size_t ParseInPieces(std::string_view text, const ParallelReading& reading,
+                          const std::function<void(std::size_t, std::string_view)>& parse);
+
+}  // namespace tsneloss
