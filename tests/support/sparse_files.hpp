@@ -83,9 +83,12 @@ inline std::string Zip(const std::vector<std::pair<std::string, std::string>>& m
 }
 
 // What save_npz writes for an N-by-N sparse matrix in `format` (csr, csc or coo):
-// csr and csc give indptr, indices; coo gives row, col. Indices are int32.
+// csr and csc give indptr, indices; coo gives row, col. Indices are int32. The format
+// name is bytes ('S') as save_npz stores it, or with `unicode` UTF-32 ('U') as NumPy
+// stores a str.
 inline std::string SparseNpz(const std::string& format, std::int64_t n, const std::vector<std::int32_t>& first,
-                             const std::vector<std::int32_t>& second, const std::vector<double>& data, bool deflated) {
+                             const std::vector<std::int32_t>& second, const std::vector<double>& data, bool deflated,
+                             bool unicode = false) {
   std::vector<std::pair<std::string, std::string>> members;
   if (format == "coo") {
     members.emplace_back("row.npy", NpyVector("<i4", first));
@@ -94,7 +97,10 @@ inline std::string SparseNpz(const std::string& format, std::int64_t n, const st
     members.emplace_back("indices.npy", NpyVector("<i4", first));
     members.emplace_back("indptr.npy", NpyVector("<i4", second));
   }
-  members.emplace_back("format.npy", NpyArray("|S3", "()", format));
+  std::string utf32;
+  for (const char c : format) utf32 += std::string(1, c) + std::string(3, '\0');
+  members.emplace_back("format.npy", unicode ? NpyArray("<U" + std::to_string(format.size()), "()", utf32)
+                                             : NpyArray("|S" + std::to_string(format.size()), "()", format));
   members.emplace_back("shape.npy", NpyVector("<i8", std::vector<std::int64_t>{n, n}));
   members.emplace_back("data.npy", NpyVector("<f8", data));
   return Zip(members, deflated);

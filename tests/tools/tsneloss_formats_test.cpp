@@ -93,6 +93,7 @@ TEST_F(Tsneloss, EveryFormatGivesTheBitsOfTheText) {
       {"csr.npz", p.Compressed("csr", true)},
       {"csc_stored.npz", p.Compressed("csc", false)},
       {"coo.npz", SparseNpz("coo", p.n, p.rows, p.columns, p.values, true)},
+      {"coo_str.npz", SparseNpz("coo", p.n, p.rows, p.columns, p.values, false, true)},
       {"named.txt", p.Compressed("csr", false)},
   };
   for (const auto& [name, content] : same_entries) {

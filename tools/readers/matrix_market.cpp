@@ -371,6 +371,7 @@ void MatrixMarketStream::ForEach(const std::function<void(const EntryBlock&)>& t
     return;
   }
   if (s.passed_once) {
+    s.blocks.reset();
     s.source.Rewind();
     s.ReadHeader({s.n, 0, ""});
   }

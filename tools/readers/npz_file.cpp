@@ -40,6 +40,8 @@ class ArrayMember {
       throw Fault("has dtype " + Shown(shown_descr) + "; a little-endian number type is needed");
     }
     kind_ = descr[1];
+    // A 'U' string's size counts UTF-32 characters, not bytes.
+    if (kind_ == 'U') item_size_ *= 4;
     const auto shape = ParseNpyShape(NpyHeaderValue(header, "shape", name_));
     if (!shape || shape->size() > 1) throw Fault("is not one-dimensional");
     count_ = shape->empty() ? 1 : shape->front();

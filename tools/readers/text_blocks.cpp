@@ -13,34 +13,58 @@ unsigned ParallelReading::ThreadCount() const {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-bool TextBlocks::Next(std::string_view& block) {
-  if (ended_ && carried_ == 0) return false;
-  // The unfinished line from last time moves to the front.
-  if (carried_ > 0) std::memmove(buffer_.data(), buffer_.data() + filled_ - carried_, carried_);
-  std::size_t filled = carried_;
-  carried_ = 0;
+TextBlocks::~TextBlocks() {
+  // The read ahead uses the source: it ends before the source may go.
+  if (ahead_.valid()) ahead_.wait();
+}
+
+TextBlocks::Filled TextBlocks::Fill(int k, const char* carried, std::size_t carried_bytes) {
+  std::string& buffer = buffers_[k];
+  if (buffer.size() < carried_bytes + block_bytes_) buffer.resize(carried_bytes + block_bytes_);
+  if (carried_bytes > 0) std::memcpy(buffer.data(), carried, carried_bytes);
+  Filled fill;
+  fill.filled = carried_bytes;
   for (;;) {
-    if (buffer_.size() < filled + block_bytes_) buffer_.resize(filled + block_bytes_);
-    std::size_t target = filled + block_bytes_;
-    while (!ended_ && filled < target) {
-      const std::size_t got = source_.Read(buffer_.data() + filled, target - filled);
-      if (got == 0) ended_ = true;
-      filled += got;
+    const std::size_t target = fill.filled + block_bytes_;
+    if (buffer.size() < target) buffer.resize(target);
+    while (!fill.ended && fill.filled < target) {
+      const std::size_t got = source_.Read(buffer.data() + fill.filled, target - fill.filled);
+      if (got == 0) fill.ended = true;
+      fill.filled += got;
     }
-    if (ended_) break;
-    const void* last_newline = memrchr(buffer_.data(), '\n', filled);
-    if (last_newline != nullptr) {
-      const std::size_t whole = static_cast<const char*>(last_newline) - buffer_.data() + 1;
-      carried_ = filled - whole;
-      filled_ = filled;
-      block = std::string_view(buffer_.data(), whole);
-      return true;
+    if (fill.ended) {
+      fill.whole = fill.filled;
+      return fill;
+    }
+    if (const void* last_newline = memrchr(buffer.data(), '\n', fill.filled)) {
+      fill.whole = static_cast<std::size_t>(static_cast<const char*>(last_newline) - buffer.data()) + 1;
+      return fill;
     }
     // One line longer than a block: read on until it ends.
   }
-  filled_ = filled;
-  block = std::string_view(buffer_.data(), filled);
-  return filled > 0;
+}
+
+bool TextBlocks::Next(std::string_view& block) {
+  Filled fill;
+  if (!started_) {
+    started_ = true;
+    fill = Fill(0, nullptr, 0);
+  } else if (ahead_.valid()) {
+    fill = ahead_.get();
+  } else {
+    return false;
+  }
+  current_ ^= 1;
+  if (fill.filled == 0) return false;
+  const char* data = buffers_[current_].data();
+  block = std::string_view(data, fill.whole);
+  if (!fill.ended) {
+    const int other = current_ ^ 1;
+    ahead_ = std::async(std::launch::async, [this, other, data, fill] {
+      return Fill(other, data + fill.whole, fill.filled - fill.whole);
+    });
+  }
+  return true;
 }
 
 bool LineCursor::Next(std::string_view& line) {

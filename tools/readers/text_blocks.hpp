@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <string>
 #include <string_view>
 
@@ -25,18 +26,30 @@ struct ParallelReading {
 class TextBlocks {
  public:
   TextBlocks(InputSource& source, std::size_t block_bytes) : source_(source), block_bytes_(block_bytes) {}
+  ~TextBlocks();
+  TextBlocks(const TextBlocks&) = delete;
+  TextBlocks& operator=(const TextBlocks&) = delete;
 
   // The next block: whole lines, each with its '\n', except that the file's last
-  // line may lack it. False at the end of the file.
+  // line may lack it. False at the end of the file. The block stays valid until the
+  // next call; the one after it is read meanwhile, on a thread of its own.
   bool Next(std::string_view& block);
 
  private:
+  struct Filled {
+    std::size_t whole = 0;   // bytes of whole lines
+    std::size_t filled = 0;  // bytes read, an unfinished line included
+    bool ended = false;
+  };
+  // Fills buffers_[k]: `carried` bytes of an unfinished line first, then the file.
+  Filled Fill(int k, const char* carried, std::size_t carried_bytes);
+
   InputSource& source_;
   std::size_t block_bytes_;
-  std::string buffer_;
-  std::size_t filled_ = 0;   // bytes of buffer_ in use
-  std::size_t carried_ = 0;  // bytes of an unfinished line kept at the end of buffer_
-  bool ended_ = false;
+  std::string buffers_[2];
+  int current_ = 1;
+  bool started_ = false;
+  std::future<Filled> ahead_;
 };
 
 // Lines one by one from a text of whole lines; the rest can be taken in bulk.
