@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -67,7 +68,14 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
   std::vector<std::uint64_t> next(n + 1, 0);
   const auto bound = entries.EntryBound();
   std::optional<ColumnArrays> arrays;
-  if (bound) arrays = allocate(n, *bound);
+  if (bound) {
+    try {
+      arrays = allocate(n, *bound);
+    } catch (const std::bad_alloc&) {
+      // A bound far above the entries (a compressed file's, say): count them first.
+      arrays.reset();
+    }
+  }
   bool in_order = arrays.has_value();
   std::uint64_t placed = 0;
   std::int64_t last_column = 0;
