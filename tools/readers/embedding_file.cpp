@@ -104,16 +104,15 @@ Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& reading)
       if (!dimension_known) continue;
       block = from;
     }
-    const std::size_t count = ParseInPieces(block, reading, [&](std::size_t k, std::string_view piece) {
-      ParsePointsPiece(piece, embedding.d, pieces[k]);
-    });
-    for (std::size_t k = 0; k < count; ++k) {
-      const PointsPiece& piece = pieces[k];
-      if (piece.fault_line) throw InputError(name, line_base + *piece.fault_line, piece.fault_column, piece.fault);
-      embedding.coordinates.insert(embedding.coordinates.end(), piece.coordinates.begin(), piece.coordinates.end());
-      embedding.n += piece.points;
-      line_base += piece.lines;
-    }
+    ParseInPieces(
+        block, reading, [&](std::size_t k, std::string_view piece) { ParsePointsPiece(piece, embedding.d, pieces[k]); },
+        [&](std::size_t k) {
+          const PointsPiece& piece = pieces[k];
+          if (piece.fault_line) throw InputError(name, line_base + *piece.fault_line, piece.fault_column, piece.fault);
+          embedding.coordinates.insert(embedding.coordinates.end(), piece.coordinates.begin(), piece.coordinates.end());
+          embedding.n += piece.points;
+          line_base += piece.lines;
+        });
   }
   if (embedding.n == 0) throw InputError(name, "the file holds no points");
   return embedding;

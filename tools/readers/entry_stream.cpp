@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <thread>
 #include <new>
 #include <optional>
 #include <utility>
@@ -12,46 +14,41 @@
 namespace tsneloss {
 namespace {
 
-// Columns up to this long are sorted by insertion: t-SNE's hold about 90 entries.
-constexpr std::uint64_t kInsertionSortLength = 256;
+// What sorting a column needs, kept from column to column.
+struct ColumnScratch {
+  std::vector<std::uint64_t> keys;
+  std::vector<double> values;
+};
 
 // Sorts one column's entries by row, keeping the given order among equal rows, and
 // adds repeated rows together into the front of the column. Returns the positions
 // kept; counts the merged ones.
 std::uint64_t SortAndMergeColumn(double* rows, double* values, std::uint64_t count, std::uint64_t column,
-                                 std::vector<std::pair<double, double>>& scratch, std::uint64_t& merged,
-                                 const std::string& source) {
+                                 ColumnScratch& scratch, std::uint64_t& merged, const std::string& source) {
   bool increasing = true;
   for (std::uint64_t k = 1; k < count && increasing; ++k) increasing = rows[k - 1] < rows[k];
   if (increasing) return count;
-  scratch.clear();
-  for (std::uint64_t k = 0; k < count; ++k) scratch.emplace_back(rows[k], values[k]);
-  const auto by_row = [](const auto& a, const auto& b) { return a.first < b.first; };
-  if (count <= kInsertionSortLength) {
-    // Stable: an entry moves only past greater rows.
-    for (std::size_t k = 1; k < scratch.size(); ++k) {
-      const auto entry = scratch[k];
-      std::size_t at = k;
-      for (; at > 0 && by_row(entry, scratch[at - 1]); --at) scratch[at] = scratch[at - 1];
-      scratch[at] = entry;
-    }
-  } else {
-    std::stable_sort(scratch.begin(), scratch.end(), by_row);
-  }
+  // Sorted as (row, place given) pairs packed into one word: all keys differ, so any
+  // sort keeps the given order among equal rows. Rows and places fit 32 bits, as the
+  // module needs N and the entries below 2^31.
+  scratch.keys.resize(count);
+  scratch.values.assign(values, values + count);
+  for (std::uint64_t k = 0; k < count; ++k) scratch.keys[k] = static_cast<std::uint64_t>(rows[k]) << 32 | k;
+  std::sort(scratch.keys.begin(), scratch.keys.end());
   std::uint64_t kept = 0;
-  for (std::size_t at = 0; at < scratch.size();) {
-    double sum = scratch[at].second;
+  for (std::size_t at = 0; at < count;) {
+    const std::uint64_t row = scratch.keys[at] >> 32;
+    double sum = scratch.values[scratch.keys[at] & 0xFFFFFFFF];
     std::size_t next = at + 1;
-    for (; next < scratch.size() && scratch[next].first == scratch[at].first; ++next) sum += scratch[next].second;
+    for (; next < count && scratch.keys[next] >> 32 == row; ++next) sum += scratch.values[scratch.keys[next] & 0xFFFFFFFF];
     if (next - at > 1) {
       ++merged;
       if (!std::isfinite(sum)) {
-        throw InputError(source, "the values given for row " + std::to_string(static_cast<std::uint64_t>(scratch[at].first) - 1) +
-                                     ", column " + std::to_string(column) +
-                                     " (zero-based) add up to more than the largest double");
+        throw InputError(source, "the values given for row " + std::to_string(row - 1) + ", column " +
+                                     std::to_string(column) + " (zero-based) add up to more than the largest double");
       }
     }
-    rows[kept] = scratch[at].first;
+    rows[kept] = static_cast<double>(row);
     values[kept] = sum;
     ++kept;
     at = next;
@@ -59,9 +56,51 @@ std::uint64_t SortAndMergeColumn(double* rows, double* values, std::uint64_t cou
   return kept;
 }
 
+// Sorts and merges every column, columns split over threads by their entries; each
+// column's kept count goes to column_counts. `ends[j]` is where column j ends. The
+// fault of the lowest column is thrown.
+std::uint64_t SortAndMergeColumns(std::uint64_t n, const std::vector<std::uint64_t>& ends, const ColumnArrays& arrays,
+                                  unsigned threads, const std::string& source) {
+  const std::uint64_t total = n == 0 ? 0 : ends[n - 1];
+  const unsigned parts = total < (std::uint64_t{1} << 16) ? 1 : std::max(1u, threads);
+  std::vector<std::uint64_t> merged(parts, 0);
+  std::vector<std::exception_ptr> faults(parts);
+  const auto sort_part = [&](unsigned part) {
+    // Columns from the one holding the part's first share of the entries.
+    const auto first_column = [&](unsigned k) {
+      return static_cast<std::uint64_t>(std::lower_bound(ends.begin(), ends.begin() + static_cast<std::ptrdiff_t>(n),
+                                                         total * k / parts + (k == 0 ? 0 : 1)) - ends.begin());
+    };
+    const std::uint64_t from = part == 0 ? 0 : first_column(part);
+    const std::uint64_t to = part + 1 == parts ? n : first_column(part + 1);
+    ColumnScratch scratch;
+    try {
+      for (std::uint64_t j = from; j < to; ++j) {
+        const std::uint64_t begin = j == 0 ? 0 : ends[j - 1];
+        arrays.column_counts[j] = static_cast<double>(SortAndMergeColumn(
+            arrays.row_indices + begin, arrays.values + begin, ends[j] - begin, j, scratch, merged[part], source));
+      }
+    } catch (...) {
+      faults[part] = std::current_exception();
+    }
+  };
+  {
+    std::vector<std::jthread> workers;
+    for (unsigned part = 1; part < parts; ++part) workers.emplace_back(sort_part, part);
+    sort_part(0);
+  }
+  for (const auto& fault : faults) {
+    if (fault) std::rethrow_exception(fault);
+  }
+  std::uint64_t all = 0;
+  for (const std::uint64_t count : merged) all += count;
+  return all;
+}
+
 }  // namespace
 
-PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAllocator& allocate, const std::string& source) {
+PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAllocator& allocate, const std::string& source,
+                       unsigned threads) {
   // First pass: check (the stream does) and count each column's entries. Where room
   // can be set aside first, entries are placed too, for as long as they come column
   // after column.
@@ -116,18 +155,15 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
   // next[j] is now where column j ends. Sort and merge each column, then close the
   // gaps merging left.
   PackedSize size;
-  std::vector<std::pair<double, double>> scratch;
+  size.merged_positions = SortAndMergeColumns(n, next, *arrays, threads == 0 ? std::thread::hardware_concurrency() : threads, source);
   std::uint64_t write = 0;
   for (std::uint64_t j = 0; j < n; ++j) {
     const std::uint64_t begin = j == 0 ? 0 : next[j - 1];
-    const std::uint64_t count = next[j] - begin;
-    const std::uint64_t kept = SortAndMergeColumn(arrays->row_indices + begin, arrays->values + begin, count, j, scratch,
-                                                  size.merged_positions, source);
+    const auto kept = static_cast<std::uint64_t>(arrays->column_counts[j]);
     if (write != begin) {
       std::copy(arrays->row_indices + begin, arrays->row_indices + begin + kept, arrays->row_indices + write);
       std::copy(arrays->values + begin, arrays->values + begin + kept, arrays->values + write);
     }
-    arrays->column_counts[j] = static_cast<double>(kept);
     write += kept;
   }
   size.nnz = write;

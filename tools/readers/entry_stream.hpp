@@ -51,6 +51,8 @@ struct PackedSize {
 // come column after column, as most writers give them, are placed on the first pass
 // and read only once. Throws InputError naming `source` for no
 // entries at all and for repeated values that add up past the largest double.
-PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAllocator& allocate, const std::string& source);
+// Columns are sorted on `threads` threads (0: one per processor).
+PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAllocator& allocate, const std::string& source,
+                       unsigned threads = 0);
 
 }  // namespace tsneloss

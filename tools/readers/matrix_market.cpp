@@ -110,6 +110,18 @@ bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == ','; }
 // read without splitting it first. False when the line is anything else: the general
 // path then reads it and names any fault. Whatever it accepts, the general path
 // would read to the same numbers.
+// Up to 18 decimal digits, which cannot overflow; false for anything else.
+std::from_chars_result ParseShortWhole(const char* at, const char* end, unsigned long long& value) {
+  const char* const first = at;
+  unsigned long long whole = 0;
+  for (; at != end && at - first < 18 && static_cast<unsigned char>(*at - '0') < 10; ++at) {
+    whole = whole * 10 + static_cast<unsigned char>(*at - '0');
+  }
+  if (at == first || (at != end && static_cast<unsigned char>(*at - '0') < 10)) return {first, std::errc::invalid_argument};
+  value = whole;
+  return {at, std::errc()};
+}
+
 bool ParsePlainEntry(std::string_view line, unsigned long long& row, unsigned long long& column, double& value) {
   const char* at = line.data();
   const char* const end = at + line.size() - (!line.empty() && line.back() == '\r' ? 1 : 0);
@@ -119,9 +131,9 @@ bool ParsePlainEntry(std::string_view line, unsigned long long& row, unsigned lo
     while (at != end && IsSeparator(*at)) ++at;
     return true;
   };
-  auto parsed = std::from_chars(at, end, row);
+  auto parsed = ParseShortWhole(at, end, row);
   if (parsed.ec != std::errc() || !separated(parsed.ptr)) return false;
-  parsed = std::from_chars(at, end, column);
+  parsed = ParseShortWhole(at, end, column);
   if (parsed.ec != std::errc() || !separated(parsed.ptr)) return false;
   const auto number = std::from_chars(at, end, value);
   if (number.ec != std::errc()) return false;
@@ -379,22 +391,24 @@ void MatrixMarketStream::ForEach(const std::function<void(const EntryBlock&)>& t
   std::uint64_t line_base = s.header_lines;
   std::uint64_t given = 0;
   const auto read_block = [&](std::string_view text) {
-    const std::size_t count = ParseInPieces(text, s.reading, [&](std::size_t k, std::string_view piece) {
-      pieces[k].Clear();
-      if (s.banner.dense) {
-        ParseArrayPiece(piece, pieces[k]);
-      } else {
-        ParseCoordinatePiece(piece, s.n, s.banner.symmetric, pieces[k]);
-      }
-    });
-    for (std::size_t k = 0; k < count; ++k) {
-      s.Take(pieces[k], line_base, given, take);
-      if (keep) {
-        pieces[k].entry_lines = {};
-        s.kept.push_back(std::move(pieces[k]));
-        pieces[k] = Piece{};
-      }
-    }
+    ParseInPieces(
+        text, s.reading,
+        [&](std::size_t k, std::string_view piece) {
+          pieces[k].Clear();
+          if (s.banner.dense) {
+            ParseArrayPiece(piece, pieces[k]);
+          } else {
+            ParseCoordinatePiece(piece, s.n, s.banner.symmetric, pieces[k]);
+          }
+        },
+        [&](std::size_t k) {
+          s.Take(pieces[k], line_base, given, take);
+          if (keep) {
+            pieces[k].entry_lines = {};
+            s.kept.push_back(std::move(pieces[k]));
+            pieces[k] = Piece{};
+          }
+        });
   };
   read_block(s.rest);
   std::string_view block;

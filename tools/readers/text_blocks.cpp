@@ -1,6 +1,7 @@
 #include "text_blocks.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -82,7 +83,8 @@ std::uint64_t CountLines(std::string_view text) {
 }
 
 std::size_t ParseInPieces(std::string_view text, const ParallelReading& reading,
-                          const std::function<void(std::size_t, std::string_view)>& parse) {
+                          const std::function<void(std::size_t, std::string_view)>& parse,
+                          const std::function<void(std::size_t)>& take) {
   const std::size_t wanted = std::max<std::size_t>(
       1, std::min<std::size_t>(reading.ThreadCount(), text.size() / std::max<std::size_t>(1, reading.smallest_piece_bytes)));
   std::vector<std::string_view> pieces;
@@ -97,30 +99,39 @@ std::size_t ParseInPieces(std::string_view text, const ParallelReading& reading,
     if (end > start) pieces.push_back(text.substr(start, end - start));
     start = end;
   }
-  if (pieces.size() <= 1) {
-    if (!pieces.empty()) parse(0, pieces[0]);
-    return pieces.size();
-  }
-  std::vector<std::exception_ptr> failures(pieces.size());
-  {
-    std::vector<std::jthread> workers;
-    for (std::size_t k = 1; k < pieces.size(); ++k) {
-      workers.emplace_back([&, k] {
-        try {
-          parse(k, pieces[k]);
-        } catch (...) {
-          failures[k] = std::current_exception();
-        }
-      });
+  // Pieces are taken in turn: `turn` is the piece whose take may run.
+  std::atomic<std::size_t> turn{0};
+  std::atomic<bool> failed{false};
+  std::vector<std::exception_ptr> faults(pieces.size());
+  const auto run = [&](std::size_t k) {
+    try {
+      parse(k, pieces[k]);
+    } catch (...) {
+      faults[k] = std::current_exception();
+    }
+    for (std::size_t now = turn.load(std::memory_order_acquire); now != k; now = turn.load(std::memory_order_acquire)) {
+      turn.wait(now, std::memory_order_acquire);
     }
     try {
-      parse(0, pieces[0]);
+      if (faults[k] || failed.load(std::memory_order_relaxed)) {
+        failed.store(true, std::memory_order_relaxed);
+      } else {
+        take(k);
+      }
     } catch (...) {
-      failures[0] = std::current_exception();
+      faults[k] = std::current_exception();
+      failed.store(true, std::memory_order_relaxed);
     }
+    turn.store(k + 1, std::memory_order_release);
+    turn.notify_all();
+  };
+  {
+    std::vector<std::jthread> workers;
+    for (std::size_t k = 1; k < pieces.size(); ++k) workers.emplace_back(run, k);
+    if (!pieces.empty()) run(0);
   }
-  for (const auto& failure : failures) {
-    if (failure) std::rethrow_exception(failure);
+  for (const auto& fault : faults) {
+    if (fault) std::rethrow_exception(fault);
   }
   return pieces.size();
 }

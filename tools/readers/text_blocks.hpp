@@ -70,9 +70,12 @@ class LineCursor {
 std::uint64_t CountLines(std::string_view text);
 
 // Splits `text` at line ends into at most `reading.ThreadCount()` pieces and calls
-// parse(k, piece) for each, on threads of its own, returning the number of pieces
-// once all have returned. An exception from a piece is rethrown, the lowest first.
+// parse(k, piece) for each, on threads of its own, then take(k) for each in the
+// order of the pieces, one at a time, as soon as piece k is parsed and take(k - 1)
+// has returned. Returns the number of pieces once all is done. The exception of the
+// lowest piece is rethrown; after one, no later piece is taken.
 std::size_t ParseInPieces(std::string_view text, const ParallelReading& reading,
-                          const std::function<void(std::size_t, std::string_view)>& parse);
+                          const std::function<void(std::size_t, std::string_view)>& parse,
+                          const std::function<void(std::size_t)>& take);
 
 }  // namespace tsneloss
