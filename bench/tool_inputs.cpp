@@ -1,10 +1,14 @@
 // Writes a generated t-SNE-like case as the files tsneloss reads, so whole runs can be
-// timed from each format on the same data, and times the module call alone on it:
+// timed from each format on the same data, and times the module call alone on it.
+// The case is put in the form SciPy keeps a P in (rows increasing within each column,
+// each position once), as files written from t-SNE affinities hold it.
 //   tool_inputs DIR N [D]
 // writes DIR/y.npy, DIR/p.mtx (coordinate, one entry per line, column after column),
 // DIR/p.mtx.gz and DIR/p.npz (csc, deflated, as save_npz writes it), then prints Z and
 // the fastest of three module calls in seconds. bench/tool_runs.sh uses it.
 #include <algorithm>
+#include <utility>
+#include <vector>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -37,6 +41,33 @@ void AppendWhole(std::string& text, std::uint64_t value) {
   text.append(buffer, end);
 }
 
+// Sorts each column's rows and adds repeated positions together, in place.
+void Canonicalise(tsne_bench::Case& c) {
+  std::size_t read = 0;
+  std::size_t write = 0;
+  for (double& count : c.column_counts) {
+    std::vector<std::pair<double, double>> column;
+    for (std::size_t k = read; k < read + static_cast<std::size_t>(count); ++k) {
+      column.emplace_back(c.row_indices[k], c.values[k]);
+    }
+    read += static_cast<std::size_t>(count);
+    std::stable_sort(column.begin(), column.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    const std::size_t start = write;
+    for (const auto& [row, value] : column) {
+      if (write > start && c.row_indices[write - 1] == row) {
+        c.values[write - 1] += value;
+      } else {
+        c.row_indices[write] = row;
+        c.values[write] = value;
+        ++write;
+      }
+    }
+    count = static_cast<double>(write - start);
+  }
+  c.row_indices.resize(write);
+  c.values.resize(write);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,7 +79,8 @@ int main(int argc, char** argv) {
   const std::string dir = argv[1];
   const CaseShape shape{std::atoi(argv[2]), argc > 3 ? static_cast<std::uint32_t>(std::atoi(argv[3])) : 2u,
                         Neighbours::kNear};
-  const Case c = MakeCase(shape);
+  Case c = MakeCase(shape);
+  Canonicalise(c);
 
   WriteFile(dir + "/y.npy", tsne_test::NpyArray("<f8", "(" + std::to_string(c.n) + ", " + std::to_string(c.d) + ")",
                                                 tsne_test::RawBytes(c.y)));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <cstdint>
 #include <cmath>
 #include <optional>
@@ -122,9 +123,9 @@ std::from_chars_result ParseShortWhole(const char* at, const char* end, unsigned
   return {at, std::errc()};
 }
 
-bool ParsePlainEntry(std::string_view line, unsigned long long& row, unsigned long long& column, double& value) {
-  const char* at = line.data();
-  const char* const end = at + line.size() - (!line.empty() && line.back() == '\r' ? 1 : 0);
+bool ParsePlainEntry(const char* at, const char* const end, unsigned long long& row, unsigned long long& column,
+                     double& value, const char*& next_line) {
+  // Numbers stop at a line's end: `end` is the piece's.
   const auto separated = [&](const char* stop) {
     if (stop == end || !IsSeparator(*stop)) return false;
     at = stop;
@@ -139,21 +140,35 @@ bool ParsePlainEntry(std::string_view line, unsigned long long& row, unsigned lo
   if (number.ec != std::errc()) return false;
   at = number.ptr;
   while (at != end && IsSeparator(*at)) ++at;
-  return at == end;
+  // A '\r' right before the line's end is no field.
+  if (at != end && *at == '\r' && (at + 1 == end || at[1] == '\n')) ++at;
+  if (at == end) {
+    next_line = end;
+    return true;
+  }
+  next_line = at + 1;
+  return *at == '\n';
 }
 
 void ParseCoordinatePiece(std::string_view text, std::uint64_t n, bool symmetric, Piece& piece) {
-  LineCursor cursor(text);
-  std::string_view line;
+  const char* at = text.data();
+  const char* const end = at + text.size();
   std::uint32_t line_number = 0;
   Field fields[4];
-  while (cursor.Next(line)) {
+  while (at < end) {
     ++line_number;
     unsigned long long place[2];
     double value;
-    const bool plain = ParsePlainEntry(line, place[0], place[1], value) && place[0] >= 1 && place[0] <= n &&
-                       place[1] >= 1 && place[1] <= n && std::isfinite(value) && value >= 0;
-    if (!plain) {
+    const char* next_line = nullptr;
+    const bool plain = ParsePlainEntry(at, end, place[0], place[1], value, next_line) && place[0] >= 1 &&
+                       place[0] <= n && place[1] >= 1 && place[1] <= n && std::isfinite(value) && value >= 0;
+    if (plain) {
+      at = next_line;
+    } else {
+      const auto* newline = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+      const char* const line_end = newline != nullptr ? newline : end;
+      const std::string_view line(at, static_cast<std::size_t>(line_end - at));
+      at = newline != nullptr ? newline + 1 : end;
       const std::size_t count = SplitFieldsInto(line, fields, 4);
       if (count == 0 || fields[0].text[0] == '%') continue;
       if (count != 3) {
