@@ -141,9 +141,13 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
     // Second pass: each entry straight to its column's next free place, so a
     // column's entries keep the order given.
     placed = 0;
+    // A file changed between the passes must not write past a column's room.
+    const std::vector<std::uint64_t> ends(next.begin() + 1, next.end());
     entries.ForEach([&](const EntryBlock& block) {
       for (std::size_t k = 0; k < block.values.size(); ++k) {
-        const std::uint64_t at = next[static_cast<std::uint64_t>(block.columns[k])]++;
+        const auto column = static_cast<std::uint64_t>(block.columns[k]);
+        const std::uint64_t at = next[column]++;
+        if (at >= ends[column]) throw InputError(source, "the file changed while it was read");
         arrays->row_indices[at] = static_cast<double>(block.rows[k] + 1);
         arrays->values[at] = block.values[k];
       }
