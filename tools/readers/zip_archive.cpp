@@ -111,6 +111,12 @@ ZipMemberReader::ZipMemberReader(const ZipArchive& archive, const ZipMember& mem
   ReadAt(archive_.fd(), member_.header_offset, local, sizeof local, archive_.name());
   if (Little(local, 4) != kLocalHeader) throw InputError(archive_.name(), "member '" + member_.name + "' has a broken header");
   data_offset_ = member_.header_offset + 30 + Little(local + 26, 2) + Little(local + 28, 2);
+  // Sizes are checked against the archive before anything is set aside for them:
+  // deflate makes at most about 1032 bytes of one.
+  const bool fits = data_offset_ <= archive_.file_size() && member_.compressed_size <= archive_.file_size() - data_offset_ &&
+                    (member_.method == 8 ? member_.size / 1032 <= member_.compressed_size
+                                         : member_.size == member_.compressed_size);
+  if (!fits) throw InputError(archive_.name(), "member '" + member_.name + "' gives sizes its archive cannot hold");
   if (member_.method == 8) {
     // Raw deflate: a negative window size means no zlib wrapper.
     if (inflateInit2(&inflater_, -MAX_WBITS) != Z_OK) throw InputError(archive_.name(), "cannot start decompressing");

@@ -27,6 +27,7 @@ class ZipArchive {
 
   const std::map<std::string, ZipMember>& members() const { return members_; }
   int fd() const { return fd_; }
+  std::uint64_t file_size() const { return file_size_; }
   const std::string& name() const { return name_; }
 
  private:
