@@ -1,7 +1,10 @@
 #include "npz_file.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <exception>
+#include <future>
 #include <limits>
 #include <vector>
 
@@ -245,18 +248,27 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
   const std::string range = " is outside 0 to " + std::to_string(s.n - 1);
   for (std::uint64_t start = 0; start < entries; start += kChunkEntries) {
     const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkEntries, entries - start));
-    first.ReadIndices(count, inner);
-    if (second) {
-      second->ReadIndices(count, outer);
-    } else {
-      // Compressed rows or columns: the outer index from indptr.
-      outer.resize(count);
-      for (std::size_t k = 0; k < count; ++k) {
-        while (static_cast<std::uint64_t>(pointers[outer_index + 1]) <= start + k) ++outer_index;
-        outer[k] = static_cast<std::int64_t>(outer_index);
+    // Members are separate deflate streams: the values inflate beside the indices.
+    auto values_read = std::async(std::launch::async, [&] { data.ReadValues(count, values); });
+    std::exception_ptr indices_fault;
+    try {
+      first.ReadIndices(count, inner);
+      if (second) {
+        second->ReadIndices(count, outer);
+      } else {
+        // Compressed rows or columns: the outer index from indptr.
+        outer.resize(count);
+        for (std::size_t k = 0; k < count; ++k) {
+          while (static_cast<std::uint64_t>(pointers[outer_index + 1]) <= start + k) ++outer_index;
+          outer[k] = static_cast<std::int64_t>(outer_index);
+        }
       }
+    } catch (...) {
+      indices_fault = std::current_exception();
     }
-    data.ReadValues(count, values);
+    values_read.wait();
+    if (indices_fault) std::rethrow_exception(indices_fault);
+    values_read.get();
     for (std::size_t k = 0; k < count; ++k) {
       if (inner[k] < 0 || static_cast<std::uint64_t>(inner[k]) >= s.n) {
         throw InputError::AtElement(s.name, start + k, "'" + first.key() + "' holds " + std::to_string(inner[k]) + range);
@@ -264,8 +276,9 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
       if (second && (outer[k] < 0 || static_cast<std::uint64_t>(outer[k]) >= s.n)) {
         throw InputError::AtElement(s.name, start + k, "'col' holds " + std::to_string(outer[k]) + range);
       }
-      const std::string fault = AffinityFault(values[k]);
-      if (!fault.empty()) throw InputError::AtElement(s.name, start + k, fault);
+      if (!(std::isfinite(values[k]) && values[k] >= 0)) {
+        throw InputError::AtElement(s.name, start + k, AffinityFault(values[k]));
+      }
     }
     // csr: rows outer, columns inner; csc and coo (row, then col): the other way.
     if (s.layout == Layout::kCsr) {

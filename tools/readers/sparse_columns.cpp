@@ -1,5 +1,7 @@
 #include "sparse_columns.hpp"
 
+#include <cmath>
+
 #include "input_error.hpp"
 #include "value_rules.hpp"
 
@@ -21,8 +23,7 @@ void CheckEntries(std::uint64_t n, std::span<const std::int64_t> rows, std::span
     if (columns[k] < 0 || static_cast<std::uint64_t>(columns[k]) >= n) {
       throw InputError::AtElement(source, k, "column index " + std::to_string(columns[k]) + range);
     }
-    const std::string fault = AffinityFault(values[k]);
-    if (!fault.empty()) throw InputError::AtElement(source, k, fault);
+    if (!(std::isfinite(values[k]) && values[k] >= 0)) throw InputError::AtElement(source, k, AffinityFault(values[k]));
   }
 }
 
