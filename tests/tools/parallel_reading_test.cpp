@@ -1,5 +1,6 @@
 // Text read in small blocks over several threads gives what one thread reading it in
-// one block gives: the same arrays, or the same first error at the same place.
+// one block gives: the same arrays, or the same first error at the same place. Plain
+// files are mapped into memory, compressed ones read: both ways are checked.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "affinities_file.hpp"
 #include "embedding_file.hpp"
 #include "input_error.hpp"
+#include "sparse_files.hpp"
 
 namespace tsne_test {
 namespace {
@@ -32,8 +34,8 @@ class ParallelReadingTest : public ::testing::Test {
   void TearDown() override { fs::remove(path_); }
 
   // The packed P, or the error's message.
-  std::string ReadP(const std::string& text, const ParallelReading& reading, std::uint64_t points) {
-    std::ofstream(path_, std::ios::binary) << text;
+  std::string ReadP(const std::string& text, const ParallelReading& reading, std::uint64_t points, bool gzip = false) {
+    std::ofstream(path_, std::ios::binary) << (gzip ? Gzip(text) : text);
     try {
       tsneloss::InputSource source(path_.string());
       const auto p = tsneloss::ReadAffinities(source, {points, 2, "y"}, reading);
@@ -48,8 +50,8 @@ class ParallelReadingTest : public ::testing::Test {
     }
   }
 
-  std::string ReadY(const std::string& text, const ParallelReading& reading) {
-    std::ofstream(path_, std::ios::binary) << text;
+  std::string ReadY(const std::string& text, const ParallelReading& reading, bool gzip = false) {
+    std::ofstream(path_, std::ios::binary) << (gzip ? Gzip(text) : text);
     try {
       tsneloss::InputSource source(path_.string());
       const auto y = tsneloss::ReadTextEmbedding(source, reading);
@@ -105,6 +107,7 @@ TEST_F(ParallelReadingTest, MatrixMarketGivesTheSameArraysAndTheSameFirstError) 
     const std::string expected = ReadP(whole, kOneThread, n);
     ASSERT_EQ(expected.rfind("merged", 0), 0u) << expected;
     EXPECT_EQ(ReadP(whole, kManyThreads, n), expected);
+    EXPECT_EQ(ReadP(whole, kManyThreads, n, true), expected);
     for (int trial = 0; trial < 40; ++trial) {
       std::vector<std::string> lines = good;
       // One or two faults anywhere: the first must win however the text is split.
@@ -116,7 +119,7 @@ TEST_F(ParallelReadingTest, MatrixMarketGivesTheSameArraysAndTheSameFirstError) 
       const std::string text = header + sizes + std::to_string(declared) + "\n" + Joined(lines);
       SCOPED_TRACE(text);
       const std::string one = ReadP(text, kOneThread, n);
-      EXPECT_EQ(ReadP(text, kManyThreads, n), one);
+      EXPECT_EQ(ReadP(text, kManyThreads, n, trial % 4 == 0), one);
     }
   }
 }
@@ -132,13 +135,14 @@ TEST_F(ParallelReadingTest, EmbeddingGivesTheSameCoordinatesAndTheSameFirstError
   const std::string expected = ReadY(Joined(good), kOneThread);
   ASSERT_EQ(expected.rfind("50x2:", 0), 0u) << expected;
   EXPECT_EQ(ReadY(Joined(good), kManyThreads), expected);
+  EXPECT_EQ(ReadY(Joined(good), kManyThreads, true), expected);
   const std::vector<std::string> faults = {"1", "1 2 3", "1 inf", "x 2", "1e400 1", "# fine", ""};
   for (int trial = 0; trial < 40; ++trial) {
     std::vector<std::string> lines = good;
     for (int fault = 0; fault < 1 + trial % 2; ++fault) lines[2 + rng() % (lines.size() - 2)] = faults[rng() % faults.size()];
     const std::string text = Joined(lines);
     SCOPED_TRACE(text);
-    EXPECT_EQ(ReadY(text, kManyThreads), ReadY(text, kOneThread));
+    EXPECT_EQ(ReadY(text, kManyThreads, trial % 4 == 0), ReadY(text, kOneThread));
   }
 }
 

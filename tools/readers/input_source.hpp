@@ -44,6 +44,13 @@ class InputSource {
   // Back to the first byte. Throws InputError when the file cannot be read again.
   void Rewind();
 
+  // Where the bytes not yet read begin, for an uncompressed regular file, which can
+  // be mapped into memory instead of read; nullopt otherwise.
+  std::optional<std::uint64_t> MappableOffset() const {
+    if (!seekable_ || compressed_) return std::nullopt;
+    return raw_consumed_;
+  }
+
   // The open file for random access (.npz archives), -1 for standard input.
   int descriptor() const { return seekable_ ? fd_ : -1; }
   // The file's size as stored, where it is a regular file.

@@ -1,5 +1,8 @@
 #include "text_blocks.hpp"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -14,9 +17,59 @@ unsigned ParallelReading::ThreadCount() const {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
+TextBlocks::TextBlocks(InputSource& source, std::size_t block_bytes) : source_(source), block_bytes_(block_bytes) {
+  const auto offset = source.MappableOffset();
+  const auto size = source.stored_size();
+  if (!offset || !size || *offset >= *size) return;
+  void* map = ::mmap(nullptr, *size, PROT_READ, MAP_PRIVATE, source.descriptor(), 0);
+  if (map == MAP_FAILED) return;  // read it instead
+  ::madvise(map, *size, MADV_SEQUENTIAL);
+  map_ = static_cast<const char*>(map);
+  map_size_ = *size;
+  map_at_ = *offset;
+}
+
 TextBlocks::~TextBlocks() {
   // The read ahead uses the source: it ends before the source may go.
   if (ahead_.valid()) ahead_.wait();
+  if (mapped_ahead_.valid()) mapped_ahead_.wait();
+  if (map_ != nullptr) ::munmap(const_cast<char*>(map_), map_size_);
+}
+
+bool TextBlocks::NextMapped(std::string_view& block) {
+  // Pages wholly behind the blocks handed out are not needed again: they leave
+  // this process's memory (the page cache keeps them).
+  static const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  const std::uint64_t done = map_at_ / page * page;
+  if (done > released_) {
+    ::madvise(const_cast<char*>(map_) + released_, done - released_, MADV_DONTNEED);
+    released_ = done;
+  }
+  if (map_at_ >= map_size_) return false;
+  std::uint64_t end = std::min<std::uint64_t>(map_at_ + block_bytes_, map_size_);
+  if (end < map_size_) {
+    if (const void* last = memrchr(map_ + map_at_, '\n', end - map_at_)) {
+      end = static_cast<std::uint64_t>(static_cast<const char*>(last) - map_) + 1;
+    } else {
+      // One line longer than a block: on to its end.
+      const void* next = std::memchr(map_ + end, '\n', map_size_ - end);
+      end = next != nullptr ? static_cast<std::uint64_t>(static_cast<const char*>(next) - map_) + 1 : map_size_;
+    }
+  }
+  block = std::string_view(map_ + map_at_, end - map_at_);
+  map_at_ = end;
+#ifdef MADV_POPULATE_READ
+  // The next block's pages are mapped meanwhile, so parsing does not stop for them.
+  if (mapped_ahead_.valid()) mapped_ahead_.wait();
+  const std::uint64_t ahead_from = map_at_ / page * page;
+  const std::uint64_t ahead_to = std::min<std::uint64_t>(map_at_ + block_bytes_ + page, map_size_);
+  if (ahead_from < ahead_to) {
+    char* const start = const_cast<char*>(map_) + ahead_from;
+    const std::uint64_t length = ahead_to - ahead_from;
+    mapped_ahead_ = std::async(std::launch::async, [start, length] { ::madvise(start, length, MADV_POPULATE_READ); });
+  }
+#endif
+  return true;
 }
 
 TextBlocks::Filled TextBlocks::Fill(int k, const char* carried, std::size_t carried_bytes) {
@@ -46,6 +99,7 @@ TextBlocks::Filled TextBlocks::Fill(int k, const char* carried, std::size_t carr
 }
 
 bool TextBlocks::Next(std::string_view& block) {
+  if (map_ != nullptr) return NextMapped(block);
   Filled fill;
   if (!started_) {
     started_ = true;

@@ -25,7 +25,8 @@ struct ParallelReading {
 
 class TextBlocks {
  public:
-  TextBlocks(InputSource& source, std::size_t block_bytes) : source_(source), block_bytes_(block_bytes) {}
+  // An uncompressed regular file is mapped into memory rather than copied out of it.
+  TextBlocks(InputSource& source, std::size_t block_bytes);
   ~TextBlocks();
   TextBlocks(const TextBlocks&) = delete;
   TextBlocks& operator=(const TextBlocks&) = delete;
@@ -43,6 +44,7 @@ class TextBlocks {
   };
   // Fills buffers_[k]: `carried` bytes of an unfinished line first, then the file.
   Filled Fill(int k, const char* carried, std::size_t carried_bytes);
+  bool NextMapped(std::string_view& block);
 
   InputSource& source_;
   std::size_t block_bytes_;
@@ -50,6 +52,12 @@ class TextBlocks {
   int current_ = 1;
   bool started_ = false;
   std::future<Filled> ahead_;
+  // The mapped file: blocks are views of it, pages behind them given back as it goes.
+  const char* map_ = nullptr;
+  std::uint64_t map_size_ = 0;
+  std::uint64_t map_at_ = 0;
+  std::uint64_t released_ = 0;
+  std::future<void> mapped_ahead_;
 };
 
 // Lines one by one from a text of whole lines; the rest can be taken in bulk.
