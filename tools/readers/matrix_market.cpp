@@ -32,7 +32,8 @@ std::string Lower(std::string_view text) {
   return lower;
 }
 
-// Why a first line that is no Matrix Market banner may be something else; "" if unknown.
+// Why a first line that is no Matrix Market banner may be something else, or what P
+// must be.
 std::string GuessWhatItIs(const std::string& line) {
   if (line.rfind("\x1f\x8b", 0) == 0) return "; the file is gzip-compressed twice: decompress it once first";
   const std::string swapped = ": the files may be given the other way round (EMBEDDING first, then AFFINITIES)";
@@ -42,7 +43,8 @@ std::string GuessWhatItIs(const std::string& line) {
   const bool numbers = !fields.empty() && std::all_of(fields.begin(), fields.end(), [&](const Field& field) {
                          return ParseDouble(field.text, value);
                        });
-  return numbers ? "; it looks like an embedding" + swapped : "";
+  if (numbers) return "; it looks like an embedding" + swapped;
+  return "; P must be a Matrix Market file or a SciPy .npz archive";
 }
 
 struct Banner {
