@@ -130,12 +130,6 @@ bool LineCursor::Next(std::string_view& line) {
   return true;
 }
 
-std::uint64_t CountLines(std::string_view text) {
-  std::uint64_t lines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
-  if (!text.empty() && text.back() != '\n') ++lines;
-  return lines;
-}
-
 std::size_t ParseInPieces(std::string_view text, const ParallelReading& reading,
                           const std::function<void(std::size_t, std::string_view)>& parse,
                           const std::function<void(std::size_t)>& take) {

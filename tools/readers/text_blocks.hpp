@@ -67,15 +67,11 @@ class LineCursor {
   // The next line without its '\n', false at the end.
   bool Next(std::string_view& line);
   std::string_view rest() const { return text_.substr(at_); }
-  bool at_end() const { return at_ >= text_.size(); }
 
  private:
   std::string_view text_;
   std::size_t at_ = 0;
 };
-
-// Lines in `text` as std::getline counts them: every '\n', and a last line without one.
-std::uint64_t CountLines(std::string_view text);
 
 // Splits `text` at line ends into at most `reading.ThreadCount()` pieces and calls
 // parse(k, piece) for each, on threads of its own, then take(k) for each in the
