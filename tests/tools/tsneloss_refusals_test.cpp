@@ -104,7 +104,7 @@ TEST_F(Tsneloss, HintsNameTheLikelyMistake) {
   EXPECT_EQ(not_transposed.err.find("transposed"), std::string::npos) << not_transposed.err;
 
   const auto gzip = Write("y.gz", std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10));
-  ExpectRefused(Run({gzip.string(), p.string()}), "y.gz:1:1: the file is gzip-compressed");
+  ExpectRefused(Run({gzip.string(), p.string()}), "y.gz: the gzip data ends too early");
   const auto binary = Write("b.txt", std::string("0 0\n3 4\x01\xff") + std::string(100, 'x') + "\n");
   const Outcome shown = Run({"--z", "1", binary.string(), p.string()});
   ExpectRefused(shown, "b.txt:2:3: '4\\x01\\xFFxxxxx");

@@ -144,7 +144,8 @@ TEST_F(Tsneloss, BadFilesAreNamedWithTheirPlaceAndNothingIsPrinted) {
   const std::string header = "%%MatrixMarket matrix coordinate real general\n";
   const Case cases[] = {
       {"truncated P", kTwoPoints, header + "2 2 3\n2 1 0.500000\n1 2 0.500000\n", "p.mtx:5:1: the file ends after 2 of 3 entries"},
-      {"wrong header", kTwoPoints, "%%MatrixMarket matrix array real general\n2 2\n", "p.mtx:1:1: the header is not"},
+      {"wrong header", kTwoPoints, "%%MatrixMarket vector coordinate real general\n2 2 1\n", "p.mtx:1:1: the header is not"},
+      {"short array", kTwoPoints, "%%MatrixMarket matrix array real general\n2 2\n% padding\n0\n0.5\n", "p.mtx:6:1: the file ends after 2 of 4 values"},
       {"complex values", kTwoPoints, "%%MatrixMarket matrix coordinate complex general\n", "p.mtx:1:34: values of type 'complex'"},
       {"row out of range", kTwoPoints, header + "2 2 1\n3 1 0.5\n", "p.mtx:3:1: index 3 is outside 1 to 2"},
       {"column zero", kTwoPoints, header + "2 2 1\n1 0 0.5\n", "p.mtx:3:3: index 0 is outside 1 to 2"},

@@ -15,5 +15,8 @@ namespace tsneloss {
 // rounded to float first, every step rounded to float; returned widened to double,
 // which is exact). Expects what the module's checks would pass: P of order N.
 std::vector<double> PerPointShares(const Embedding& y, const SparseColumns& p, double z, bool single);
+// The same on P's three arrays as the module takes them.
+std::vector<double> PerPointShares(const Embedding& y, const double* column_counts, const double* row_indices,
+                                   const double* values, double z, bool single);
 
 }  // namespace tsneloss

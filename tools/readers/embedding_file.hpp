@@ -1,6 +1,7 @@
 // Reading an embedding: N points of D coordinates, from a text file with one point
 // per line or from a NumPy .npy file holding a 2-D float64 or float32 array (N, D) in
-// C or Fortran order. Coordinates must be finite (see value_rules.hpp).
+// C or Fortran order, either of them gzip-compressed or not. Coordinates must be
+// finite (see value_rules.hpp).
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "input_source.hpp"
+#include "text_blocks.hpp"
 
 namespace tsneloss {
 
@@ -20,9 +22,11 @@ struct Embedding {
 
 // A .npy file by its ending or its first byte, text otherwise. With `z_computed`, an
 // embedding of one point is refused too. Throws InputError.
-Embedding ReadEmbedding(InputSource& source, bool z_computed);
+Embedding ReadEmbedding(InputSource& source, bool z_computed, const ParallelReading& reading = {});
 
-Embedding ReadTextEmbedding(InputSource& source);
+// Text is parsed in blocks split over threads, with the same values and the same
+// first error as a reading line by line.
+Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& reading = {});
 Embedding ReadNpyEmbedding(InputSource& source);
 
 }  // namespace tsneloss

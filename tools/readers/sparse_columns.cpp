@@ -1,6 +1,5 @@
 #include "sparse_columns.hpp"
 
-#include <algorithm>
 #include <cmath>
 
 #include "input_error.hpp"
@@ -24,57 +23,47 @@ void CheckEntries(std::uint64_t n, std::span<const std::int64_t> rows, std::span
     if (columns[k] < 0 || static_cast<std::uint64_t>(columns[k]) >= n) {
       throw InputError::AtElement(source, k, "column index " + std::to_string(columns[k]) + range);
     }
-    const std::string fault = AffinityFault(values[k]);
-    if (!fault.empty()) throw InputError::AtElement(source, k, fault);
+    if (!(std::isfinite(values[k]) && values[k] >= 0)) throw InputError::AtElement(source, k, AffinityFault(values[k]));
   }
 }
 
+// Triplets already checked, handed over as one block.
+class TripletStream : public EntryStream {
+ public:
+  explicit TripletStream(EntryBlock block) : block_(block) {}
+  void ForEach(const std::function<void(const EntryBlock&)>& take) override { take(block_); }
+
+ private:
+  EntryBlock block_;
+};
+
 }  // namespace
+
+SparseColumns PackIntoVectors(std::uint64_t n, EntryStream& entries, const std::string& source) {
+  SparseColumns p;
+  p.n = n;
+  const PackedSize size = PackEntries(
+      n, entries,
+      [&](std::uint64_t order, std::uint64_t count) {
+        p.column_counts.assign(order, 0.0);
+        p.row_indices.resize(count);
+        p.values.resize(count);
+        return ColumnArrays{p.column_counts.data(), p.row_indices.data(), p.values.data()};
+      },
+      source);
+  p.row_indices.resize(size.nnz);
+  p.values.resize(size.nnz);
+  p.row_indices.shrink_to_fit();
+  p.values.shrink_to_fit();
+  p.merged_positions = size.merged_positions;
+  return p;
+}
 
 SparseColumns PackColumns(std::uint64_t n, std::span<const std::int64_t> rows, std::span<const std::int64_t> columns,
                           std::span<const double> values, const std::string& source) {
   CheckEntries(n, rows, columns, values, source);
-
-  // A counting sort by column keeps the given order within each column; each column
-  // is then sorted by row, stably, so repeated positions sum in the given order.
-  std::vector<std::uint64_t> column_start(n + 1, 0);
-  for (const std::int64_t column : columns) ++column_start[static_cast<std::uint64_t>(column) + 1];
-  for (std::uint64_t j = 0; j < n; ++j) column_start[j + 1] += column_start[j];
-  std::vector<std::uint64_t> order(values.size());
-  {
-    std::vector<std::uint64_t> next(column_start.begin(), column_start.end() - 1);
-    for (std::size_t k = 0; k < values.size(); ++k) order[next[static_cast<std::uint64_t>(columns[k])]++] = k;
-  }
-
-  SparseColumns p;
-  p.n = n;
-  p.column_counts.assign(n, 0.0);
-  p.row_indices.reserve(values.size());
-  p.values.reserve(values.size());
-  const auto by_row = [&](std::uint64_t a, std::uint64_t b) { return rows[a] < rows[b]; };
-  for (std::uint64_t j = 0; j < n; ++j) {
-    const auto first = order.begin() + static_cast<std::ptrdiff_t>(column_start[j]);
-    const auto last = order.begin() + static_cast<std::ptrdiff_t>(column_start[j + 1]);
-    std::stable_sort(first, last, by_row);
-    for (auto at = first; at != last;) {
-      const std::int64_t row = rows[*at];
-      double sum = values[*at];
-      auto next = at + 1;
-      for (; next != last && rows[*next] == row; ++next) sum += values[*next];
-      if (next - at > 1) {
-        ++p.merged_positions;
-        if (!std::isfinite(sum)) {
-          throw InputError(source, "the values given for row " + std::to_string(row) + ", column " + std::to_string(j) +
-                                       " (zero-based) add up to more than the largest double");
-        }
-      }
-      p.row_indices.push_back(static_cast<double>(row + 1));
-      p.values.push_back(sum);
-      p.column_counts[j] += 1;
-      at = next;
-    }
-  }
-  return p;
+  TripletStream stream({rows, columns, values});
+  return PackIntoVectors(n, stream, source);
 }
 
 }  // namespace tsneloss

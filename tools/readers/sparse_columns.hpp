@@ -1,13 +1,15 @@
 // P packed the way the module takes it: per-column counts, one-based row indices and
-// values, column after column, each position once. Packing is the one place where
-// entries given as (row, column, value) triplets are checked, sorted and merged, for
-// files and for arrays alike.
+// values, column after column, each position once. Packing (PackEntries) is the one
+// place where entries given as (row, column, value) triplets are sorted and merged,
+// for files and for arrays alike.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "entry_stream.hpp"
 
 namespace tsneloss {
 
@@ -27,5 +29,8 @@ struct SparseColumns {
 // sum of repeated entries that overflows. O(nnz log nnz) at worst.
 SparseColumns PackColumns(std::uint64_t n, std::span<const std::int64_t> rows, std::span<const std::int64_t> columns,
                           std::span<const double> values, const std::string& source);
+
+// Packs the entries of a reader's stream into a SparseColumns. Throws InputError.
+SparseColumns PackIntoVectors(std::uint64_t n, EntryStream& entries, const std::string& source);
 
 }  // namespace tsneloss

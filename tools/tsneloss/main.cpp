@@ -3,10 +3,9 @@
 // Exit status: 0 on success, 1 on an error, 2 on a usage error.
 #include <unistd.h>
 
-#include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <optional>
 #include <string>
 
 #include "computed_z.hpp"
@@ -14,53 +13,17 @@
 #include "input_error.hpp"
 #include "input_source.hpp"
 #include "loader/module.hpp"
-#include "matrix_market.hpp"
+#include "module_call.hpp"
 #include "options.hpp"
 #include "per_point_shares.hpp"
 #include "shares_file.hpp"
+#include "value_rules.hpp"
 
 namespace tsneloss {
 namespace {
 
-namespace api = matrix::detail::noninlined::vq_array_api;
-
 // Above this relative difference from the double-precision loss, --single says so.
 constexpr double kSingleNoteThreshold = 1e-6;
-
-std::string ModuleBesideTool() {
-  char self[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (length <= 0) return "tsnelossvek.so";
-  std::string dir(self, static_cast<std::size_t>(length));
-  dir = dir.substr(0, dir.find_last_of('/'));
-  return dir + "/../lib/tsnelossvek.so";
-}
-
-template <typename T>
-matrix::ArrayPtr HostArray(std::uint64_t m, std::uint64_t n, const std::vector<double>& values) {
-  constexpr vqClassID class_id = std::is_same_v<T, double> ? vqDOUBLE_CLASS : vqSINGLE_CLASS;
-  matrix::ArrayPtr array(api::vqCreateNumericMatrix(m, n, class_id, vqREAL));
-  auto* data = static_cast<T*>(api::vqGetData(array.get()));
-  for (std::size_t k = 0; k < values.size(); ++k) data[k] = static_cast<T>(values[k]);
-  return array;
-}
-
-// Calls the module with Y and the values of P in T; returns the loss as double.
-template <typename T>
-double ModuleLoss(const matrix::loader::Module& module, const Embedding& y, const SparseColumns& p, double z) {
-  std::vector<matrix::ArrayPtr> inputs;
-  inputs.push_back(HostArray<T>(y.d, y.n, y.coordinates));
-  inputs.push_back(HostArray<double>(1, p.row_indices.size(), p.row_indices));
-  inputs.push_back(HostArray<double>(1, p.column_counts.size(), p.column_counts));
-  inputs.push_back(HostArray<T>(1, p.values.size(), p.values));
-  inputs.push_back(HostArray<double>(1, 1, {z}));
-  std::vector<const vqArray_tag*> handles;
-  for (const auto& input : inputs) handles.push_back(input.get());
-  const auto outputs = module.Call(1, handles);
-  T loss;
-  std::memcpy(&loss, api::vqGetData(outputs.at(0).get()), sizeof loss);
-  return static_cast<double>(loss);
-}
 
 // A number as text: "inf", "-inf" and "nan" (never "-nan") where it is not finite.
 std::string Number(double value, int digits) {
@@ -82,32 +45,19 @@ double RelativeDifference(double approximate, double exact) {
   return std::abs(approximate - exact) / std::abs(exact);
 }
 
-int Run(const Options& options) {
-  InputSource embedding_source(options.embedding_path);
-  const Embedding y = ReadEmbedding(embedding_source, !options.z);
-  InputSource affinities_source(options.affinities_path);
-  const SparseColumns p = ReadMatrixMarket(affinities_source, {y.n, y.d, embedding_source.name()});
-  if (p.merged_positions > 0) {
-    std::fprintf(stderr, "tsneloss: note: %llu positions of P were given more than once; their values were added together\n",
-                 static_cast<unsigned long long>(p.merged_positions));
-  }
-  double sum_p = 0;
-  for (const double value : p.values) sum_p += value;
-  if (std::abs(sum_p - 1.0) > 1e-6) {
-    std::fprintf(stderr, "tsneloss: warning: the stored values of P add up to %.17g, not 1; the loss is a KL divergence only for a normalised P\n", sum_p);
-  }
+// The loss of one embedding against P, printed as one line.
+void ScoreEmbedding(const Options& options, const matrix::loader::Module& module, const Embedding& y,
+                    const std::string& embedding_name, const HostAffinities& p, double sum_p) {
   normaliser::ChosenZ computed;
   if (!options.z) {
     computed = ComputeZ(y, *normaliser::ParseZMethod(options.z_method));
     if (!(std::isfinite(computed.z) && computed.z > 0)) {
-      throw InputError(embedding_source.name(), std::string("the ") + (computed.approximate ? "approximate" : "exact") +
-                                                    " Z of this embedding is " + Number(computed.z, 17) +
-                                                    " in double precision (its points are too far apart); give --z");
+      throw InputError(embedding_name, std::string("the ") + (computed.approximate ? "approximate" : "exact") +
+                                           " Z of this embedding is " + Number(computed.z, 17) +
+                                           " in double precision (its points are too far apart); give --z");
     }
   }
   const double z = options.z ? *options.z : computed.z;
-  const auto module = matrix::loader::Module::Open(
-      options.module_path.empty() ? ModuleBesideTool() : options.module_path);
   const double loss_double = ModuleLoss<double>(module, y, p, z);
   const double loss = options.single ? ModuleLoss<float>(module, y, p, z) : loss_double;
   const int digits = options.single ? 9 : 17;
@@ -119,22 +69,57 @@ int Run(const Options& options) {
     }
   }
   if (!options.per_point_path.empty()) {
-    WriteShares(options.per_point_path, PerPointShares(y, p, z, options.single), options.single);
+    WriteShares(options.per_point_path,
+                PerPointShares(y, ArrayData(p.column_counts), ArrayData(p.row_indices), ArrayData(p.values), z,
+                               options.single),
+                options.single);
   }
   if (options.json) {
     const std::string double_field = options.single ? ", \"loss_double\": " + JsonNumber(loss_double, 17) : "";
     const char* z_method = options.z ? "given" : computed.approximate ? "approximate" : "exact";
     const std::string z_error = computed.approximate ? JsonNumber(computed.relative_error, 3) : "null";
-    std::printf("{\"loss\": %s%s, \"n\": %llu, \"d\": %llu, \"nnz\": %zu, \"merged_positions\": %llu, \"z\": %s, "
+    std::printf("{\"loss\": %s%s, \"n\": %llu, \"d\": %llu, \"nnz\": %llu, \"merged_positions\": %llu, \"z\": %s, "
                 "\"z_computed\": %s, \"z_method\": \"%s\", \"z_relative_error\": %s, \"precision\": \"%s\", "
                 "\"sum_p\": %s}\n",
                 JsonNumber(loss, digits).c_str(), double_field.c_str(), static_cast<unsigned long long>(y.n),
-                static_cast<unsigned long long>(y.d), p.values.size(),
+                static_cast<unsigned long long>(y.d), static_cast<unsigned long long>(p.nnz),
                 static_cast<unsigned long long>(p.merged_positions), JsonNumber(z, 17).c_str(),
                 options.z ? "false" : "true", z_method, z_error.c_str(), options.single ? "single" : "double",
                 JsonNumber(sum_p, 17).c_str());
   } else {
     std::printf("%s\n", Number(loss, digits).c_str());
+  }
+  // Each line is out before the next embedding is read.
+  std::fflush(stdout);
+}
+
+int Run(const Options& options) {
+  std::optional<matrix::loader::Module> module;
+  try {
+    module.emplace(matrix::loader::Module::Open(ModulePath(options.module_path)));
+  } catch (const matrix::loader::LoadError& error) {
+    if (!options.module_path.empty()) throw;
+    throw matrix::loader::LoadError(std::string(error.what()) + " (give --module PATH or set TSNELOSS_MODULE)");
+  }
+  // The first embedding fixes N; P is read once, straight into the module's arrays.
+  InputSource first_source(options.embedding_paths.front());
+  Embedding y = ReadEmbedding(first_source, !options.z);
+  InputSource affinities_source(options.affinities_path);
+  const HostAffinities p = ReadHostAffinities(affinities_source, {y.n, y.d, first_source.name()});
+  if (p.merged_positions > 0) {
+    std::fprintf(stderr, "tsneloss: note: %llu positions of P were given more than once; their values were added together\n",
+                 static_cast<unsigned long long>(p.merged_positions));
+  }
+  const double sum_p = SumOfValues(p);
+  if (std::abs(sum_p - 1.0) > 1e-6) {
+    std::fprintf(stderr, "tsneloss: warning: the stored values of P add up to %.17g, not 1; the loss is a KL divergence only for a normalised P\n", sum_p);
+  }
+  ScoreEmbedding(options, *module, y, first_source.name(), p, sum_p);
+  for (std::size_t k = 1; k < options.embedding_paths.size(); ++k) {
+    InputSource source(options.embedding_paths[k]);
+    y = ReadEmbedding(source, !options.z);
+    CheckSizesAgree(p.n, affinities_source.name(), y.n, y.d, source.name());
+    ScoreEmbedding(options, *module, y, source.name(), p, sum_p);
   }
   return 0;
 }
@@ -162,7 +147,7 @@ int main(int argc, char** argv) {
   try {
     return Run(options);
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "tsneloss: out of memory reading %s and %s\n", options.embedding_path.c_str(),
+    std::fprintf(stderr, "tsneloss: out of memory reading %s and %s\n", options.embedding_paths.front().c_str(),
                  options.affinities_path.c_str());
     return 1;
   } catch (const std::exception& error) {

@@ -1,5 +1,6 @@
 #include "options.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -14,25 +15,30 @@ namespace tsneloss {
 const char* const kVersion = "tsneloss 0.2.0";
 
 const char* const kUsage =
-    "usage: tsneloss [options] EMBEDDING AFFINITIES\n"
+    "usage: tsneloss [options] EMBEDDING [EMBEDDING...] AFFINITIES\n"
     "\n"
-    "Prints the t-SNE loss KL(P || Q) of an embedding for sparse input affinities P.\n"
+    "Prints the t-SNE loss KL(P || Q) of each embedding for sparse input affinities P,\n"
+    "one line per embedding in the order given; P is read once.\n"
     "\n"
     "  EMBEDDING    text file, one point per line (numbers separated by spaces, tabs or\n"
     "               commas; '#' starts a comment line), or a .npy file holding a 2-D\n"
     "               float64 or float32 array of shape (N, D), C or Fortran order\n"
-    "  AFFINITIES   Matrix Market coordinate file, real or integer, general or\n"
-    "               symmetric, N by N; entries at one position are added together\n"
-    "  Either file may be '-' for standard input.\n"
+    "  AFFINITIES   N by N, real or integer: a Matrix Market file, coordinate or array,\n"
+    "               general or symmetric, or a SciPy save_npz archive (csr, csc, coo);\n"
+    "               entries at one position are added together\n"
+    "  Text files may be gzip-compressed; formats are told by content. One file may\n"
+    "  be '-' for standard input.\n"
     "\n"
     "  --z Z        the normaliser of the output affinities, finite and above 0;\n"
-    "               without it Z is computed (see --z-method)\n"
+    "               without it Z is computed (see --z-method); with several\n"
+    "               embeddings it is used for each\n"
     "  --z-method M exact: the exact Z, quadratic in N; approx: interpolated on a grid\n"
     "               with FFTs (D <= 3), relative error about 1e-8, estimated and\n"
     "               printed; auto (default): exact up to N = 100000, approx above\n"
     "  --single     compute in single precision (every term is accumulated in single)\n"
     "  --json       print a JSON object instead of the bare loss\n"
-    "  --module P   the module file to load (default: the one built beside this tool)\n"
+    "  --module P   the module file to load (default: $TSNELOSS_MODULE, else\n"
+    "               ../lib/tsnelossvek.so from this tool's directory)\n"
     "  --per-point FILE  write each point's share of the loss to FILE: a .npy\n"
     "               vector when FILE ends in .npy, text with one share per line else\n"
     "  --version    show the version\n"
@@ -95,12 +101,15 @@ Options ParseOptions(int argc, const char* const* argv) {
     }
   }
   if (options.help || options.version) return options;
-  if (positional.size() != 2) throw UsageError("two files are needed: EMBEDDING AFFINITIES");
-  if (positional[0] == kStandardInputPath && positional[1] == kStandardInputPath) {
-    throw UsageError("only one of the two files can be standard input ('-')");
+  if (positional.size() < 2) throw UsageError("two files are needed: EMBEDDING AFFINITIES");
+  if (std::count(positional.begin(), positional.end(), kStandardInputPath) > 1) {
+    throw UsageError("only one of the files can be standard input ('-')");
   }
-  options.embedding_path = positional[0];
-  options.affinities_path = positional[1];
+  if (!options.per_point_path.empty() && positional.size() > 2) {
+    throw UsageError("--per-point takes one embedding");
+  }
+  options.embedding_paths.assign(positional.begin(), positional.end() - 1);
+  options.affinities_path = positional.back();
   return options;
 }
 

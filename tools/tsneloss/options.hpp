@@ -4,17 +4,18 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace tsneloss {
 
 struct Options {
-  std::string embedding_path;
+  std::vector<std::string> embedding_paths;  // one or more, each scored against P
   std::string affinities_path;
   std::optional<double> z;
   std::string z_method = "auto";  // without --z: "exact", "approx" or "auto"
   bool single = false;
   bool json = false;
-  std::string module_path;  // empty: the module built beside the tool
+  std::string module_path;  // empty: $TSNELOSS_MODULE, else the module installed beside the tool
   std::string per_point_path;  // empty: no per-point shares written
   bool help = false;
   bool version = false;

@@ -1,0 +1,58 @@
+// P's entries as a reader hands them over, block after block, in the order given, and
+// their packing into columns in two passes over them: one to check and count, one to
+// place each entry straight where the caller's arrays want it. Nothing holds all the
+// entries twice, so packing a P costs little more than the packed arrays.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace tsneloss {
+
+// Entries at zero-based positions, already checked by the reader.
+struct EntryBlock {
+  std::span<const std::int64_t> rows;
+  std::span<const std::int64_t> columns;
+  std::span<const double> values;
+};
+
+class EntryStream {
+ public:
+  virtual ~EntryStream() = default;
+  // Hands every entry over in the given order, block after block. The first call
+  // checks the entries and throws InputError at the first fault; later calls give the
+  // same entries again.
+  virtual void ForEach(const std::function<void(const EntryBlock&)>& take) = 0;
+  // At least as many entries as ForEach hands over, where the file's own size bounds
+  // that number (so room for it may be set aside before reading); nullopt otherwise.
+  virtual std::optional<std::uint64_t> EntryBound() const { return std::nullopt; }
+};
+
+// Where the packed P goes, laid out for the module: N column counts, then row indices
+// (one-based) and values, each with room for `entries`.
+struct ColumnArrays {
+  double* column_counts;
+  double* row_indices;
+  double* values;
+};
+using ColumnAllocator = std::function<ColumnArrays(std::uint64_t n, std::uint64_t entries)>;
+
+struct PackedSize {
+  std::uint64_t nnz = 0;                // positions stored, after merging
+  std::uint64_t merged_positions = 0;   // positions given more than once
+};
+
+// Packs an N-by-N P column after column, rows increasing within a column, entries at
+// one position added together in the order given. Allocates once, for all the entries
+// given or for the stream's bound (merging only shortens what is used). Entries that
+// come column after column, as most writers give them, are placed on the first pass
+// and read only once. Throws InputError naming `source` for no
+// entries at all and for repeated values that add up past the largest double.
+// Columns are sorted on `threads` threads (0: one per processor).
+PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAllocator& allocate, const std::string& source,
+                       unsigned threads = 0);
+
+}  // namespace tsneloss
