@@ -151,22 +151,21 @@ bool BlockIsGood(const double* rows, std::size_t count, double n, RowScan scan) 
 
 void CheckRowIndices(const vqArray_tag* rows_array, std::int64_t entries, std::int32_t n) {
   const auto* rows = static_cast<const double*>(host::vqGetData(rows_array));
-  if (!RowIndicesAreGood(rows, static_cast<std::size_t>(entries), n)) {
-    RaiseFirstBadRowIndex(rows, static_cast<std::size_t>(entries), n);
+  const std::size_t bad = FirstBadRowIndex(rows, static_cast<std::size_t>(entries), n, BestRowScan());
+  if (bad < static_cast<std::size_t>(entries)) {
+    raise_host_error(BadRowIndex(static_cast<std::int64_t>(bad) + 1, NumberText(rows[bad]), n));
   }
 }
 
 // What vqGetScalar reads: the first element of a real numeric, logical or char array.
-// Raises nothing itself: `raise` is called with the breach, if there is one.
-template <typename Raise>
-void CheckNormaliser(const vqArray_tag* normaliser, Raise raise) {
+void CheckNormaliser(const vqArray_tag* normaliser) {
   const vqClassID class_id = host::ClassOf(normaliser);
   const bool has_scalar = class_id == vqLOGICAL_CLASS || class_id == vqCHAR_CLASS ||
                           (class_id >= vqDOUBLE_CLASS && class_id <= vqUINT64_CLASS);
-  if (!has_scalar) return raise(BadNormaliserType(ClassText(normaliser)));
-  if (host::IsComplex(normaliser)) return raise(ComplexNormaliser(ClassText(normaliser)));
+  if (!has_scalar) raise_host_error(BadNormaliserType(ClassText(normaliser)));
+  if (host::IsComplex(normaliser)) raise_host_error(ComplexNormaliser(ClassText(normaliser)));
   const std::uint64_t held = host::ElementCount(normaliser);
-  if (held == 0) return raise(EmptyNormaliser(ClassText(normaliser), held));
+  if (held == 0) raise_host_error(EmptyNormaliser(ClassText(normaliser), held));
 }
 
 // Checks 1 to 5; returns nnz.
@@ -212,29 +211,10 @@ void CheckSizes(std::uint64_t d, std::uint64_t n) {
   if (too_large) raise_host_error(InputTooLarge(d, n));
 }
 
-bool RowIndicesAreGood(const double* rows, std::size_t count, std::int32_t n) {
-  return BlockIsGood(rows, count, n, BestRowScan());
-}
-
-void RaiseFirstBadRowIndex(const double* rows, std::size_t count, std::int32_t n) {
-  const std::size_t bad = FirstBadRowIndex(rows, count, n, BestRowScan());
-  raise_host_error(BadRowIndex(static_cast<std::int64_t>(bad) + 1, NumberText(rows[bad]), n));
-}
-
-std::int64_t CheckContractButRowIndices(const vqArray_tag* const* inputs) {
-  const std::int64_t entries = CheckUpToSparseLengths(inputs);
-  // A bad normaliser is the last breach in order: any bad row index goes first.
-  CheckNormaliser(inputs[4], [&](const auto& breach) {
-    CheckRowIndices(inputs[1], entries, static_cast<std::int32_t>(host::vqGetN(inputs[0])));
-    raise_host_error(breach);
-  });
-  return entries;
-}
-
 void CheckContract(const vqArray_tag* const* inputs) {
   const std::int64_t entries = CheckUpToSparseLengths(inputs);
   CheckRowIndices(inputs[1], entries, static_cast<std::int32_t>(host::vqGetN(inputs[0])));
-  CheckNormaliser(inputs[4], [](const auto& breach) { raise_host_error(breach); });
+  CheckNormaliser(inputs[4]);
 }
 
 }  // namespace quarn::tsnevek::detail

@@ -12,7 +12,7 @@
 //   8. ComplexNormaliser    input 5 complex
 //   9. EmptyNormaliser      input 5 without elements
 //
-// Nothing is allocated unless a check fails.
+// Inputs 2 and 3 are read once, in order; nothing is allocated unless a check fails.
 #pragma once
 
 #include <cstddef>
@@ -22,18 +22,8 @@
 
 namespace quarn::tsnevek::detail {
 
-// `inputs` holds at least five arrays; input 1 is double or single. Every check in
-// the order above.
+// `inputs` holds at least five arrays; input 1 is double or single.
 void CheckContract(const vqArray_tag* const* inputs);
-
-// The same but for the row indices, unless input 5 is at fault (then they are checked
-// first, so that a bad row index still wins). Returns nnz. The caller checks the row
-// indices itself as it reads them, with the two functions below.
-std::int64_t CheckContractButRowIndices(const vqArray_tag* const* inputs);
-// Whether all `count` row indices are whole numbers from 1 to n.
-bool RowIndicesAreGood(const double* rows, std::size_t count, std::int32_t n);
-// Raises BadRowIndex for the first of `count` row indices that is not good; one must be.
-[[noreturn]] void RaiseFirstBadRowIndex(const double* rows, std::size_t count, std::int32_t n);
 
 // The size check alone, on the host's 64-bit extents of Y.
 void CheckSizes(std::uint64_t d, std::uint64_t n);

@@ -1,5 +1,5 @@
-// The typed half of the entry point: checks and unpacks the five inputs for element
-// type T, runs the kernel, then creates the 1-by-1 result and hands it to the host.
+// The typed half of the entry point: unpacks the five inputs for element type T,
+// creates the 1-by-1 result, hands it to the host and runs the kernel into it.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@ namespace quarn::tsnevek {
 template <typename T>
 void LossGateway(int /*nlhs*/, vqArray_tag** plhs, int /*nrhs*/, const vqArray_tag** prhs) {
   const vqArray_tag* embedding = prhs[0];
-  const std::int64_t entries = detail::CheckContractButRowIndices(prhs);
+  detail::CheckContract(prhs);
 
   const T* y = static_cast<const T*>(host::vqGetData(embedding));
   // Sizes are carried in 32 bits from here on; the checks above made that lossless.
@@ -26,18 +26,11 @@ void LossGateway(int /*nlhs*/, vqArray_tag** plhs, int /*nrhs*/, const vqArray_t
   const T* values = static_cast<const T*>(host::vqGetData(prhs[3]));
   const T z = static_cast<T>(host::vqGetScalar(prhs[4]));
 
-  // The kernel checks the row indices chunk by chunk just before it uses them, so they
-  // come from memory once, not once for a scan and again for the sum. The sum is kept
-  // here until every index has passed: a bad one still leaves no output.
-  T loss = 0;
-  const bool rows_good = LossKernelCheckingRows<T>(
-      y, n, d, row_indices, column_counts, values, z, &loss,
-      [n](const double* rows, std::size_t count) { return detail::RowIndicesAreGood(rows, count, n); });
-  if (!rows_good) detail::RaiseFirstBadRowIndex(row_indices, static_cast<std::size_t>(entries), n);
-
+  // Stored before any arithmetic: from here on the host owns the result.
   vqArray_tag* result = host::vqCreateNumericMatrix(1, 1, host::ClassOf(embedding), vqREAL);
   plhs[0] = result;
-  *static_cast<T*>(host::vqGetData(result)) = loss;
+  LossKernel<T>(y, n, d, row_indices, column_counts, values, z,
+                static_cast<T*>(host::vqGetData(result)));
 }
 
 }  // namespace quarn::tsnevek

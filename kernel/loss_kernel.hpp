@@ -47,35 +47,14 @@ inline constexpr std::size_t kCacheLine = 64;
 // same order per entry, but nothing has to live across a call but the block itself.
 inline constexpr std::size_t kBlock = 16;
 
-// Row indices are handed to the caller's check in chunks of this many, a little ahead
-// of their use: small enough to be still in cache when the entries are summed, so the
-// indices come from memory once.
-inline constexpr std::size_t kCheckChunk = 1024;
-
-// Accepts every row index: for callers that have checked them all beforehand.
-struct RowsUnchecked {
-  bool operator()(const double*, std::size_t) const { return true; }
-};
-
-template <typename T, std::uint32_t kDims, typename RowCheck>
-bool LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
+template <typename T, std::uint32_t kDims>
+void LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
                    const double* __restrict row_indices, const double* __restrict column_counts,
-                   const T* __restrict values, T z, T* __restrict result, RowCheck rows_good) {
+                   const T* __restrict values, T z, T* __restrict result) {
   const std::uint32_t dims = kDims > 0 ? kDims : d;
   std::size_t entries = 0;
   for (std::int32_t i = 0; i < n; ++i) entries += static_cast<std::int64_t>(column_counts[i]);
   const std::size_t prefetch_end = entries > kPrefetchDistance ? entries - kPrefetchDistance : 0;
-  // Entries before `checked` have passed `rows_good`. A block needs its own entries
-  // and those it prefetches for checked before any of their row indices is used.
-  std::size_t checked = 0;
-  auto check_through = [&](std::size_t needed) {
-    while (checked < needed) {
-      const std::size_t count = std::min(kCheckChunk, entries - checked);
-      if (!rows_good(row_indices + checked, count)) return false;
-      checked += count;
-    }
-    return true;
-  };
   // Row indices are whole numbers from 1: converting first and subtracting 1 as an
   // integer finds the same point and folds into the address arithmetic. (A signed
   // conversion is a single instruction; an unsigned one is not.)
@@ -97,25 +76,13 @@ bool LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
     const std::size_t end = entry + static_cast<std::int64_t>(column_counts[i]);
     while (entry < end) {
       const std::size_t block = std::min(kBlock, end - entry);
-      if (!check_through(std::min(entries, entry + block + kPrefetchDistance))) {
-        *result = sum;
-        return false;
-      }
       const T* p = values + entry;
-      // The points this block's successors pair with, fetched now so that their misses
-      // overlap with the logarithms in between. Kept out of the argument loop: its bound
-      // and the straddle test are settled once per block, not per entry.
-      const std::size_t fetches = entry < prefetch_end ? std::min(block, prefetch_end - entry) : 0;
-      if (may_straddle) {
-        for (std::size_t k = 0; k < fetches; ++k) {
+      for (std::size_t k = 0; k < block; ++k) {
+        if (entry + k < prefetch_end) {
           const T* ahead = point_of(entry + k + kPrefetchDistance);
           __builtin_prefetch(ahead);
-          __builtin_prefetch(ahead + (dims - 1));
+          if (may_straddle) __builtin_prefetch(ahead + (dims - 1));
         }
-      } else {
-        for (std::size_t k = 0; k < fetches; ++k) __builtin_prefetch(point_of(entry + k + kPrefetchDistance));
-      }
-      for (std::size_t k = 0; k < block; ++k) {
         const T s = OnePlusSquaredDistance<T, kDims>(y_i, point_of(entry + k), dims);
         logs[k] = (p[k] * s) * z;
       }
@@ -128,17 +95,6 @@ bool LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
     }
   }
   *result = sum;
-  return true;
-}
-
-template <typename T, typename RowCheck>
-bool LossKernelDispatch(const T* y, std::int32_t n, std::uint32_t d, const double* row_indices,
-                        const double* column_counts, const T* values, T z, T* result, RowCheck rows_good) {
-  switch (d) {
-    case 2: return LossKernelFor<T, 2>(y, n, d, row_indices, column_counts, values, z, result, rows_good);
-    case 3: return LossKernelFor<T, 3>(y, n, d, row_indices, column_counts, values, z, result, rows_good);
-    default: return LossKernelFor<T, 0>(y, n, d, row_indices, column_counts, values, z, result, rows_good);
-  }
 }
 
 }  // namespace detail
@@ -150,16 +106,11 @@ bool LossKernelDispatch(const T* y, std::int32_t n, std::uint32_t d, const doubl
 template <typename T>
 void LossKernel(const T* y, std::int32_t n, std::uint32_t d, const double* row_indices,
                 const double* column_counts, const T* values, T z, T* result) {
-  detail::LossKernelDispatch(y, n, d, row_indices, column_counts, values, z, result, detail::RowsUnchecked{});
-}
-
-// The same, but the row indices are the caller's to check as they are reached:
-// `rows_good(first, count)` sees each of them once, in order and before it is used.
-// Returns false as soon as it does, leaving *result with the sum of some of the terms.
-template <typename T, typename RowCheck>
-bool LossKernelCheckingRows(const T* y, std::int32_t n, std::uint32_t d, const double* row_indices,
-                            const double* column_counts, const T* values, T z, T* result, RowCheck rows_good) {
-  return detail::LossKernelDispatch(y, n, d, row_indices, column_counts, values, z, result, rows_good);
+  switch (d) {
+    case 2: return detail::LossKernelFor<T, 2>(y, n, d, row_indices, column_counts, values, z, result);
+    case 3: return detail::LossKernelFor<T, 3>(y, n, d, row_indices, column_counts, values, z, result);
+    default: return detail::LossKernelFor<T, 0>(y, n, d, row_indices, column_counts, values, z, result);
+  }
 }
 
 }  // namespace quarn::tsnevek

@@ -215,12 +215,10 @@ TEST(ContractBreaches, BadRowIndex) {
          p.row_indices[9000] = 3.5;
        },
        nullptr, {Int(9001), Text("3.5"), Int(3)}},
-      // The kernel checks row indices in chunks as it goes, ahead of the points it
-      // prefetches: faults where a chunk starts, within prefetch reach of the last
-      // block of a chunk, and at the very end. (Under UBSan a NaN used before its
-      // check would be caught converting to an integer.)
-      {"NaN opening the second chunk", long_rows(1024, kNaN), nullptr, {Int(1025), Text("NaN"), Int(3)}},
-      {"NaN just past a chunk", long_rows(1030, kNaN), nullptr, {Int(1031), Text("NaN"), Int(3)}},
+      // Row indices are scanned in blocks of 4096, then a bad block one by one:
+      // faults where a block starts, just past it, and at the very end.
+      {"NaN opening the second block", long_rows(4096, kNaN), nullptr, {Int(4097), Text("NaN"), Int(3)}},
+      {"NaN just past a block's start", long_rows(4100, kNaN), nullptr, {Int(4101), Text("NaN"), Int(3)}},
       {"N + 1 as the last entry", long_rows(9999, 4), nullptr, {Int(10000), Text("4"), Int(3)}},
   });
 }
@@ -250,7 +248,7 @@ TEST(ContractBreaches, ComplexNormaliser) {
   });
 }
 
-// The single-precision instance stops at a bad row index beyond the first chunk too.
+// The single-precision instance names a bad row index far into the entries too.
 TEST(ContractBreaches, BadRowIndexInSinglePrecision) {
   Problem<float> p;
   p.n = 3;
@@ -259,11 +257,11 @@ TEST(ContractBreaches, BadRowIndexInSinglePrecision) {
   p.column_counts = {5000, 5000, 0};
   p.row_indices.assign(10000, 2.0);
   p.values.assign(10000, 1e-4f);
-  p.row_indices[1030] = kNaN;
+  p.row_indices[4100] = kNaN;
   const auto raised = CallForError(InputsOf(p));
   ASSERT_TRUE(raised.has_value()) << "no error";
   EXPECT_EQ(raised->identifier, "quarn:tsnevek:BadRowIndex");
-  EXPECT_EQ(raised->arguments, (std::vector<MsgArg>{Int(1031), Text("NaN"), Int(3)}));
+  EXPECT_EQ(raised->arguments, (std::vector<MsgArg>{Int(4101), Text("NaN"), Int(3)}));
 }
 
 TEST(ContractBreaches, EmptyNormaliser) {
