@@ -5,7 +5,7 @@
 
 #include "input_error.hpp"
 #include "loader/module.hpp"
-#include "module_loss.hpp"
+#include "module_call.hpp"
 #include "normaliser_choice.hpp"
 #include "per_point_shares.hpp"
 #include "value_rules.hpp"
@@ -48,7 +48,9 @@ ArrayLoss ComputeArrayLoss(std::span<const double> y_rows, std::uint64_t n, std:
   ArrayLoss result;
   result.z = options.z ? *options.z : CheckedNormaliser(y, normaliser::ZMethod::kAuto);
   const auto module = matrix::loader::Module::Open(options.module_path);
-  result.loss = ModuleLoss(module, y, p, result.z, options.single);
+  const HostAffinities host_p = HostAffinitiesOf(p);
+  result.loss = options.single ? ModuleLoss<float>(module, y, host_p, result.z)
+                               : ModuleLoss<double>(module, y, host_p, result.z);
   if (options.per_point) result.shares = PerPointShares(y, p, result.z, options.single);
   return result;
 }

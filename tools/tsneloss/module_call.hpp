@@ -8,6 +8,7 @@
 #include "affinities_file.hpp"
 #include "embedding_file.hpp"
 #include "loader/module.hpp"
+#include "sparse_columns.hpp"
 
 namespace tsneloss {
 
@@ -25,6 +26,9 @@ HostAffinities ReadHostAffinities(InputSource& source, const EmbeddingShape& emb
 
 // The elements of one of P's arrays, all double.
 const double* ArrayData(const matrix::ArrayPtr& array);
+
+// P held in vectors (as the Python package packs it) copied into host arrays.
+HostAffinities HostAffinitiesOf(const SparseColumns& p);
 
 // The sum of P's stored values, in the order stored.
 double SumOfValues(const HostAffinities& p);
