@@ -17,6 +17,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace quarn::tsnevek {
 
 namespace detail {
@@ -42,9 +46,66 @@ inline T OnePlusSquaredDistance(const T* a, const T* b, std::uint32_t dims) {
 inline constexpr std::size_t kPrefetchDistance = 64;
 inline constexpr std::size_t kCacheLine = 64;
 
+// Two-dimensional points, several entries of one column per vector: SSE2, which every
+// x86-64 processor has. Each lane does the scalar steps in the scalar order, so the
+// bits are the same. Points are fetched by their first line only: host arrays start
+// aligned, so a 2-D point never straddles two lines. Both fill `args` for entries from
+// `begin` and return the first entry left to the scalar loop.
+#if defined(__x86_64__)
+struct Rows2D {
+  const double* row_indices;
+  std::uintptr_t before_y;  // the address one point before Y
+  std::size_t lead;         // how far ahead points are fetched
+  template <typename T>
+  const T* Point(std::size_t entry) const {
+    return reinterpret_cast<const T*>(
+        before_y + static_cast<std::size_t>(static_cast<std::int64_t>(row_indices[entry])) * (2 * sizeof(T)));
+  }
+};
+
+inline std::size_t Arguments2D(const double* y_i, std::size_t begin, std::size_t end, const Rows2D& rows,
+                               const double* values, double z, double* args) {
+  const __m128d x_i = _mm_set1_pd(y_i[0]), y_i2 = _mm_set1_pd(y_i[1]);
+  const __m128d one = _mm_set1_pd(1.0), zz = _mm_set1_pd(z);
+  std::size_t e = begin;
+  for (; e + 2 <= end; e += 2) {
+    __builtin_prefetch(rows.Point<double>(e + rows.lead));
+    __builtin_prefetch(rows.Point<double>(e + 1 + rows.lead));
+    const __m128d a = _mm_loadu_pd(rows.Point<double>(e));
+    const __m128d b = _mm_loadu_pd(rows.Point<double>(e + 1));
+    const __m128d dx = _mm_sub_pd(x_i, _mm_unpacklo_pd(a, b));
+    const __m128d dy = _mm_sub_pd(y_i2, _mm_unpackhi_pd(a, b));
+    const __m128d s = _mm_add_pd(_mm_add_pd(one, _mm_mul_pd(dx, dx)), _mm_mul_pd(dy, dy));
+    _mm_storeu_pd(args + (e - begin), _mm_mul_pd(_mm_mul_pd(_mm_loadu_pd(values + e), s), zz));
+  }
+  return e;
+}
+
+inline std::size_t Arguments2D(const float* y_i, std::size_t begin, std::size_t end, const Rows2D& rows,
+                               const float* values, float z, float* args) {
+  const __m128 x_i = _mm_set1_ps(y_i[0]), y_i2 = _mm_set1_ps(y_i[1]);
+  const __m128 one = _mm_set1_ps(1.0f), zz = _mm_set1_ps(z);
+  auto point = [&](std::size_t entry) {  // (x, y, 0, 0)
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows.Point<float>(entry))));
+  };
+  std::size_t e = begin;
+  for (; e + 4 <= end; e += 4) {
+    for (std::size_t k = 0; k < 4; ++k) __builtin_prefetch(rows.Point<float>(e + k + rows.lead));
+    const __m128 ab = _mm_unpacklo_ps(point(e), point(e + 1));      // x0 x1 y0 y1
+    const __m128 cd = _mm_unpacklo_ps(point(e + 2), point(e + 3));  // x2 x3 y2 y3
+    const __m128 dx = _mm_sub_ps(x_i, _mm_movelh_ps(ab, cd));
+    const __m128 dy = _mm_sub_ps(y_i2, _mm_movehl_ps(cd, ab));
+    const __m128 s = _mm_add_ps(_mm_add_ps(one, _mm_mul_ps(dx, dx)), _mm_mul_ps(dy, dy));
+    _mm_storeu_ps(args + (e - begin), _mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(values + e), s), zz));
+  }
+  return e;
+}
+#endif
+
 // Entries are taken in blocks: first every logarithm's argument, then the logarithms
 // in a tight run of calls, then the terms added in order. The same operations in the
 // same order per entry, but nothing has to live across a call but the block itself.
+// A block runs on across column ends, so short columns cost no extra rounds of calls.
 inline constexpr std::size_t kBlock = 16;
 
 template <typename T, std::uint32_t kDims>
@@ -55,44 +116,57 @@ void LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
   std::size_t entries = 0;
   for (std::int32_t i = 0; i < n; ++i) entries += static_cast<std::int64_t>(column_counts[i]);
   const std::size_t prefetch_end = entries > kPrefetchDistance ? entries - kPrefetchDistance : 0;
-  // Row indices are whole numbers from 1: converting first and subtracting 1 as an
-  // integer finds the same point and folds into the address arithmetic. (A signed
-  // conversion is a single instruction; an unsigned one is not.)
+  // Row indices are whole numbers from 1. Counting from the address one point before Y
+  // takes the -1 out of every lookup. (A signed conversion is a single instruction; an
+  // unsigned one is not.)
+  const std::size_t point_bytes = sizeof(T) * dims;
+  const std::uintptr_t before_y = reinterpret_cast<std::uintptr_t>(y) - point_bytes;
   auto point_of = [&](std::size_t entry) {
-    return y + (static_cast<std::size_t>(static_cast<std::int64_t>(row_indices[entry])) - 1) * dims;
+    return reinterpret_cast<const T*>(
+        before_y + static_cast<std::size_t>(static_cast<std::int64_t>(row_indices[entry])) * point_bytes);
   };
   // A point may straddle two cache lines unless its size is a power of two that divides
   // the line and Y starts on a multiple of it; then its last coordinate is fetched too.
   // (Otherwise the second fetch names a line already on its way: an instruction wasted.)
-  const std::size_t point_bytes = sizeof(T) * dims;
   const bool may_straddle = dims > 1 && ((point_bytes & (point_bytes - 1)) != 0 || point_bytes > kCacheLine ||
                                          reinterpret_cast<std::uintptr_t>(y) % point_bytes != 0);
-
   T logs[kBlock];
   T sum = *result;
-  std::size_t entry = 0;
-  const T* y_i = y;
-  for (std::int32_t i = 0; i < n; ++i, y_i += dims) {
-    const std::size_t end = entry + static_cast<std::int64_t>(column_counts[i]);
-    while (entry < end) {
-      const std::size_t block = std::min(kBlock, end - entry);
-      const T* p = values + entry;
-      for (std::size_t k = 0; k < block; ++k) {
-        if (entry + k < prefetch_end) {
-          const T* ahead = point_of(entry + k + kPrefetchDistance);
-          __builtin_prefetch(ahead);
-          if (may_straddle) __builtin_prefetch(ahead + (dims - 1));
-        }
-        const T s = OnePlusSquaredDistance<T, kDims>(y_i, point_of(entry + k), dims);
-        logs[k] = (p[k] * s) * z;
+  const T* y_i = y;  // the point of the column that holds `entry`
+  std::size_t column_end = 0;
+  std::int32_t next_column = 0;
+  for (std::size_t entry = 0; entry < entries;) {
+    const std::size_t block_end = entry + std::min(kBlock, entries - entry);
+    // The last blocks have nothing ahead to fetch and name their own points instead.
+    const std::size_t lead = block_end <= prefetch_end ? kPrefetchDistance : 0;
+    for (std::size_t e = entry; e < block_end;) {
+      while (e == column_end) {  // empty columns are passed over
+        y_i = y + static_cast<std::size_t>(next_column) * dims;
+        column_end += static_cast<std::int64_t>(column_counts[next_column++]);
       }
-      for (std::size_t k = 0; k < block; ++k) logs[k] = Log(logs[k]);
-      for (std::size_t k = 0; k < block; ++k) {
-        // 0 ln 0 is 0: a stored zero adds nothing, as if it were not stored.
-        if (p[k] != T(0)) sum = logs[k] * p[k] + sum;
+      const std::size_t run_end = std::min(column_end, block_end);
+#if defined(__x86_64__)
+      if constexpr (kDims == 2) {
+        e = Arguments2D(y_i, e, run_end, Rows2D{row_indices, before_y, lead}, values, z, logs + (e - entry));
       }
-      entry += block;
+#endif
+      for (; e < run_end; ++e) {
+        // Written out here, not in a helper: a function that only prefetches counts as
+        // free of effects, and GCC drops calls to it.
+        const T* ahead = point_of(e + lead);
+        __builtin_prefetch(ahead);
+        if (may_straddle) __builtin_prefetch(ahead + (dims - 1));
+        logs[e - entry] = (values[e] * OnePlusSquaredDistance<T, kDims>(y_i, point_of(e), dims)) * z;
+      }
     }
+    const std::size_t block = block_end - entry;
+    for (std::size_t k = 0; k < block; ++k) logs[k] = Log(logs[k]);
+    const T* p = values + entry;
+    for (std::size_t k = 0; k < block; ++k) {
+      // 0 ln 0 is 0: a stored zero adds nothing, as if it were not stored.
+      if (p[k] != T(0)) sum = logs[k] * p[k] + sum;
+    }
+    entry = block_end;
   }
   *result = sum;
 }
