@@ -55,7 +55,6 @@ inline constexpr std::size_t kCacheLine = 64;
 struct Rows2D {
   const double* row_indices;
   std::uintptr_t before_y;  // the address one point before Y
-  std::size_t lead;         // how far ahead points are fetched
   template <typename T>
   const T* Point(std::size_t entry) const {
     return reinterpret_cast<const T*>(
@@ -69,8 +68,6 @@ inline std::size_t Arguments2D(const double* y_i, std::size_t begin, std::size_t
   const __m128d one = _mm_set1_pd(1.0), zz = _mm_set1_pd(z);
   std::size_t e = begin;
   for (; e + 2 <= end; e += 2) {
-    __builtin_prefetch(rows.Point<double>(e + rows.lead));
-    __builtin_prefetch(rows.Point<double>(e + 1 + rows.lead));
     const __m128d a = _mm_loadu_pd(rows.Point<double>(e));
     const __m128d b = _mm_loadu_pd(rows.Point<double>(e + 1));
     const __m128d dx = _mm_sub_pd(x_i, _mm_unpacklo_pd(a, b));
@@ -90,7 +87,6 @@ inline std::size_t Arguments2D(const float* y_i, std::size_t begin, std::size_t 
   };
   std::size_t e = begin;
   for (; e + 4 <= end; e += 4) {
-    for (std::size_t k = 0; k < 4; ++k) __builtin_prefetch(rows.Point<float>(e + k + rows.lead));
     const __m128 ab = _mm_unpacklo_ps(point(e), point(e + 1));      // x0 x1 y0 y1
     const __m128 cd = _mm_unpacklo_ps(point(e + 2), point(e + 3));  // x2 x3 y2 y3
     const __m128 dx = _mm_sub_ps(x_i, _mm_movelh_ps(ab, cd));
@@ -147,20 +143,24 @@ void LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
       const std::size_t run_end = std::min(column_end, block_end);
 #if defined(__x86_64__)
       if constexpr (kDims == 2) {
-        e = Arguments2D(y_i, e, run_end, Rows2D{row_indices, before_y, lead}, values, z, logs + (e - entry));
+        e = Arguments2D(y_i, e, run_end, Rows2D{row_indices, before_y}, values, z, logs + (e - entry));
       }
 #endif
       for (; e < run_end; ++e) {
-        // Written out here, not in a helper: a function that only prefetches counts as
-        // free of effects, and GCC drops calls to it.
-        const T* ahead = point_of(e + lead);
-        __builtin_prefetch(ahead);
-        if (may_straddle) __builtin_prefetch(ahead + (dims - 1));
         logs[e - entry] = (values[e] * OnePlusSquaredDistance<T, kDims>(y_i, point_of(e), dims)) * z;
       }
     }
     const std::size_t block = block_end - entry;
-    for (std::size_t k = 0; k < block; ++k) logs[k] = Log(logs[k]);
+    for (std::size_t k = 0; k < block; ++k) {
+      // Points are fetched between the calls, one per call: spread out like this they
+      // keep memory busy while the logarithms run, where a burst of them waits on a
+      // full queue of misses and holds up everything behind it. (Written out here, not
+      // in a helper: GCC drops calls to a function that only prefetches.)
+      const T* ahead = point_of(entry + k + lead);
+      __builtin_prefetch(ahead);
+      if (may_straddle) __builtin_prefetch(ahead + (dims - 1));
+      logs[k] = Log(logs[k]);
+    }
     const T* p = values + entry;
     for (std::size_t k = 0; k < block; ++k) {
       // 0 ln 0 is 0: a stored zero adds nothing, as if it were not stored.
