@@ -4,6 +4,9 @@
 //   baseline  the literal step-by-step transcription (tests/support/reference_loss.hpp)
 //   call      the whole module call through the host's loader, checks included
 //   checks    the contract checks alone
+//   reads     the kernel's reads of Y alone, fetched ahead as the kernel does, with no
+//             logarithms: what memory alone costs, so call/floor against reads/floor
+//             shows whether a slow call waits on memory or on arithmetic
 // A case whose kernel result differs in any bit from the baseline's is not timed.
 // After the runs a table gives ns per entry and the ratios kernel/floor, call/floor
 // (the figure that matters: what a caller waits for against what the logarithms alone
@@ -72,7 +75,25 @@ const Prepared<T>& Prepare(const CaseShape& shape) {
   return *kept;
 }
 
-enum class What { kFloor, kKernel, kBaseline, kCall, kChecks };
+enum class What { kFloor, kKernel, kBaseline, kCall, kChecks, kReads };
+
+// Every point the entries pair with, read in storage order and fetched the kernel's
+// distance ahead; each read feeds a cheap sum so that none is dropped.
+template <typename T>
+T ReadsOfY(const tsne_test::Problem<T>& p) {
+  constexpr std::size_t kAhead = quarn::tsnevek::detail::kPrefetchDistance;
+  const std::size_t entries = p.values.size();
+  auto point = [&](std::size_t entry) {
+    return p.y.data() + (static_cast<std::size_t>(static_cast<std::int64_t>(p.row_indices[entry])) - 1) * p.d;
+  };
+  T sum = 0;
+  for (std::size_t e = 0; e < entries; ++e) {
+    if (e + kAhead < entries) __builtin_prefetch(point(e + kAhead));
+    const T* y_j = point(e);
+    for (std::uint32_t k = 0; k < p.d; ++k) sum += y_j[k];
+  }
+  return sum;
+}
 
 template <typename T>
 void Run(benchmark::State& state, CaseShape shape, What what) {
@@ -98,6 +119,9 @@ void Run(benchmark::State& state, CaseShape shape, What what) {
         break;
       case What::kChecks:
         quarn::tsnevek::detail::CheckContract(handles.data());
+        break;
+      case What::kReads:
+        result = ReadsOfY(p);
         break;
       case What::kCall: {
         const auto outputs = tsne_test::LossModule().Call(1, handles);
@@ -129,14 +153,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\nns per entry                     floor  kernel baseline   call checks | kernel/floor call/floor baseline/kernel call/kernel\n");
+    std::printf("\nns per entry                     floor  kernel baseline   call checks  reads | kernel/floor call/floor reads/floor baseline/kernel call/kernel\n");
     for (auto& [name, t] : times_) {
       auto at = [&t](const char* what) { return t.count(what) ? t[what] : 0.0; };
       auto ratio = [](double a, double b) { return a > 0 && b > 0 ? a / b : 0.0; };
       const double kernel = at("kernel");
-      std::printf("%-31s %6.2f %7.2f %8.2f %6.2f %6.2f | %12.2f %10.2f %15.2f %11.2f\n", name.c_str(), at("floor"),
-                  kernel, at("baseline"), at("call"), at("checks"), ratio(kernel, at("floor")),
-                  ratio(at("call"), at("floor")), ratio(at("baseline"), kernel), ratio(at("call"), kernel));
+      std::printf("%-31s %6.2f %7.2f %8.2f %6.2f %6.2f %6.2f | %12.2f %10.2f %11.2f %15.2f %11.2f\n", name.c_str(),
+                  at("floor"), kernel, at("baseline"), at("call"), at("checks"), at("reads"), ratio(kernel, at("floor")),
+                  ratio(at("call"), at("floor")), ratio(at("reads"), at("floor")), ratio(at("baseline"), kernel),
+                  ratio(at("call"), kernel));
     }
   }
 
@@ -151,7 +176,7 @@ void Register(const CaseShape& shape) {
                            std::to_string(shape.n) + "/D:" + std::to_string(shape.d);
   const std::pair<const char*, What> timings[] = {
       {"floor", What::kFloor}, {"kernel", What::kKernel}, {"baseline", What::kBaseline}, {"call", What::kCall},
-      {"checks", What::kChecks}};
+      {"checks", What::kChecks}, {"reads", What::kReads}};
   for (const auto& [label, what] : timings) {
     benchmark::RegisterBenchmark((std::string(label) + "/" + name).c_str(),
                                  [shape, w = what](benchmark::State& state) { Run<T>(state, shape, w); })
