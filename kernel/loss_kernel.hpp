@@ -46,30 +46,33 @@ inline T OnePlusSquaredDistance(const T* a, const T* b, std::uint32_t dims) {
 inline constexpr std::size_t kPrefetchDistance = 64;
 inline constexpr std::size_t kCacheLine = 64;
 
-// Two-dimensional points, several entries of one column per vector: SSE2, which every
-// x86-64 processor has. Each lane does the scalar steps in the scalar order, so the
-// bits are the same. Points are fetched by their first line only: host arrays start
-// aligned, so a 2-D point never straddles two lines. Both fill `args` for entries from
-// `begin` and return the first entry left to the scalar loop.
-#if defined(__x86_64__)
-struct Rows2D {
+// Arguments for two-dimensional points, several entries of one column per vector:
+// SSE2, which every x86-64 processor has. Each lane does the scalar steps in the
+// scalar order, so the bits are the same. Both fill `args` for entries from `begin` of
+// a column whose point is `y_i` and return the first entry left to the scalar loop.
+// The point a stored entry pairs with. Row indices are whole numbers from 1: counting
+// from the address one point before Y takes the -1 out of every lookup. (A signed
+// conversion is a single instruction; an unsigned one is not.)
+template <typename T>
+struct PointOfEntry {
   const double* row_indices;
-  std::uintptr_t before_y;  // the address one point before Y
-  template <typename T>
-  const T* Point(std::size_t entry) const {
+  std::uintptr_t before_y;
+  std::size_t point_bytes;
+  const T* operator()(std::size_t entry) const {
     return reinterpret_cast<const T*>(
-        before_y + static_cast<std::size_t>(static_cast<std::int64_t>(row_indices[entry])) * (2 * sizeof(T)));
+        before_y + static_cast<std::size_t>(static_cast<std::int64_t>(row_indices[entry])) * point_bytes);
   }
 };
 
-inline std::size_t Arguments2D(const double* y_i, std::size_t begin, std::size_t end, const Rows2D& rows,
+#if defined(__x86_64__)
+inline std::size_t Arguments2D(const double* y_i, std::size_t begin, std::size_t end, const PointOfEntry<double>& point_of,
                                const double* values, double z, double* args) {
   const __m128d x_i = _mm_set1_pd(y_i[0]), y_i2 = _mm_set1_pd(y_i[1]);
   const __m128d one = _mm_set1_pd(1.0), zz = _mm_set1_pd(z);
   std::size_t e = begin;
   for (; e + 2 <= end; e += 2) {
-    const __m128d a = _mm_loadu_pd(rows.Point<double>(e));
-    const __m128d b = _mm_loadu_pd(rows.Point<double>(e + 1));
+    const __m128d a = _mm_loadu_pd(point_of(e));
+    const __m128d b = _mm_loadu_pd(point_of(e + 1));
     const __m128d dx = _mm_sub_pd(x_i, _mm_unpacklo_pd(a, b));
     const __m128d dy = _mm_sub_pd(y_i2, _mm_unpackhi_pd(a, b));
     const __m128d s = _mm_add_pd(_mm_add_pd(one, _mm_mul_pd(dx, dx)), _mm_mul_pd(dy, dy));
@@ -78,12 +81,12 @@ inline std::size_t Arguments2D(const double* y_i, std::size_t begin, std::size_t
   return e;
 }
 
-inline std::size_t Arguments2D(const float* y_i, std::size_t begin, std::size_t end, const Rows2D& rows,
+inline std::size_t Arguments2D(const float* y_i, std::size_t begin, std::size_t end, const PointOfEntry<float>& point_of,
                                const float* values, float z, float* args) {
   const __m128 x_i = _mm_set1_ps(y_i[0]), y_i2 = _mm_set1_ps(y_i[1]);
   const __m128 one = _mm_set1_ps(1.0f), zz = _mm_set1_ps(z);
   auto point = [&](std::size_t entry) {  // (x, y, 0, 0)
-    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows.Point<float>(entry))));
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(point_of(entry))));
   };
   std::size_t e = begin;
   for (; e + 4 <= end; e += 4) {
@@ -112,15 +115,8 @@ void LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
   std::size_t entries = 0;
   for (std::int32_t i = 0; i < n; ++i) entries += static_cast<std::int64_t>(column_counts[i]);
   const std::size_t prefetch_end = entries > kPrefetchDistance ? entries - kPrefetchDistance : 0;
-  // Row indices are whole numbers from 1. Counting from the address one point before Y
-  // takes the -1 out of every lookup. (A signed conversion is a single instruction; an
-  // unsigned one is not.)
   const std::size_t point_bytes = sizeof(T) * dims;
-  const std::uintptr_t before_y = reinterpret_cast<std::uintptr_t>(y) - point_bytes;
-  auto point_of = [&](std::size_t entry) {
-    return reinterpret_cast<const T*>(
-        before_y + static_cast<std::size_t>(static_cast<std::int64_t>(row_indices[entry])) * point_bytes);
-  };
+  const PointOfEntry<T> point_of{row_indices, reinterpret_cast<std::uintptr_t>(y) - point_bytes, point_bytes};
   // A point may straddle two cache lines unless its size is a power of two that divides
   // the line and Y starts on a multiple of it; then its last coordinate is fetched too.
   // (Otherwise the second fetch names a line already on its way: an instruction wasted.)
@@ -143,7 +139,7 @@ void LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
       const std::size_t run_end = std::min(column_end, block_end);
 #if defined(__x86_64__)
       if constexpr (kDims == 2) {
-        e = Arguments2D(y_i, e, run_end, Rows2D{row_indices, before_y}, values, z, logs + (e - entry));
+        e = Arguments2D(y_i, e, run_end, point_of, values, z, logs + (e - entry));
       }
 #endif
       for (; e < run_end; ++e) {
