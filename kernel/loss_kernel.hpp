@@ -9,7 +9,9 @@
 // Every step is rounded to T in a fixed order: differences, squares and the squared
 // norm summed strictly in dimension order from 1, then (p * s) * Z, its logarithm,
 // times p, added to the running sum in storage order. Build without contraction or
-// reassociation (-ffp-contract=off, no fast-math) or the bits change.
+// reassociation (-ffp-contract=off, no fast-math) or the bits change. (A result that
+// is not a number may carry another NaN's payload or sign: the compiler is free to
+// swap the operands of an addition or a product.)
 #pragma once
 
 #include <algorithm>
@@ -46,18 +48,29 @@ inline T OnePlusSquaredDistance(const T* a, const T* b, std::uint32_t dims) {
 inline constexpr std::size_t kPrefetchDistance = 64;
 inline constexpr std::size_t kCacheLine = 64;
 
-// Arguments for two-dimensional points, several entries of one column per vector:
-// SSE2, which every x86-64 processor has. Each lane does the scalar steps in the
-// scalar order, so the bits are the same. Both fill `args` for entries from `begin` of
-// a column whose point is `y_i` and return the first entry left to the scalar loop.
+// Whether a point of Y may straddle two cache lines, so that its last coordinate is
+// fetched too. It cannot when its size is a power of two that divides the line and Y
+// starts on a multiple of it. (Else the second fetch names a line already on its way:
+// an instruction wasted.)
+template <typename T>
+bool MayStraddle(const T* y, std::uint32_t dims) {
+  const std::size_t point_bytes = sizeof(T) * dims;
+  return dims > 1 && ((point_bytes & (point_bytes - 1)) != 0 || point_bytes > kCacheLine ||
+                      reinterpret_cast<std::uintptr_t>(y) % point_bytes != 0);
+}
+
 // The point a stored entry pairs with. Row indices are whole numbers from 1: counting
-// from the address one point before Y takes the -1 out of every lookup. (A signed
-// conversion is a single instruction; an unsigned one is not.)
+// from the address one point before Y takes the -1 out of every lookup. That address
+// is kept as an integer, since a pointer before the start of Y would be undefined.
+// (A signed conversion is a single instruction; an unsigned one is not.)
 template <typename T>
 struct PointOfEntry {
   const double* row_indices;
   std::uintptr_t before_y;
   std::size_t point_bytes;
+  static PointOfEntry Over(const T* y, std::uint32_t dims, const double* row_indices) {
+    return {row_indices, reinterpret_cast<std::uintptr_t>(y) - sizeof(T) * dims, sizeof(T) * dims};
+  }
   const T* operator()(std::size_t entry) const {
     return reinterpret_cast<const T*>(
         before_y + static_cast<std::size_t>(static_cast<std::int64_t>(row_indices[entry])) * point_bytes);
@@ -65,6 +78,10 @@ struct PointOfEntry {
 };
 
 #if defined(__x86_64__)
+// Arguments for two-dimensional points, several entries of one column per vector:
+// SSE2, which every x86-64 processor has. Each lane does the scalar steps in the
+// scalar order, so the bits are the same. Both fill `args` for entries from `begin` of
+// a column whose point is `y_i` and return the first entry left to the scalar loop.
 inline std::size_t Arguments2D(const double* y_i, std::size_t begin, std::size_t end, const PointOfEntry<double>& point_of,
                                const double* values, double z, double* args) {
   const __m128d x_i = _mm_set1_pd(y_i[0]), y_i2 = _mm_set1_pd(y_i[1]);
@@ -86,7 +103,7 @@ inline std::size_t Arguments2D(const float* y_i, std::size_t begin, std::size_t 
   const __m128 x_i = _mm_set1_ps(y_i[0]), y_i2 = _mm_set1_ps(y_i[1]);
   const __m128 one = _mm_set1_ps(1.0f), zz = _mm_set1_ps(z);
   auto point = [&](std::size_t entry) {  // (x, y, 0, 0)
-    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(point_of(entry))));
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i_u*>(point_of(entry))));
   };
   std::size_t e = begin;
   for (; e + 4 <= end; e += 4) {
@@ -103,8 +120,9 @@ inline std::size_t Arguments2D(const float* y_i, std::size_t begin, std::size_t 
 
 // Entries are taken in blocks: first every logarithm's argument, then the logarithms
 // in a tight run of calls, then the terms added in order. The same operations in the
-// same order per entry, but nothing has to live across a call but the block itself.
-// A block runs on across column ends, so short columns cost no extra rounds of calls.
+// same order per entry, but nothing has to live across a call but the block and what
+// finds the points ahead. A block runs on across column ends, so short columns cost no
+// extra rounds of calls.
 inline constexpr std::size_t kBlock = 16;
 
 template <typename T, std::uint32_t kDims>
@@ -115,21 +133,18 @@ void LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
   std::size_t entries = 0;
   for (std::int32_t i = 0; i < n; ++i) entries += static_cast<std::int64_t>(column_counts[i]);
   const std::size_t prefetch_end = entries > kPrefetchDistance ? entries - kPrefetchDistance : 0;
-  const std::size_t point_bytes = sizeof(T) * dims;
-  const PointOfEntry<T> point_of{row_indices, reinterpret_cast<std::uintptr_t>(y) - point_bytes, point_bytes};
-  // A point may straddle two cache lines unless its size is a power of two that divides
-  // the line and Y starts on a multiple of it; then its last coordinate is fetched too.
-  // (Otherwise the second fetch names a line already on its way: an instruction wasted.)
-  const bool may_straddle = dims > 1 && ((point_bytes & (point_bytes - 1)) != 0 || point_bytes > kCacheLine ||
-                                         reinterpret_cast<std::uintptr_t>(y) % point_bytes != 0);
+  const auto point_of = PointOfEntry<T>::Over(y, dims, row_indices);
+  const bool may_straddle = MayStraddle(y, dims);
   T logs[kBlock];
   T sum = *result;
-  const T* y_i = y;  // the point of the column that holds `entry`
+  const T* y_i = y;  // the point of the column that holds `e` below
   std::size_t column_end = 0;
   std::int32_t next_column = 0;
   for (std::size_t entry = 0; entry < entries;) {
     const std::size_t block_end = entry + std::min(kBlock, entries - entry);
-    // The last blocks have nothing ahead to fetch and name their own points instead.
+    // Blocks that end less than a distance from the last entry fetch their own points
+    // (already read, so a wasted instruction) rather than read past the row indices;
+    // up to a block's worth before them lose their fetch ahead.
     const std::size_t lead = block_end <= prefetch_end ? kPrefetchDistance : 0;
     for (std::size_t e = entry; e < block_end;) {
       while (e == column_end) {  // empty columns are passed over

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "bits.hpp"
+#include "kernel/loss_kernel.hpp"
 #include "loss_module.hpp"
 #include "reference_loss.hpp"
 
@@ -54,6 +55,48 @@ TYPED_TEST(LossValues, MatchesReferenceOnRandomProblems) {
     const std::int32_t max_count = trial < 400 ? 9 : 80;
     const auto p = RandomProblem<TypeParam>(rng, max_n, trial % 4 == 0 ? 12 : 4, max_count);
     EXPECT_TRUE(SameBits(ModuleLoss(p), Reference(p)));
+  }
+}
+
+// The kernel on its own, where the host's aligned arrays cannot take it: Y one element
+// off alignment (2-D points then straddle cache lines), and entry counts around the
+// block and fetch-ahead edges, split into columns of any length, empty ones included;
+// with and without an infinity, a signed zero or a NaN among the coordinates. Inputs are
+// exactly as long as they need to be, so the sanitizer build sees any read past them.
+TYPED_TEST(LossValues, KernelGivesTheReferenceBitsAtEdgesAndOnUnalignedY) {
+  using T = TypeParam;
+  std::mt19937_64 rng(91);
+  const T special[] = {std::numeric_limits<T>::infinity(), -std::numeric_limits<T>::infinity(), -T(0),
+                       std::numeric_limits<T>::quiet_NaN()};
+  auto check = [&](std::uint32_t d, std::size_t entries, std::size_t offset, bool specials) {
+    SCOPED_TRACE(::testing::Message() << "d " << d << ", entries " << entries << ", offset " << offset
+                                      << (specials ? ", a special coordinate" : ""));
+    auto p = RandomProblem<T>(rng, 1, d, 0);  // for its Z
+    p.n = 1 + static_cast<std::int32_t>(rng() % 30);
+    p.d = d;
+    std::vector<T> stored(offset + std::size_t{d} * p.n);
+    std::normal_distribution<double> coordinate(0.0, 5.0);
+    for (T& v : stored) v = static_cast<T>(coordinate(rng));
+    if (specials && d > 0) stored[offset + rng() % (std::size_t{d} * p.n)] = special[rng() % 4];
+    p.y.assign(stored.begin() + static_cast<std::ptrdiff_t>(offset), stored.end());
+    p.column_counts.assign(p.n, 0);
+    for (std::size_t e = 0; e < entries; ++e) {
+      p.column_counts[rng() % p.n] += 1;
+      p.row_indices.push_back(1 + static_cast<double>(rng() % p.n));
+      p.values.push_back(static_cast<T>(std::uniform_real_distribution<double>(1e-6, 1.0)(rng)));
+    }
+    T result = 0;
+    quarn::tsnevek::LossKernel<T>(stored.data() + offset, p.n, p.d, p.row_indices.data(), p.column_counts.data(),
+                                  p.values.data(), p.z, &result);
+    EXPECT_TRUE(SameBits(result, Reference(p)));
+  };
+  for (const std::uint32_t d : {1u, 2u, 3u}) {
+    for (const std::size_t entries : {1, 3, 15, 16, 17, 63, 64, 65, 66, 80, 81, 200}) {
+      for (const std::size_t offset : {0, 1}) {
+        check(d, entries, offset, false);
+        check(d, entries, offset, true);
+      }
+    }
   }
 }
 
