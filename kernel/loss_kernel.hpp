@@ -82,8 +82,8 @@ struct PointOfEntry {
 // SSE2, which every x86-64 processor has. Each lane does the scalar steps in the
 // scalar order, so the bits are the same. Both fill `args` for entries from `begin` of
 // a column whose point is `y_i` and return the first entry left to the scalar loop.
-inline std::size_t Arguments2D(const double* y_i, std::size_t begin, std::size_t end, const PointOfEntry<double>& point_of,
-                               const double* values, double z, double* args) {
+inline std::size_t Arguments2D(const double* y_i, std::size_t begin, std::size_t end,
+                               const PointOfEntry<double>& point_of, const double* values, double z, double* args) {
   const __m128d x_i = _mm_set1_pd(y_i[0]), y_i2 = _mm_set1_pd(y_i[1]);
   const __m128d one = _mm_set1_pd(1.0), zz = _mm_set1_pd(z);
   std::size_t e = begin;
@@ -98,8 +98,8 @@ inline std::size_t Arguments2D(const double* y_i, std::size_t begin, std::size_t
   return e;
 }
 
-inline std::size_t Arguments2D(const float* y_i, std::size_t begin, std::size_t end, const PointOfEntry<float>& point_of,
-                               const float* values, float z, float* args) {
+inline std::size_t Arguments2D(const float* y_i, std::size_t begin, std::size_t end,
+                               const PointOfEntry<float>& point_of, const float* values, float z, float* args) {
   const __m128 x_i = _mm_set1_ps(y_i[0]), y_i2 = _mm_set1_ps(y_i[1]);
   const __m128 one = _mm_set1_ps(1.0f), zz = _mm_set1_ps(z);
   auto point = [&](std::size_t entry) {  // (x, y, 0, 0)
@@ -142,9 +142,9 @@ void LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
   std::int32_t next_column = 0;
   for (std::size_t entry = 0; entry < entries;) {
     const std::size_t block_end = entry + std::min(kBlock, entries - entry);
-    // Blocks that end less than a distance from the last entry fetch their own points
-    // (already read, so a wasted instruction) rather than read past the row indices;
-    // up to a block's worth before them lose their fetch ahead.
+    // Near the end nothing lies a distance ahead: a block that would fetch past the last
+    // entry fetches its own points instead (already read: one wasted instruction each),
+    // so up to a block's worth of entries before it go without a fetch ahead.
     const std::size_t lead = block_end <= prefetch_end ? kPrefetchDistance : 0;
     for (std::size_t e = entry; e < block_end;) {
       while (e == column_end) {  // empty columns are passed over
