@@ -161,15 +161,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\nns per entry                     floor  kernel baseline   call checks  reads | kernel/floor call/floor reads/floor baseline/kernel call/kernel\n");
+    std::printf("\nns per entry                     floor  kernel baseline   call checks  reads |"
+                " kernel/floor call/floor reads/floor baseline/kernel call/kernel\n");
     for (auto& [name, t] : times_) {
       auto at = [&t](const char* what) { return t.count(what) ? t[what] : 0.0; };
       auto ratio = [](double a, double b) { return a > 0 && b > 0 ? a / b : 0.0; };
       const double kernel = at("kernel");
       std::printf("%-31s %6.2f %7.2f %8.2f %6.2f %6.2f %6.2f | %12.2f %10.2f %11.2f %15.2f %11.2f\n", name.c_str(),
-                  at("floor"), kernel, at("baseline"), at("call"), at("checks"), at("reads"), ratio(kernel, at("floor")),
-                  ratio(at("call"), at("floor")), ratio(at("reads"), at("floor")), ratio(at("baseline"), kernel),
-                  ratio(at("call"), kernel));
+                  at("floor"), kernel, at("baseline"), at("call"), at("checks"), at("reads"),
+                  ratio(kernel, at("floor")), ratio(at("call"), at("floor")), ratio(at("reads"), at("floor")),
+                  ratio(at("baseline"), kernel), ratio(at("call"), kernel));
     }
   }
 
