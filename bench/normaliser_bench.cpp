@@ -16,9 +16,9 @@
 #include <map>
 #include <vector>
 
-#include "approximate_normaliser.hpp"
+#include "normaliser/approximate_normaliser.hpp"
 #include "embedding_shapes.hpp"
-#include "exact_normaliser.hpp"
+#include "normaliser/exact_normaliser.hpp"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <span>
 #include <string>
 
-#include "array_loss.hpp"
-#include "dense_columns.hpp"
-#include "input_error.hpp"
+#include "core/array_loss.hpp"
+#include "core/dense_columns.hpp"
+#include "core/input_error.hpp"
+#include "core/sparse_columns.hpp"
 #include "loader/module.hpp"
-#include "sparse_columns.hpp"
 
 namespace py = pybind11;
 

@@ -1,6 +1,6 @@
 // The approximate normaliser against the exact one: within its own error estimate,
 // and that estimate within the promised 1e-6, on maps of every shape.
-#include "approximate_normaliser.hpp"
+#include "normaliser/approximate_normaliser.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "embedding_shapes.hpp"
-#include "exact_normaliser.hpp"
+#include "normaliser/exact_normaliser.hpp"
 
 namespace tsne_test {
 namespace {

@@ -1,6 +1,6 @@
 // The exact normaliser: one result, to the bit, whatever path and thread count; close
 // to a long-double sum; the edges of its blocks and its fallback for far points.
-#include "exact_normaliser.hpp"
+#include "normaliser/exact_normaliser.hpp"
 
 #include <gtest/gtest.h>
 

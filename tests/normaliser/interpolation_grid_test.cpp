@@ -1,7 +1,7 @@
 // The grid's FFT energy against its own kernel summed pair by pair: they must agree
 // to rounding, in every dimension and box size, or the transforms, the padding, the
 // half-spectrum weights or the removed self terms are wrong.
-#include "interpolation_grid.hpp"
+#include "normaliser/interpolation_grid.hpp"
 
 #include <gtest/gtest.h>
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "affinities_file.hpp"
-#include "embedding_file.hpp"
-#include "input_error.hpp"
+#include "core/input_error.hpp"
+#include "formats/affinities_file.hpp"
+#include "formats/embedding_file.hpp"
 #include "sparse_files.hpp"
 
 namespace tsne_test {
@@ -22,8 +22,8 @@ namespace fs = std::filesystem;
 using tsneloss::ParallelReading;
 
 // Blocks of a few lines, split into pieces of a line or two: every boundary case.
-const ParallelReading kOneThread{1, std::size_t{1} << 24, std::size_t{1} << 24};
-const ParallelReading kManyThreads{4, 64, 1};
+const ParallelReading kOneThread{1, std::size_t{1} << 24, std::size_t{1} << 24, {}};
+const ParallelReading kManyThreads{4, 64, 1, {}};
 
 class ParallelReadingTest : public ::testing::Test {
  protected:

@@ -7,8 +7,8 @@
 #include <random>
 
 #include "bits.hpp"
+#include "core/per_point_shares.hpp"
 #include "loss_module.hpp"
-#include "per_point_shares.hpp"
 #include "tsneloss_fixture.hpp"
 
 namespace tsne_test {

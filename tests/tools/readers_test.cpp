@@ -6,9 +6,9 @@
 #include <limits>
 #include <vector>
 
-#include "input_error.hpp"
-#include "sparse_columns.hpp"
-#include "value_rules.hpp"
+#include "core/input_error.hpp"
+#include "core/input_rules.hpp"
+#include "core/sparse_columns.hpp"
 
 namespace tsne_test {
 namespace {

@@ -1,4 +1,4 @@
-#include "approximate_normaliser.hpp"
+#include "normaliser/approximate_normaliser.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -8,8 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "compensated_sum.hpp"
-#include "interpolation_grid.hpp"
+#include "normaliser/compensated_sum.hpp"
+#include "normaliser/interpolation_grid.hpp"
+#include "threads/parallel.hpp"
 
 namespace normaliser {
 namespace {
@@ -89,7 +90,7 @@ bool Fits(const GridPlan& plan) {
 }
 
 // The whole map at kSpacing if it fits; else its bulk at kSpacing; else the bulk on a
-// coarser grid, up to kMaxSpacing. Throws std::runtime_error beyond that.
+// coarser grid, up to kMaxSpacing. Throws MapRefused beyond that.
 GridPlan PlanGrid(const double* y, std::size_t n, std::size_t d) {
   GridPlan plan{BoundsOf(y, n, d)};
   if (Fits(plan)) return plan;
@@ -104,7 +105,7 @@ GridPlan PlanGrid(const double* y, std::size_t n, std::size_t d) {
   }
   while (!Fits(plan) && plan.spacing < kMaxSpacing) plan.spacing = std::min(kMaxSpacing, plan.spacing * 1.125);
   if (!Fits(plan)) {
-    throw std::runtime_error("the embedding is too wide for the approximate Z's grid (" +
+    throw MapRefused("the embedding is too wide for the approximate Z's grid (" +
                              std::to_string(kMaxGridCells) + " cells at spacing " + std::to_string(kMaxSpacing) +
                              "); use the exact Z");
   }
@@ -147,19 +148,12 @@ double LooseSum(const double* y, std::size_t n, std::size_t d, const std::vector
   for (const std::size_t i : loose_rows) loose_y.insert(loose_y.end(), y + i * d, y + i * d + d);
   const std::vector<double> loose_columns = Transposed(loose_y.data(), loose_rows.size(), d);
   std::vector<double> per_point(loose_rows.size());
-  auto work = [&](std::size_t first) {
-    for (std::size_t l = first; l < loose_rows.size(); l += threads) {
-      const double* yi = y + loose_rows[l] * d;
-      const double all = RowSum(yi, columns, n, d) - 1.0;
-      const double among_loose = RowSum(yi, loose_columns, loose_rows.size(), d) - 1.0;
-      per_point[l] = 2 * all - among_loose;
-    }
-  };
-  {
-    std::vector<std::jthread> helpers;
-    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work, t);
-    work(0);
-  }
+  tsneloss::threads::ParallelFor(loose_rows.size(), {threads, {}}, [&](std::size_t l, unsigned) {
+    const double* yi = y + loose_rows[l] * d;
+    const double all = RowSum(yi, columns, n, d) - 1.0;
+    const double among_loose = RowSum(yi, loose_columns, loose_rows.size(), d) - 1.0;
+    per_point[l] = 2 * all - among_loose;
+  });
   detail::CompensatedSum total;
   for (const double value : per_point) total.Add(value);
   return total.Value();

@@ -16,11 +16,18 @@
 #pragma once
 
 #include <cstddef>
+#include <stdexcept>
 
 namespace normaliser {
 
 struct ApproximateSettings {
   unsigned threads = 0;  // for the transforms and the exact sums; 0: one per hardware thread
+};
+
+// The map is too wide for the grid: the approximate Z cannot be had, the exact one can.
+class MapRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 struct ApproximateZ {

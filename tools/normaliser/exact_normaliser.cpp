@@ -1,12 +1,11 @@
-#include "exact_normaliser.hpp"
+#include "normaliser/exact_normaliser.hpp"
 
 #include <atomic>
 #include <cstdint>
-#include <system_error>
-#include <thread>
 #include <vector>
 
-#include "compensated_sum.hpp"
+#include "normaliser/compensated_sum.hpp"
+#include "threads/parallel.hpp"
 
 namespace normaliser {
 namespace {
@@ -48,32 +47,17 @@ double ExactNormaliser(const double* y, std::size_t n, std::size_t d, const Exac
 
   // Blocks are taken in order by whichever thread is free; each sum lands in its own
   // slot, so the scheduling never touches the result.
-  std::atomic<std::size_t> next_block{0};
+  // Progress is reported on the calling thread (worker 0) only.
   std::atomic<double> pairs_done{0};
-  auto work = [&](bool reports) {
-    for (std::size_t block = next_block++; block < blocks; block = next_block++) {
-      block_sums[block] = sweep(columns.input, block);
-      const std::size_t begin = block * detail::kRowBlock;
-      const std::size_t end = begin + detail::kRowBlock < n ? begin + detail::kRowBlock : n;
-      pairs_done.fetch_add(PairsFromRows(begin, end, n));
-      if (reports && settings.progress) settings.progress(pairs_done.load() / total_pairs);
-    }
+  const auto work = [&](std::size_t block, unsigned worker) {
+    block_sums[block] = sweep(columns.input, block);
+    const std::size_t begin = block * detail::kRowBlock;
+    const std::size_t end = begin + detail::kRowBlock < n ? begin + detail::kRowBlock : n;
+    pairs_done.fetch_add(PairsFromRows(begin, end, n));
+    if (worker == 0 && settings.progress) settings.progress(pairs_done.load() / total_pairs);
   };
 
-  unsigned threads = settings.threads != 0 ? settings.threads : std::thread::hardware_concurrency();
-  if (threads == 0) threads = 1;
-  if (threads > blocks) threads = static_cast<unsigned>(blocks);
-  {
-    std::vector<std::jthread> helpers;
-    for (unsigned t = 1; t < threads; ++t) {
-      try {
-        helpers.emplace_back(work, false);
-      } catch (const std::system_error&) {
-        break;  // fewer threads: slower, the same result
-      }
-    }
-    work(true);
-  }
+  tsneloss::threads::ParallelFor(blocks, {settings.threads, {}}, work);
   if (settings.progress) settings.progress(1.0);
 
   detail::CompensatedSum sum;

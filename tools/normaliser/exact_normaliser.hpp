@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <functional>
 
-#include "instruction_set.hpp"
+#include "normaliser/instruction_set.hpp"
 
 namespace normaliser {
 

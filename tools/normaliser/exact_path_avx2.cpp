@@ -2,7 +2,7 @@
 // with -mavx2 (never with fused multiply-add) and only called where the processor has it.
 #include <immintrin.h>
 
-#include "exact_sweep.hpp"
+#include "normaliser/exact_sweep.hpp"
 
 namespace normaliser::detail {
 namespace {

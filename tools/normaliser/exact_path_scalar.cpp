@@ -1,6 +1,6 @@
 // The exact normaliser's lanes as plain doubles: the reference every vector path
 // must match bit for bit, and the path for processors without vector extensions.
-#include "exact_sweep.hpp"
+#include "normaliser/exact_sweep.hpp"
 
 namespace normaliser::detail {
 namespace {

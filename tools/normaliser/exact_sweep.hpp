@@ -7,8 +7,8 @@
 
 #include <cstddef>
 
-#include "compensated_sum.hpp"
-#include "exact_layout.hpp"
+#include "normaliser/compensated_sum.hpp"
+#include "normaliser/exact_layout.hpp"
 
 namespace normaliser::detail {
 namespace {

@@ -1,4 +1,4 @@
-#include "instruction_set.hpp"
+#include "normaliser/instruction_set.hpp"
 
 #include <stdexcept>
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "exact_layout.hpp"
+#include "normaliser/exact_layout.hpp"
 
 namespace normaliser {
 

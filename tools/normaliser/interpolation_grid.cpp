@@ -1,4 +1,4 @@
-#include "interpolation_grid.hpp"
+#include "normaliser/interpolation_grid.hpp"
 
 #include <fftw3.h>
 
@@ -8,7 +8,7 @@
 #include <mutex>
 #include <new>
 
-#include "compensated_sum.hpp"
+#include "normaliser/compensated_sum.hpp"
 
 namespace normaliser::detail {
 namespace {

@@ -1,0 +1,30 @@
+#include "apps/tsneloss/computed_z.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "apps/tsneloss/progress_bar.hpp"
+
+namespace tsneloss {
+
+normaliser::ChosenZ ComputeZ(const Embedding& y, normaliser::ZMethod method) {
+  normaliser::ProgressBar bar(isatty(STDERR_FILENO) == 1);
+  const normaliser::ChosenZ computed =
+      normaliser::ComputeZ(y.coordinates.data(), y.n, y.d, method, [&bar](double fraction) { bar.Update(fraction); });
+  if (!computed.fallback.empty()) {
+    std::fprintf(stderr, "tsneloss: %s; computed the exact Z instead\n", computed.fallback.c_str());
+  }
+  if (computed.approximate) {
+    std::fprintf(stderr, "tsneloss: no --z given; computed the approximate Z = %.17g (estimated relative error %.1e)\n",
+                 computed.z, computed.relative_error);
+    if (!(computed.relative_error <= 1e-6)) {
+      std::fprintf(stderr, "tsneloss: warning: the approximate Z may be off by more than 1e-6; --z-method exact gives the exact one\n");
+    }
+  } else {
+    std::fprintf(stderr, "tsneloss: no --z given; computed the exact Z = %.17g\n", computed.z);
+  }
+  return computed;
+}
+
+}  // namespace tsneloss

@@ -1,0 +1,158 @@
+// tsneloss: the t-SNE loss of an embedding for sparse input affinities, computed by
+// the module loaded through the host's loader, exactly as the host would load it.
+// Exit status: 0 on success, 1 on an error, 2 on a usage error.
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "apps/tsneloss/computed_z.hpp"
+#include "apps/tsneloss/options.hpp"
+#include "core/input_error.hpp"
+#include "core/input_rules.hpp"
+#include "core/module_call.hpp"
+#include "core/per_point_shares.hpp"
+#include "formats/affinities_file.hpp"
+#include "formats/embedding_file.hpp"
+#include "formats/input_source.hpp"
+#include "formats/shares_file.hpp"
+#include "loader/module.hpp"
+
+namespace tsneloss {
+namespace {
+
+// Above this relative difference from the double-precision loss, --single says so.
+constexpr double kSingleNoteThreshold = 1e-6;
+
+// A number as text: "inf", "-inf" and "nan" (never "-nan") where it is not finite.
+std::string Number(double value, int digits) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char text[40];
+  std::snprintf(text, sizeof text, "%.*g", digits, value);
+  return text;
+}
+
+// JSON has no infinities or NaN: those are written as the strings "inf", "-inf", "nan".
+std::string JsonNumber(double value, int digits) {
+  const std::string text = Number(value, digits);
+  return std::isfinite(value) ? text : "\"" + text + "\"";
+}
+
+double RelativeDifference(double approximate, double exact) {
+  if (approximate == exact) return 0;
+  return std::abs(approximate - exact) / std::abs(exact);
+}
+
+// The loss of one embedding against P, printed as one line.
+void ScoreEmbedding(const Options& options, const matrix::loader::Module& module, const Embedding& y,
+                    const std::string& embedding_name, const HostAffinities& p, double sum_p) {
+  normaliser::ChosenZ computed;
+  if (!options.z) {
+    computed = ComputeZ(y, *normaliser::ParseZMethod(options.z_method));
+    if (!(std::isfinite(computed.z) && computed.z > 0)) {
+      throw InputError(embedding_name, std::string("the ") + (computed.approximate ? "approximate" : "exact") +
+                                           " Z of this embedding is " + Number(computed.z, 17) +
+                                           " in double precision (its points are too far apart); give --z");
+    }
+  }
+  const double z = options.z ? *options.z : computed.z;
+  const double loss_double = ModuleLoss<double>(module, y, p, z);
+  const double loss = options.single ? ModuleLoss<float>(module, y, p, z) : loss_double;
+  const int digits = options.single ? 9 : 17;
+  if (options.single) {
+    const double difference = RelativeDifference(loss, loss_double);
+    if (!(difference <= kSingleNoteThreshold)) {
+      std::fprintf(stderr, "tsneloss: note: the single-precision loss differs from the double-precision loss %s by a relative %s; it accumulates every term in single precision\n",
+                   Number(loss_double, 17).c_str(), Number(difference, 2).c_str());
+    }
+  }
+  if (!options.per_point_path.empty()) {
+    WriteShares(options.per_point_path,
+                PerPointShares(y, ArrayData(p.column_counts), ArrayData(p.row_indices), ArrayData(p.values), z,
+                               options.single),
+                options.single);
+  }
+  if (options.json) {
+    const std::string double_field = options.single ? ", \"loss_double\": " + JsonNumber(loss_double, 17) : "";
+    const char* z_method = options.z ? "given" : computed.approximate ? "approximate" : "exact";
+    const std::string z_error = computed.approximate ? JsonNumber(computed.relative_error, 3) : "null";
+    std::printf("{\"loss\": %s%s, \"n\": %llu, \"d\": %llu, \"nnz\": %llu, \"merged_positions\": %llu, \"z\": %s, "
+                "\"z_computed\": %s, \"z_method\": \"%s\", \"z_relative_error\": %s, \"precision\": \"%s\", "
+                "\"sum_p\": %s}\n",
+                JsonNumber(loss, digits).c_str(), double_field.c_str(), static_cast<unsigned long long>(y.n),
+                static_cast<unsigned long long>(y.d), static_cast<unsigned long long>(p.nnz),
+                static_cast<unsigned long long>(p.merged_positions), JsonNumber(z, 17).c_str(),
+                options.z ? "false" : "true", z_method, z_error.c_str(), options.single ? "single" : "double",
+                JsonNumber(sum_p, 17).c_str());
+  } else {
+    std::printf("%s\n", Number(loss, digits).c_str());
+  }
+  // Each line is out before the next embedding is read.
+  std::fflush(stdout);
+}
+
+int Run(const Options& options) {
+  std::optional<matrix::loader::Module> module;
+  try {
+    module.emplace(matrix::loader::Module::Open(ModulePath(options.module_path)));
+  } catch (const matrix::loader::LoadError& error) {
+    if (!options.module_path.empty()) throw;
+    throw matrix::loader::LoadError(std::string(error.what()) + " (give --module PATH or set TSNELOSS_MODULE)");
+  }
+  // The first embedding fixes N; P is read once, straight into the module's arrays.
+  InputSource first_source(options.embedding_paths.front());
+  Embedding y = ReadEmbedding(first_source, !options.z);
+  InputSource affinities_source(options.affinities_path);
+  const HostAffinities p = ReadHostAffinities(affinities_source, {y.n, y.d, first_source.name()});
+  if (p.merged_positions > 0) {
+    std::fprintf(stderr, "tsneloss: note: %llu positions of P were given more than once; their values were added together\n",
+                 static_cast<unsigned long long>(p.merged_positions));
+  }
+  const double sum_p = SumOfValues(p);
+  if (std::abs(sum_p - 1.0) > 1e-6) {
+    std::fprintf(stderr, "tsneloss: warning: the stored values of P add up to %.17g, not 1; the loss is a KL divergence only for a normalised P\n", sum_p);
+  }
+  ScoreEmbedding(options, *module, y, first_source.name(), p, sum_p);
+  for (std::size_t k = 1; k < options.embedding_paths.size(); ++k) {
+    InputSource source(options.embedding_paths[k]);
+    y = ReadEmbedding(source, !options.z);
+    CheckSizesAgree(p.n, affinities_source.name(), y.n, y.d, source.name());
+    ScoreEmbedding(options, *module, y, source.name(), p, sum_p);
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace tsneloss
+
+int main(int argc, char** argv) {
+  using namespace tsneloss;
+  Options options;
+  try {
+    options = ParseOptions(argc, argv);
+  } catch (const UsageError& error) {
+    std::fprintf(stderr, "tsneloss: %s\n\n%s", error.what(), kUsage);
+    return 2;
+  }
+  if (options.help) {
+    std::printf("%s", kUsage);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("%s\n", kVersion);
+    return 0;
+  }
+  try {
+    return Run(options);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tsneloss: out of memory reading %s and %s\n", options.embedding_paths.front().c_str(),
+                 options.affinities_path.c_str());
+    return 1;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "tsneloss: %s\n", error.what());
+    return 1;
+  }
+}

@@ -1,0 +1,116 @@
+#include "apps/tsneloss/options.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/input_rules.hpp"
+#include "core/text.hpp"
+#include "core/z_choice.hpp"
+#include "formats/input_source.hpp"
+#include "formats/text_fields.hpp"
+
+namespace tsneloss {
+
+const char* const kVersion = "tsneloss 0.2.0";
+
+const char* const kUsage =
+    "usage: tsneloss [options] EMBEDDING [EMBEDDING...] AFFINITIES\n"
+    "\n"
+    "Prints the t-SNE loss KL(P || Q) of each embedding for sparse input affinities P,\n"
+    "one line per embedding in the order given; P is read once.\n"
+    "\n"
+    "  EMBEDDING    text file, one point per line (numbers separated by spaces, tabs or\n"
+    "               commas; '#' starts a comment line), or a .npy file holding a 2-D\n"
+    "               float64 or float32 array of shape (N, D), C or Fortran order\n"
+    "  AFFINITIES   N by N, real or integer: a Matrix Market file, coordinate or array,\n"
+    "               general or symmetric, or a SciPy save_npz archive (csr, csc, coo);\n"
+    "               entries at one position are added together\n"
+    "  Text files may be gzip-compressed; formats are told by content. One file may\n"
+    "  be '-' for standard input.\n"
+    "\n"
+    "  --z Z        the normaliser of the output affinities, finite and above 0;\n"
+    "               without it Z is computed (see --z-method); with several\n"
+    "               embeddings it is used for each\n"
+    "  --z-method M exact: the exact Z, quadratic in N; approx: interpolated on a grid\n"
+    "               with FFTs (D <= 3), relative error about 1e-8, estimated and\n"
+    "               printed; auto (default): exact up to N = 100000, approx above\n"
+    "  --single     compute in single precision (every term is accumulated in single)\n"
+    "  --json       print a JSON object instead of the bare loss\n"
+    "  --module P   the module file to load (default: $TSNELOSS_MODULE, else\n"
+    "               ../lib/tsnelossvek.so from this tool's directory)\n"
+    "  --per-point FILE  write each point's share of the loss to FILE: a .npy\n"
+    "               vector when FILE ends in .npy, text with one share per line else\n"
+    "  --version    show the version\n"
+    "  --help       show this text\n"
+    "Options taking a value accept --option=VALUE too.\n";
+
+Options ParseOptions(int argc, const char* const* argv) {
+  Options options;
+  std::vector<std::string> positional;
+  bool options_ended = false;
+  for (int k = 1; k < argc; ++k) {
+    std::string arg = argv[k];
+    if (options_ended || arg == kStandardInputPath || arg.empty() || arg[0] != '-') {
+      positional.push_back(arg);
+      continue;
+    }
+    // "--name=value" is "--name value".
+    std::optional<std::string> attached;
+    if (const std::size_t equals = arg.find('='); arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+      attached = arg.substr(equals + 1);
+      arg.resize(equals);
+    }
+    auto value = [&]() {
+      if (attached) return *attached;
+      if (k + 1 >= argc) throw UsageError(arg + " needs a value");
+      return std::string(argv[++k]);
+    };
+    const auto flag = [&]() {
+      if (attached) throw UsageError(arg + " takes no value");
+      return true;
+    };
+    if (arg == "--") {
+      options_ended = flag();
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = flag();
+    } else if (arg == "--version") {
+      options.version = flag();
+    } else if (arg == "--single") {
+      options.single = flag();
+    } else if (arg == "--json") {
+      options.json = flag();
+    } else if (arg == "--module") {
+      options.module_path = value();
+    } else if (arg == "--z-method") {
+      options.z_method = value();
+      if (!normaliser::ParseZMethod(options.z_method)) {
+        throw UsageError("--z-method is exact, approx or auto, not '" + options.z_method + "'");
+      }
+    } else if (arg == "--per-point") {
+      options.per_point_path = value();
+    } else if (arg == "--z") {
+      const std::string text = value();
+      double z;
+      if (!ParseDouble(text, z)) throw UsageError("--z needs a number, not " + Shown(text));
+      const std::string fault = NormaliserFault(z);
+      if (!fault.empty()) throw UsageError("--z: " + fault);
+      options.z = z;
+    } else {
+      throw UsageError("unknown option " + Shown(arg));
+    }
+  }
+  if (options.help || options.version) return options;
+  if (positional.size() < 2) throw UsageError("two files are needed: EMBEDDING AFFINITIES");
+  if (std::count(positional.begin(), positional.end(), kStandardInputPath) > 1) {
+    throw UsageError("only one of the files can be standard input ('-')");
+  }
+  if (!options.per_point_path.empty() && positional.size() > 2) {
+    throw UsageError("--per-point takes one embedding");
+  }
+  options.embedding_paths.assign(positional.begin(), positional.end() - 1);
+  options.affinities_path = positional.back();
+  return options;
+}
+
+}  // namespace tsneloss

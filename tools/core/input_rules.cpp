@@ -1,0 +1,72 @@
+#include "core/input_rules.hpp"
+
+#include <cmath>
+#include <cstdio>
+
+#include "core/input_error.hpp"
+
+namespace tsneloss {
+namespace {
+
+std::string Number(double value) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+}  // namespace
+
+std::string AffinityFault(double value) {
+  if (std::isfinite(value) && value >= 0) return "";
+  return "a value of P is " + Number(value) + "; values of P must be finite and not negative";
+}
+
+std::string CoordinateFault(double value) {
+  if (std::isfinite(value)) return "";
+  return "a coordinate is " + Number(value) + "; coordinates must be finite";
+}
+
+std::string NormaliserFault(double z) {
+  if (std::isfinite(z) && z > 0) return "";
+  return "Z must be finite and greater than 0, not " + Number(z);
+}
+
+void CheckPointCount(std::uint64_t points, bool z_computed, const std::string& source) {
+  if (points == 0) throw InputError(source, "the embedding holds no points");
+  if (points == 1 && z_computed) {
+    throw InputError(source, "the embedding has one point; computing Z needs at least two (one point has no pair, so Z would be 0)");
+  }
+}
+
+void CheckSizesAgree(std::uint64_t p_order, const std::string& p_source, std::uint64_t points,
+                     std::uint64_t dimension, const std::string& embedding_source) {
+  if (p_order == points) return;
+  std::string message = "P is " + std::to_string(p_order) + " by " + std::to_string(p_order) + ", but the embedding " +
+                        embedding_source + " has " + std::to_string(points) + " points";
+  if (dimension == p_order) {
+    message += " of " + std::to_string(dimension) +
+               " coordinates: it looks transposed (one point is needed per row, D by N was given)";
+  }
+  throw InputError(p_source, message);
+}
+
+void CheckCoordinates(std::span<const double> row_major, const std::string& source) {
+  for (std::size_t k = 0; k < row_major.size(); ++k) {
+    const std::string fault = CoordinateFault(row_major[k]);
+    if (!fault.empty()) throw InputError::AtElement(source, k, fault);
+  }
+}
+
+void ValidateEmbedding(std::span<const double> row_major, std::uint64_t points, std::uint64_t dimension,
+                       bool z_computed, const std::string& source) {
+  const bool sizes_fit = dimension == 0 ? row_major.empty()
+                                        : row_major.size() % dimension == 0 && row_major.size() / dimension == points;
+  if (!sizes_fit) {
+    throw InputError(source, "the buffer holds " + std::to_string(row_major.size()) + " values, not " +
+                                 std::to_string(points) + " by " + std::to_string(dimension));
+  }
+  CheckPointCount(points, z_computed, source);
+  CheckCoordinates(row_major, source);
+}
+
+}  // namespace tsneloss

@@ -1,0 +1,90 @@
+#include "core/module_call.hpp"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+
+namespace tsneloss {
+namespace {
+
+namespace api = matrix::detail::noninlined::vq_array_api;
+
+matrix::ArrayPtr NewRow(std::uint64_t columns, vqClassID class_id) {
+  return matrix::ArrayPtr(api::vqCreateNumericMatrix(1, columns, class_id, vqREAL));
+}
+
+double* DataOf(const matrix::ArrayPtr& array) { return static_cast<double*>(api::vqGetData(array.get())); }
+
+}  // namespace
+
+const double* ArrayData(const matrix::ArrayPtr& array) { return DataOf(array); }
+
+matrix::ArrayPtr NewHostRow(std::uint64_t columns) { return NewRow(columns, vqDOUBLE_CLASS); }
+
+HostAffinities HostAffinitiesOf(const SparseColumns& p) {
+  HostAffinities host;
+  host.n = p.n;
+  host.nnz = p.values.size();
+  host.merged_positions = p.merged_positions;
+  auto copy = [](const std::vector<double>& from) {
+    matrix::ArrayPtr array = NewRow(from.size(), vqDOUBLE_CLASS);
+    if (!from.empty()) std::memcpy(DataOf(array), from.data(), from.size() * sizeof(double));
+    return array;
+  };
+  host.column_counts = copy(p.column_counts);
+  host.row_indices = copy(p.row_indices);
+  host.values = copy(p.values);
+  return host;
+}
+
+double SumOfValues(const HostAffinities& p) {
+  const double* values = DataOf(p.values);
+  double sum = 0;
+  for (std::uint64_t k = 0; k < p.nnz; ++k) sum += values[k];
+  return sum;
+}
+
+template <typename T>
+double ModuleLoss(const matrix::loader::Module& module, const Embedding& y, const HostAffinities& p, double z) {
+  constexpr vqClassID class_id = std::is_same_v<T, double> ? vqDOUBLE_CLASS : vqSINGLE_CLASS;
+  matrix::ArrayPtr points(api::vqCreateNumericMatrix(y.d, y.n, class_id, vqREAL));
+  auto* point_data = static_cast<T*>(api::vqGetData(points.get()));
+  for (std::size_t k = 0; k < y.coordinates.size(); ++k) point_data[k] = static_cast<T>(y.coordinates[k]);
+  // Single precision needs P's values in float: a rounded copy, the one extra array.
+  matrix::ArrayPtr single_values;
+  const vqArray_tag* values = p.values.get();
+  if constexpr (!std::is_same_v<T, double>) {
+    single_values = NewRow(p.nnz, vqSINGLE_CLASS);
+    auto* rounded = static_cast<T*>(api::vqGetData(single_values.get()));
+    const double* exact = DataOf(p.values);
+    for (std::uint64_t k = 0; k < p.nnz; ++k) rounded[k] = static_cast<T>(exact[k]);
+    values = single_values.get();
+  }
+  matrix::ArrayPtr normaliser(api::vqCreateNumericMatrix(1, 1, vqDOUBLE_CLASS, vqREAL));
+  *static_cast<double*>(api::vqGetData(normaliser.get())) = z;
+  const auto outputs =
+      module.Call(1, {points.get(), p.row_indices.get(), p.column_counts.get(), values, normaliser.get()});
+  T loss;
+  std::memcpy(&loss, api::vqGetData(outputs.at(0).get()), sizeof loss);
+  return static_cast<double>(loss);
+}
+
+template double ModuleLoss<double>(const matrix::loader::Module&, const Embedding&, const HostAffinities&, double);
+template double ModuleLoss<float>(const matrix::loader::Module&, const Embedding&, const HostAffinities&, double);
+
+std::string ModulePath(const std::string& given) {
+  if (!given.empty()) return given;
+  if (const char* variable = std::getenv("TSNELOSS_MODULE"); variable != nullptr && *variable != '\0') return variable;
+  // The installed layout, which the build tree shares: bin/tsneloss, lib/tsnelossvek.so.
+  char self[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) return "tsnelossvek.so";
+  std::string dir(self, static_cast<std::size_t>(length));
+  dir = dir.substr(0, dir.find_last_of('/'));
+  return dir + "/../lib/tsnelossvek.so";
+}
+
+}  // namespace tsneloss

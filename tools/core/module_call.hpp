@@ -1,0 +1,43 @@
+// P read straight into the host arrays the module takes, and one call of the module
+// for an embedding. P is the largest thing a run holds, so it is never copied: the
+// readers pack it in place (see PackEntries).
+#pragma once
+
+#include <string>
+
+#include "core/embedding.hpp"
+#include "core/sparse_columns.hpp"
+#include "loader/module.hpp"
+
+namespace tsneloss {
+
+struct HostAffinities {
+  std::uint64_t n = 0;
+  std::uint64_t nnz = 0;
+  std::uint64_t merged_positions = 0;
+  matrix::ArrayPtr column_counts;
+  matrix::ArrayPtr row_indices;  // may be longer than nnz when positions were merged
+  matrix::ArrayPtr values;
+};
+
+// The elements of one of P's arrays, all double.
+const double* ArrayData(const matrix::ArrayPtr& array);
+
+// A new 1-by-`columns` double array of the host's, for one of P's arrays.
+matrix::ArrayPtr NewHostRow(std::uint64_t columns);
+
+// P held in vectors (as the Python package packs it) copied into host arrays.
+HostAffinities HostAffinitiesOf(const SparseColumns& p);
+
+// The sum of P's stored values, in the order stored.
+double SumOfValues(const HostAffinities& p);
+
+// Calls the module with Y and P's values in T (double or float); the loss as double.
+template <typename T>
+double ModuleLoss(const matrix::loader::Module& module, const Embedding& y, const HostAffinities& p, double z);
+
+// The module to load: --module if given, else $TSNELOSS_MODULE if set, else
+// ../lib/tsnelossvek.so from the directory of the running program.
+std::string ModulePath(const std::string& given);
+
+}  // namespace tsneloss

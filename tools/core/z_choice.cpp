@@ -1,0 +1,57 @@
+#include "core/z_choice.hpp"
+
+#include <stdexcept>
+
+#include "normaliser/approximate_normaliser.hpp"
+#include "normaliser/exact_normaliser.hpp"
+
+namespace normaliser {
+namespace {
+
+ChosenZ Exact(const double* y, std::size_t n, std::size_t d, const std::function<void(double)>& progress) {
+  ExactSettings settings;
+  settings.progress = progress;
+  ChosenZ chosen;
+  chosen.z = ExactNormaliser(y, n, d, settings);
+  return chosen;
+}
+
+ChosenZ Approximate(const double* y, std::size_t n, std::size_t d) {
+  const ApproximateZ approximate = ApproximateNormaliser(y, n, d);
+  ChosenZ chosen;
+  chosen.z = approximate.z;
+  chosen.approximate = true;
+  chosen.relative_error = approximate.relative_error;
+  return chosen;
+}
+
+}  // namespace
+
+std::optional<ZMethod> ParseZMethod(std::string_view name) {
+  if (name == "exact") return ZMethod::kExact;
+  if (name == "approx") return ZMethod::kApproximate;
+  if (name == "auto") return ZMethod::kAuto;
+  return std::nullopt;
+}
+
+ChosenZ ComputeZ(const double* y, std::size_t n, std::size_t d, ZMethod method,
+                 const std::function<void(double)>& progress) {
+  switch (method) {
+    case ZMethod::kExact:
+      return Exact(y, n, d, progress);
+    case ZMethod::kApproximate:
+      return Approximate(y, n, d);
+    case ZMethod::kAuto:
+      break;
+  }
+  if (n <= kAutoExactLimit || d > 3) return Exact(y, n, d, progress);
+  try {
+    return Approximate(y, n, d);
+  } catch (const MapRefused& error) {
+    ChosenZ chosen = Exact(y, n, d, progress);
+    chosen.fallback = error.what();
+    return chosen;
+  }
+}
+
+}  // namespace normaliser

@@ -1,0 +1,121 @@
+#include "formats/embedding_file.hpp"
+
+#include <cmath>
+#include <optional>
+
+#include "core/input_error.hpp"
+#include "core/input_rules.hpp"
+#include "core/text.hpp"
+#include "formats/text_fields.hpp"
+
+namespace tsneloss {
+namespace {
+
+// The first line of a file that is no text embedding, when it can be told apart.
+void RefuseOtherFormats(std::string_view line, const std::string& name) {
+  const std::string swapped = ": the files may be given the other way round (EMBEDDING first, then AFFINITIES)";
+  if (line.rfind("%%MatrixMarket", 0) == 0) {
+    throw InputError(name, 1, 1, "this is a Matrix Market file, not an embedding" + swapped);
+  }
+  if (line.rfind("PK\x03\x04", 0) == 0) throw InputError(name, 1, 1, "this is a .npz archive, not an embedding" + swapped);
+}
+
+struct PointsPiece {
+  std::vector<double> coordinates;
+  std::uint64_t points = 0;
+  std::uint64_t lines = 0;
+  std::optional<std::uint64_t> fault_line;
+  std::size_t fault_column = 0;
+  std::string fault;
+};
+
+void ParsePointsPiece(std::string_view text, std::uint64_t d, PointsPiece& piece) {
+  piece.coordinates.clear();
+  piece.points = 0;
+  piece.fault_line.reset();
+  LineCursor cursor(text);
+  std::string_view line;
+  std::uint64_t line_number = 0;
+  std::vector<Field> fields(d + 1);
+  while (cursor.Next(line)) {
+    ++line_number;
+    const std::size_t count = SplitFieldsInto(line, fields.data(), d + 1);
+    if (count == 0 || fields[0].text[0] == '#') continue;
+    if (count != d) {
+      piece.fault_line = line_number;
+      piece.fault_column = count > d ? fields[d].column : line.size() + 1;
+      piece.fault = "this point has " + std::to_string(SplitFields(line).size()) + " coordinates, the first had " +
+                    std::to_string(d);
+      break;
+    }
+    for (std::size_t k = 0; k < d && !piece.fault_line; ++k) {
+      double value;
+      if (!ParseDouble(fields[k].text, value)) {
+        piece.fault = Shown(fields[k].text) + " is not a number";
+      } else {
+        if (!std::isfinite(value)) piece.fault = CoordinateFault(value);
+        piece.coordinates.push_back(value);
+      }
+      if (!piece.fault.empty()) {
+        piece.fault_line = line_number;
+        piece.fault_column = fields[k].column;
+      }
+    }
+    if (piece.fault_line) break;
+    ++piece.points;
+  }
+  piece.lines = line_number;
+}
+
+}  // namespace
+
+Embedding ReadEmbedding(InputSource& source, bool z_computed, const ParallelReading& reading) {
+  const bool npy = source.PathEndsWith(".npy") || source.Peek() == 0x93;
+  Embedding embedding = npy ? ReadNpyEmbedding(source) : ReadTextEmbedding(source, reading);
+  CheckPointCount(embedding.n, z_computed, source.name());
+  return embedding;
+}
+
+Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& reading) {
+  const std::string& name = source.name();
+  Embedding embedding;
+  TextBlocks blocks(source, reading.block_bytes);
+  std::vector<PointsPiece> pieces(reading.ThreadCount());
+  std::uint64_t line_base = 0;
+  bool dimension_known = false;
+  std::string_view block;
+  while (blocks.Next(block)) {
+    if (line_base == 0) RefuseOtherFormats(block.substr(0, block.find('\n')), name);
+    if (!dimension_known) {
+      // D is the number of fields on the first line that is a point.
+      LineCursor cursor(block);
+      std::string_view line;
+      std::string_view from = block;
+      while (!dimension_known && cursor.Next(line)) {
+        const auto fields = SplitFields(line);
+        if (fields.empty() || fields[0].text[0] == '#') {
+          ++line_base;
+          from = cursor.rest();
+          continue;
+        }
+        embedding.d = fields.size();
+        dimension_known = true;
+      }
+      if (!dimension_known) continue;
+      block = from;
+    }
+    ParseInPieces(
+        block, reading, [&](std::size_t k, std::string_view piece) { ParsePointsPiece(piece, embedding.d, pieces[k]); },
+        [&](std::size_t k) {
+          const PointsPiece& piece = pieces[k];
+          if (piece.fault_line) throw InputError(name, line_base + *piece.fault_line, piece.fault_column, piece.fault);
+          embedding.coordinates.insert(embedding.coordinates.end(), piece.coordinates.begin(), piece.coordinates.end());
+          embedding.n += piece.points;
+          line_base += piece.lines;
+        });
+  }
+  if (embedding.n == 0) throw InputError(name, "the file holds no points");
+  return embedding;
+}
+
+}  // namespace tsneloss
