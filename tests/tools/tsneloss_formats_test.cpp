@@ -149,7 +149,7 @@ TEST_F(Tsneloss, NpzFaultsAreNamedWithTheirArrayAndElement) {
   };
   const std::vector<double> half = {0.5, 0.5};
   const Case cases[] = {
-      {"row outside", SparseNpz("coo", 2, {1, 2}, {0, 1}, half, false), "element 1: 'row' holds 2 is outside 0 to 1"},
+      {"row outside", SparseNpz("coo", 2, {1, 2}, {0, 1}, half, false), "element 1: 'row': index 2 is outside 0 to 1"},
       {"negative value", SparseNpz("csr", 2, {1, 0}, {0, 1, 2}, {0.5, -1.0}, true), "element 1: a value of P is -1"},
       {"indptr short of data", SparseNpz("csc", 2, {1, 0}, {0, 1, 1}, half, false), "array 'indptr' ends at 1, but 'data' holds 2"},
       {"not square", SparseNpz("coo", 3, {1}, {0}, {1.0}, false), "P is 3 by 3, but the embedding"},

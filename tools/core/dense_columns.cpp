@@ -12,8 +12,7 @@ SparseColumns PackDense(std::span<const double> row_major, std::uint64_t n, cons
   }
   std::uint64_t stored = 0;
   for (std::size_t k = 0; k < row_major.size(); ++k) {
-    const std::string fault = AffinityFault(row_major[k]);
-    if (!fault.empty()) throw InputError::AtElement(source, k, fault);
+    if (!AffinityAllowed(row_major[k])) throw InputError::AtElement(source, k, AffinityFault(row_major[k]));
     if (row_major[k] != 0) ++stored;
   }
   if (stored == 0) throw InputError(source, "P has no stored entries");

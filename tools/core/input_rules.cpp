@@ -1,38 +1,33 @@
 #include "core/input_rules.hpp"
 
-#include <cmath>
-#include <cstdio>
-
 #include "core/input_error.hpp"
+#include "core/text.hpp"
 
 namespace tsneloss {
-namespace {
 
-std::string Number(double value) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
+std::string OutsideRange(std::string_view index, std::uint64_t n, bool one_based) {
+  const std::string range = one_based ? "1 to " + std::to_string(n)
+                                      : "0 to " + (n == 0 ? std::string("-1") : std::to_string(n - 1));
+  return "index " + std::string(index) + " is outside " + range;
 }
 
-}  // namespace
-
 std::string AffinityFault(double value) {
-  if (std::isfinite(value) && value >= 0) return "";
-  return "a value of P is " + Number(value) + "; values of P must be finite and not negative";
+  return "a value of P is " + FormatNumber(value) + "; values of P must be finite and not negative";
 }
 
 std::string CoordinateFault(double value) {
   if (std::isfinite(value)) return "";
-  return "a coordinate is " + Number(value) + "; coordinates must be finite";
+  return "a coordinate is " + FormatNumber(value) + "; coordinates must be finite";
 }
 
 std::string NormaliserFault(double z) {
   if (std::isfinite(z) && z > 0) return "";
-  return "Z must be finite and greater than 0, not " + Number(z);
+  return "Z must be finite and greater than 0, not " + FormatNumber(z);
 }
 
-void CheckPointCount(std::uint64_t points, bool z_computed, const std::string& source) {
+void CheckPointCount(std::uint64_t points, std::uint64_t dimension, bool z_computed, const std::string& source) {
   if (points == 0) throw InputError(source, "the embedding holds no points");
+  if (dimension == 0) throw InputError(source, "the embedding's points have no coordinates (D = 0)");
   if (points == 1 && z_computed) {
     throw InputError(source, "the embedding has one point; computing Z needs at least two (one point has no pair, so Z would be 0)");
   }
@@ -52,8 +47,7 @@ void CheckSizesAgree(std::uint64_t p_order, const std::string& p_source, std::ui
 
 void CheckCoordinates(std::span<const double> row_major, const std::string& source) {
   for (std::size_t k = 0; k < row_major.size(); ++k) {
-    const std::string fault = CoordinateFault(row_major[k]);
-    if (!fault.empty()) throw InputError::AtElement(source, k, fault);
+    if (!std::isfinite(row_major[k])) throw InputError::AtElement(source, k, CoordinateFault(row_major[k]));
   }
 }
 
@@ -65,7 +59,7 @@ void ValidateEmbedding(std::span<const double> row_major, std::uint64_t points, 
     throw InputError(source, "the buffer holds " + std::to_string(row_major.size()) + " values, not " +
                                  std::to_string(points) + " by " + std::to_string(dimension));
   }
-  CheckPointCount(points, z_computed, source);
+  CheckPointCount(points, dimension, z_computed, source);
   CheckCoordinates(row_major, source);
 }
 

@@ -1,24 +1,51 @@
 // The rules every input obeys before the module sees it, written once for files and
-// for arrays handed over in memory. A fault is returned as the text of a message,
-// empty when there is none, so each reader can name the place in its own terms.
+// for arrays handed over in memory. Faults come back as what is wrong (a part of an
+// entry, or the text of a message), so each reader names the place in its own terms:
+// a line and column, or an element of an array.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace tsneloss {
 
 // Values of P must be finite and not negative.
+inline bool AffinityAllowed(double value) { return std::isfinite(value) && value >= 0; }
+// A zero-based index of an N-by-N P.
+inline bool IndexInRange(std::int64_t index, std::uint64_t n) {
+  return index >= 0 && static_cast<std::uint64_t>(index) < n;
+}
+
+// The part of an entry that breaks the rules first: row, then column, then value.
+enum class EntryPart { kNone, kRow, kColumn, kValue };
+
+// The one check of an entry of P: zero-based row and column of an N-by-N P and the
+// value stored there. Every reader and every array packer calls it.
+inline EntryPart FirstFault(std::int64_t row, std::int64_t column, double value, std::uint64_t n) {
+  if (!IndexInRange(row, n)) return EntryPart::kRow;
+  if (!IndexInRange(column, n)) return EntryPart::kColumn;
+  if (!AffinityAllowed(value)) return EntryPart::kValue;
+  return EntryPart::kNone;
+}
+
+// "index is outside 0 to N-1", or "1 to N" where the file counts from one; `index` as
+// the input shows it.
+std::string OutsideRange(std::string_view index, std::uint64_t n, bool one_based);
+
+// The message for a value of P that is not allowed.
 std::string AffinityFault(double value);
-// Coordinates must be finite.
+// The message for a coordinate that is not finite, empty for one that is.
 std::string CoordinateFault(double value);
-// The normaliser Z must be finite and greater than 0.
+// The message for a normaliser Z that is not finite and greater than 0, empty else.
 std::string NormaliserFault(double z);
 
 // Throws InputError naming `source` when the embedding has no points, or fewer than
-// two when Z is to be computed from it (one point has no pair: Z would be 0).
-void CheckPointCount(std::uint64_t points, bool z_computed, const std::string& source);
+// two when Z is to be computed from it (one point has no pair: Z would be 0), or no
+// coordinates (D = 0).
+void CheckPointCount(std::uint64_t points, std::uint64_t dimension, bool z_computed, const std::string& source);
 
 // Throws InputError naming `p_source` when P's order differs from the embedding's
 // number of points, with a hint when the embedding looks transposed.

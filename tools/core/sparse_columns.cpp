@@ -15,15 +15,17 @@ void CheckEntries(std::uint64_t n, std::span<const std::int64_t> rows, std::span
                                  std::to_string(columns.size()) + ", " + std::to_string(values.size()) + ")");
   }
   if (values.empty()) throw InputError(source, "P has no stored entries");
-  const std::string range = " is outside 0 to " + (n == 0 ? std::string("-1") : std::to_string(n - 1));
   for (std::size_t k = 0; k < values.size(); ++k) {
-    if (rows[k] < 0 || static_cast<std::uint64_t>(rows[k]) >= n) {
-      throw InputError::AtElement(source, k, "row index " + std::to_string(rows[k]) + range);
+    switch (FirstFault(rows[k], columns[k], values[k], n)) {
+      case EntryPart::kNone:
+        continue;
+      case EntryPart::kRow:
+        throw InputError::AtElement(source, k, "row " + OutsideRange(std::to_string(rows[k]), n, false));
+      case EntryPart::kColumn:
+        throw InputError::AtElement(source, k, "column " + OutsideRange(std::to_string(columns[k]), n, false));
+      case EntryPart::kValue:
+        throw InputError::AtElement(source, k, AffinityFault(values[k]));
     }
-    if (columns[k] < 0 || static_cast<std::uint64_t>(columns[k]) >= n) {
-      throw InputError::AtElement(source, k, "column index " + std::to_string(columns[k]) + range);
-    }
-    if (!(std::isfinite(values[k]) && values[k] >= 0)) throw InputError::AtElement(source, k, AffinityFault(values[k]));
   }
 }
 

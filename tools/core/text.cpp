@@ -1,8 +1,17 @@
 #include "core/text.hpp"
 
+#include <cmath>
 #include <cstdio>
 
 namespace tsneloss {
+
+std::string FormatNumber(double value, int digits) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char text[48];
+  std::snprintf(text, sizeof text, "%.*g", digits, value);
+  return text;
+}
 
 std::string Shown(std::string_view token) {
   const bool cut = token.size() > kShownTokenLength;

@@ -1,5 +1,6 @@
-// Tokens from a file as messages may show them: a file can hold anything, and a
-// message must stay one readable line.
+// Numbers and tokens as messages and outputs show them: one formatter for every
+// number the tools print, and tokens from files made safe to print (a file can hold
+// anything, and a message must stay one readable line).
 #pragma once
 
 #include <string>
@@ -8,6 +9,10 @@
 namespace tsneloss {
 
 inline constexpr std::size_t kShownTokenLength = 40;
+
+// `value` with `digits` significant digits (17 round-trips a double, 9 a float);
+// "inf", "-inf" and "nan" (never "-nan") where it is not finite.
+std::string FormatNumber(double value, int digits = 17);
 
 // The token in single quotes, each byte that is not printable ASCII written as \xHH,
 // cut after kShownTokenLength bytes of the token with "..." added.

@@ -72,7 +72,7 @@ void ParsePointsPiece(std::string_view text, std::uint64_t d, PointsPiece& piece
 Embedding ReadEmbedding(InputSource& source, bool z_computed, const ParallelReading& reading) {
   const bool npy = source.PathEndsWith(".npy") || source.Peek() == 0x93;
   Embedding embedding = npy ? ReadNpyEmbedding(source) : ReadTextEmbedding(source, reading);
-  CheckPointCount(embedding.n, z_computed, source.name());
+  CheckPointCount(embedding.n, embedding.d, z_computed, source.name());
   return embedding;
 }
 

@@ -102,9 +102,44 @@ struct Piece {
 // The value field of an entry, or the fault's message.
 std::optional<std::string> ParseAffinity(const Field& field, double& value) {
   if (!ParseDouble(field.text, value)) return Shown(field.text) + " is not a number";
-  std::string fault = AffinityFault(value);
-  if (!fault.empty()) return fault;
+  if (!AffinityAllowed(value)) return AffinityFault(value);
   return std::nullopt;
+}
+
+// An entry's three fields read and checked, or the first fault, field by field:
+// the row (not a whole number, or out of range), then the column, then the value.
+std::optional<PieceFault> ParseEntryFields(const Field* fields, std::uint64_t n, std::uint32_t line_number,
+                                           unsigned long long (&place)[2], double& value) {
+  // A field that cannot be read stands in as a valid one, so the one check of an
+  // entry says which of those read breaks a rule; the earlier field is reported.
+  int unreadable = 3;
+  for (int k = 0; k < 2; ++k) {
+    if (!ParseCount(fields[k].text, place[k])) {
+      place[k] = 1;
+      if (unreadable == 3) unreadable = k;
+    }
+  }
+  const bool value_read = ParseDouble(fields[2].text, value);
+  if (!value_read) {
+    value = 0;
+    if (unreadable == 3) unreadable = 2;
+  }
+  // Whole numbers of up to 20 digits: beyond int64 they are out of range anyway.
+  const auto index = [&](int k) {
+    return place[k] > static_cast<unsigned long long>(INT64_MAX) ? std::int64_t{-1}
+                                                                   : static_cast<std::int64_t>(place[k]) - 1;
+  };
+  const EntryPart broken = FirstFault(index(0), index(1), value, n);
+  const int broken_field = broken == EntryPart::kNone ? 3 : static_cast<int>(broken) - 1;
+  if (unreadable <= broken_field && unreadable < 3) {
+    const Field& field = fields[unreadable];
+    return PieceFault{line_number, field.column,
+                      Shown(field.text) + (unreadable < 2 ? " is not a whole number" : " is not a number")};
+  }
+  if (broken_field == 3) return std::nullopt;
+  const Field& field = fields[broken_field];
+  if (broken == EntryPart::kValue) return PieceFault{line_number, field.column, AffinityFault(value)};
+  return PieceFault{line_number, field.column, OutsideRange(field.text, n, true)};
 }
 
 bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == ','; }
@@ -162,8 +197,10 @@ void ParseCoordinatePiece(std::string_view text, std::uint64_t n, bool symmetric
     unsigned long long place[2];
     double value;
     const char* next_line = nullptr;
-    const bool plain = ParsePlainEntry(at, end, place[0], place[1], value, next_line) && place[0] >= 1 &&
-                       place[0] <= n && place[1] >= 1 && place[1] <= n && std::isfinite(value) && value >= 0;
+    // Short whole numbers (up to 18 digits) fit int64.
+    const bool plain = ParsePlainEntry(at, end, place[0], place[1], value, next_line) &&
+                       FirstFault(static_cast<std::int64_t>(place[0]) - 1, static_cast<std::int64_t>(place[1]) - 1,
+                                  value, n) == EntryPart::kNone;
     if (plain) {
       at = next_line;
     } else {
@@ -178,19 +215,8 @@ void ParseCoordinatePiece(std::string_view text, std::uint64_t n, bool symmetric
                        "an entry needs three fields: row column value"};
         break;
       }
-      for (int k = 0; k < 2 && !piece.fault; ++k) {
-        if (!ParseCount(fields[k].text, place[k])) {
-          piece.fault = {line_number, fields[k].column, Shown(fields[k].text) + " is not a whole number"};
-        } else if (place[k] < 1 || place[k] > n) {
-          piece.fault = {line_number, fields[k].column,
-                         "index " + std::string(fields[k].text) + " is outside 1 to " + std::to_string(n)};
-        }
-      }
+      piece.fault = ParseEntryFields(fields, n, line_number, place, value);
       if (piece.fault) break;
-      if (auto fault = ParseAffinity(fields[2], value)) {
-        piece.fault = {line_number, fields[2].column, std::move(*fault)};
-        break;
-      }
     }
     const auto row = static_cast<std::int64_t>(place[0] - 1);
     const auto column = static_cast<std::int64_t>(place[1] - 1);

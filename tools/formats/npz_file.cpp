@@ -245,7 +245,6 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
   std::vector<std::int64_t> inner;
   std::vector<double> values;
   std::uint64_t outer_index = 0;
-  const std::string range = " is outside 0 to " + std::to_string(s.n - 1);
   for (std::uint64_t start = 0; start < entries; start += kChunkEntries) {
     const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkEntries, entries - start));
     // Members are separate deflate streams: the values inflate beside the indices.
@@ -275,16 +274,17 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
     }
     if (indices_fault) std::rethrow_exception(indices_fault);
     if (values_fault) std::rethrow_exception(values_fault);
+    // The indices array read first (row, or indices) is checked first.
     for (std::size_t k = 0; k < count; ++k) {
-      if (inner[k] < 0 || static_cast<std::uint64_t>(inner[k]) >= s.n) {
-        throw InputError::AtElement(s.name, start + k, "'" + first.key() + "' holds " + std::to_string(inner[k]) + range);
-      }
-      if (second && (outer[k] < 0 || static_cast<std::uint64_t>(outer[k]) >= s.n)) {
-        throw InputError::AtElement(s.name, start + k, "'col' holds " + std::to_string(outer[k]) + range);
-      }
-      if (!(std::isfinite(values[k]) && values[k] >= 0)) {
-        throw InputError::AtElement(s.name, start + k, AffinityFault(values[k]));
-      }
+      const auto fault = FirstFault(inner[k], outer[k], values[k], s.n);
+      if (fault == EntryPart::kNone) continue;
+      const std::uint64_t element = start + k;
+      if (fault == EntryPart::kValue) throw InputError::AtElement(s.name, element, AffinityFault(values[k]));
+      const bool first_array = fault == EntryPart::kRow;
+      // indptr-derived outer indices are in range by construction.
+      const std::int64_t index = first_array ? inner[k] : outer[k];
+      throw InputError::AtElement(s.name, element, "'" + (first_array ? first.key() : std::string("col")) + "': " +
+                                                       OutsideRange(std::to_string(index), s.n, false));
     }
     // csr: rows outer, columns inner; csc and coo (row, then col): the other way.
     if (s.layout == Layout::kCsr) {
