@@ -125,13 +125,15 @@ inline std::size_t Arguments2D(const float* y_i, std::size_t begin, std::size_t 
 // extra rounds of calls.
 inline constexpr std::size_t kBlock = 16;
 
+// Columns `first` to `end` - 1; `row_indices` and `values` start at column first's
+// entries, `column_counts` and `y` at column 0.
 template <typename T, std::uint32_t kDims>
-void LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
+void LossKernelFor(const T* __restrict y, std::int32_t first, std::int32_t end, std::uint32_t d,
                    const double* __restrict row_indices, const double* __restrict column_counts,
                    const T* __restrict values, T z, T* __restrict result) {
   const std::uint32_t dims = kDims > 0 ? kDims : d;
   std::size_t entries = 0;
-  for (std::int32_t i = 0; i < n; ++i) entries += static_cast<std::int64_t>(column_counts[i]);
+  for (std::int32_t i = first; i < end; ++i) entries += static_cast<std::int64_t>(column_counts[i]);
   const std::size_t prefetch_end = entries > kPrefetchDistance ? entries - kPrefetchDistance : 0;
   const auto point_of = PointOfEntry<T>::Over(y, dims, row_indices);
   const bool may_straddle = MayStraddle(y, dims);
@@ -139,7 +141,7 @@ void LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
   T sum = *result;
   const T* y_i = y;  // the point of the column that holds `e` below
   std::size_t column_end = 0;
-  std::int32_t next_column = 0;
+  std::int32_t next_column = first;
   for (std::size_t entry = 0; entry < entries;) {
     const std::size_t block_end = entry + std::min(kBlock, entries - entry);
     // Near the end nothing lies a distance ahead: a block that would fetch past the last
@@ -184,6 +186,20 @@ void LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
 
 }  // namespace detail
 
+// Adds the loss over columns `first` to `end` - 1 alone to *result, entry by entry in
+// the same steps as LossKernel: run on one column from a sum of 0, it gives that
+// column's share of the loss. `row_indices` and `values` start at column first's
+// entries; `y` and `column_counts` are whole. Preconditions as for LossKernel.
+template <typename T>
+void LossOverColumns(const T* y, std::int32_t first, std::int32_t end, std::uint32_t d, const double* row_indices,
+                     const double* column_counts, const T* values, T z, T* result) {
+  switch (d) {
+    case 2: return detail::LossKernelFor<T, 2>(y, first, end, d, row_indices, column_counts, values, z, result);
+    case 3: return detail::LossKernelFor<T, 3>(y, first, end, d, row_indices, column_counts, values, z, result);
+    default: return detail::LossKernelFor<T, 0>(y, first, end, d, row_indices, column_counts, values, z, result);
+  }
+}
+
 // Adds the loss to *result. Preconditions (the gateway checks them): every column
 // count is a whole number from 0 up and they add up to less than 2^31; row indices
 // and values hold that many elements; each row index is a whole number from 1 to n;
@@ -191,11 +207,7 @@ void LossKernelFor(const T* __restrict y, std::int32_t n, std::uint32_t d,
 template <typename T>
 void LossKernel(const T* y, std::int32_t n, std::uint32_t d, const double* row_indices,
                 const double* column_counts, const T* values, T z, T* result) {
-  switch (d) {
-    case 2: return detail::LossKernelFor<T, 2>(y, n, d, row_indices, column_counts, values, z, result);
-    case 3: return detail::LossKernelFor<T, 3>(y, n, d, row_indices, column_counts, values, z, result);
-    default: return detail::LossKernelFor<T, 0>(y, n, d, row_indices, column_counts, values, z, result);
-  }
+  LossOverColumns<T>(y, 0, n, d, row_indices, column_counts, values, z, result);
 }
 
 }  // namespace quarn::tsnevek

@@ -1,42 +1,31 @@
 #include "core/per_point_shares.hpp"
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
+
+#include "kernel/loss_kernel.hpp"
 
 namespace tsneloss {
 namespace {
 
-double Log(double x) { return std::log(x); }
-float Log(float x) { return logf(x); }
-
-// The same operations in the same order as the module's kernel, one column at a
-// time: 1 + |y_i - y_j|^2 summed from 1 in dimension order, (p * s) * Z, its
-// logarithm times p added to the column's running sum; a stored zero adds nothing.
 template <typename T>
 std::vector<double> SharesIn(const Embedding& y, const double* column_counts, const double* row_indices,
-                             const double* values, double z_given) {
-  const std::uint64_t d = y.d;
-  const T z = static_cast<T>(z_given);
+                             const double* values, double z) {
+  std::size_t entries = 0;
+  for (std::uint64_t i = 0; i < y.n; ++i) entries += static_cast<std::size_t>(column_counts[i]);
+  // The module's own element type: float needs rounded copies, as the tool hands it.
+  const std::vector<T> y_t(y.coordinates.begin(), y.coordinates.end());
+  const std::vector<T> values_t(values, values + entries);
+  const auto n = static_cast<std::int32_t>(y.n);
+  const auto d = static_cast<std::uint32_t>(y.d);
   std::vector<double> shares(y.n, 0.0);
-  std::size_t entry = 0;
-  for (std::uint64_t i = 0; i < y.n; ++i) {
-    const double* y_i = y.coordinates.data() + i * d;
-    const auto count = static_cast<std::size_t>(column_counts[i]);
-    T sum = T(0);
-    for (const std::size_t end = entry + count; entry < end; ++entry) {
-      const T value = static_cast<T>(values[entry]);
-      if (value == T(0)) continue;
-      const double* y_j = y.coordinates.data() + (static_cast<std::uint64_t>(row_indices[entry]) - 1) * d;
-      T s = T(1);
-      for (std::uint64_t k = 0; k < d; ++k) {
-        const T diff = static_cast<T>(y_i[k]) - static_cast<T>(y_j[k]);
-        s = s + diff * diff;
-      }
-      const T logarithm = Log((value * s) * z);
-      sum = logarithm * value + sum;
-    }
-    shares[i] = static_cast<double>(sum);
+  std::size_t first_entry = 0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    T share = T(0);
+    quarn::tsnevek::LossOverColumns<T>(y_t.data(), i, i + 1, d, row_indices + first_entry, column_counts,
+                                       values_t.data() + first_entry, static_cast<T>(z), &share);
+    shares[static_cast<std::size_t>(i)] = static_cast<double>(share);
+    first_entry += static_cast<std::size_t>(column_counts[i]);
   }
   return shares;
 }
