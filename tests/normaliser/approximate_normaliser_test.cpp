@@ -59,9 +59,23 @@ TEST(ApproximateNormaliser, FarOutliersAreSummedExactly) {
   EXPECT_EQ(approximate.spacing, 0.075);
 }
 
+// Outliers that sit together far from the bulk: their pairs among themselves weigh as
+// much as any, and each must be counted once.
+TEST(ApproximateNormaliser, AFarClusterOfOutliersIsCountedOnce) {
+  const std::size_t n = 20000;
+  std::vector<double> y = MakeEmbedding(Shape::kUniform, n, 2, 9);
+  for (std::size_t i = 0; i < n; i += 50) {
+    y[2 * i] = 5000 + 0.01 * static_cast<double>(i % 7);
+    y[2 * i + 1] = -3000 + 0.01 * static_cast<double>(i % 11);
+  }
+  const normaliser::ApproximateZ approximate = ApproximateNormaliser(y.data(), n, 2);
+  EXPECT_GE(approximate.exact_points, n / 50);
+  ExpectWithinEstimate(y, n, 2);
+}
+
 TEST(ApproximateNormaliser, RefusesWhatItCannotDo) {
   const std::vector<double> wide = MakeEmbedding(Shape::kUniform, 5000, 3, 1);
-  EXPECT_THROW(ApproximateNormaliser(wide.data(), 5000, 3), std::runtime_error);
+  EXPECT_THROW(ApproximateNormaliser(wide.data(), 5000, 3), normaliser::MapRefused);
   const std::vector<double> four(40, 1.0);
   EXPECT_THROW(ApproximateNormaliser(four.data(), 10, 4), std::invalid_argument);
   std::vector<double> with_nan = MakeEmbedding(Shape::kUniform, 10, 2, 1);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bits.hpp"
+#include "normaliser/compensated_sum.hpp"
 #include "embedding_shapes.hpp"
 
 namespace tsne_test {
@@ -33,6 +34,22 @@ double Exact(const std::vector<double>& y, std::size_t n, std::size_t d, ExactPa
 }
 
 // Sizes around the lane (8), group (4), row block (256) and column block (1024) edges.
+// The block sums are added with their rounding carried: a plain sum would lose the
+// small terms here entirely.
+TEST(CompensatedSum, CarriesWhatEachAdditionRoundsAway) {
+  normaliser::detail::CompensatedSum sum;
+  sum.Add(1e16);
+  for (int k = 0; k < 10; ++k) sum.Add(1.0);
+  sum.Add(-1e16);
+  EXPECT_EQ(sum.Value(), 10.0);
+  normaliser::detail::CompensatedSum small_first;
+  small_first.Add(1.0);
+  small_first.Add(1e100);
+  small_first.Add(1.0);
+  small_first.Add(-1e100);
+  EXPECT_EQ(small_first.Value(), 2.0);
+}
+
 TEST(ExactNormaliser, SameBitsForEveryPathAndThreadCount) {
   for (const std::size_t n : {2, 3, 5, 9, 12, 255, 257, 1023, 1029, 2100}) {
     for (const std::size_t d : {1, 2, 3, 4, 7}) {

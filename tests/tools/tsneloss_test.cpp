@@ -84,6 +84,27 @@ TEST_F(Tsneloss, GivenZMatchesTheComputedOne) {
   ASSERT_EQ(given.status, 0) << given.err;
   EXPECT_EQ(given.out.substr(0, given.out.find("\"z_computed\"")), computed.out.substr(0, computed.out.find("\"z_computed\"")));
   EXPECT_EQ(given.err.find("computed the exact Z"), std::string::npos);
+  EXPECT_NE(computed.out.find("\"z_computed\": true"), std::string::npos) << computed.out;
+  EXPECT_NE(given.out.find("\"z_computed\": false"), std::string::npos) << given.out;
+}
+
+// The warning for a P that is not normalised comes past a relative 1e-6, not before.
+TEST_F(Tsneloss, WarnsOfAnUnnormalisedPOnlyPastItsThreshold) {
+  const auto y = Write("y.txt", "0 0\n3 4\n");
+  struct Case {
+    const char* half;  // each of the two entries
+    bool warned;
+  };
+  const Case cases[] = {{"0.5", false}, {"0.50000049", false}, {"0.49999951", false},
+                        {"0.50000051", true}, {"0.49999949", true}, {"2", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.half);
+    const auto p = Write("p.mtx", std::string("%%MatrixMarket matrix coordinate real general\n2 2 2\n2 1 ") + c.half +
+                                      "\n1 2 " + c.half + "\n");
+    const Outcome run = Run({"--z", "1", y.string(), p.string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err.find("warning: the stored values of P add up to") != std::string::npos, c.warned) << run.err;
+  }
 }
 
 double JsonField(const std::string& json, const std::string& name) {

@@ -8,6 +8,7 @@
 #include "core/module_call.hpp"
 #include "core/normaliser_choice.hpp"
 #include "core/per_point_shares.hpp"
+#include "core/text.hpp"
 #include "loader/module.hpp"
 
 namespace tsneloss {
@@ -24,10 +25,8 @@ Embedding EmbeddingFromRows(std::span<const double> y_rows, std::uint64_t n, std
 double CheckedNormaliser(const Embedding& y, normaliser::ZMethod method) {
   const normaliser::ChosenZ chosen = ComputeNormaliser(y, method);
   if (!NormaliserFault(chosen.z).empty()) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", chosen.z);
     throw InputError(kEmbeddingName, std::string("the ") + (chosen.approximate ? "approximate" : "exact") +
-                                         " Z of this embedding is " + text +
+                                         " Z of this embedding is " + FormatNumber(chosen.z) +
                                          " in double precision (its points are too far apart); give z");
   }
   return chosen.z;

@@ -34,6 +34,8 @@ std::optional<ZMethod> ParseZMethod(std::string_view name) {
   return std::nullopt;
 }
 
+bool AutoTakesExact(std::size_t n, std::size_t d) { return n <= kAutoExactLimit || d > 3; }
+
 ChosenZ ComputeZ(const double* y, std::size_t n, std::size_t d, ZMethod method,
                  const std::function<void(double)>& progress) {
   switch (method) {
@@ -44,7 +46,7 @@ ChosenZ ComputeZ(const double* y, std::size_t n, std::size_t d, ZMethod method,
     case ZMethod::kAuto:
       break;
   }
-  if (n <= kAutoExactLimit || d > 3) return Exact(y, n, d, progress);
+  if (AutoTakesExact(n, d)) return Exact(y, n, d, progress);
   try {
     return Approximate(y, n, d);
   } catch (const MapRefused& error) {

@@ -18,6 +18,9 @@ inline constexpr std::size_t kAutoExactLimit = 100000;
 // "exact", "approx" or "auto"; nothing for any other name.
 std::optional<ZMethod> ParseZMethod(std::string_view name);
 
+// Whether auto takes the exact Z outright for n points of d coordinates.
+bool AutoTakesExact(std::size_t n, std::size_t d);
+
 struct ChosenZ {
   double z = 0;
   bool approximate = false;

@@ -127,20 +127,17 @@ InterpolationGrid::InterpolationGrid(const std::vector<double>& lo, const std::v
   std::size_t rows = 1;
   for (std::size_t k = 0; k + 1 < d; ++k) rows *= static_cast<std::size_t>(padded_[k]);
   cells_ = rows * last;
-  buffer_ = static_cast<double*>(fftw_malloc(rows * last_stride_ * sizeof(double)));
+  buffer_.reset(static_cast<double*>(fftw_malloc(rows * last_stride_ * sizeof(double))));
   if (buffer_ == nullptr) throw std::bad_alloc();
 
   InitialiseThreadsOnce();
   {
     std::lock_guard<std::mutex> lock(PlannerMutex());
     fftw_plan_with_nthreads(static_cast<int>(threads));
-    plan_ = fftw_plan_dft_r2c(static_cast<int>(d), padded_.data(), buffer_,
-                              reinterpret_cast<fftw_complex*>(buffer_), FFTW_ESTIMATE);
+    plan_.reset(fftw_plan_dft_r2c(static_cast<int>(d), padded_.data(), buffer_.get(),
+                                  reinterpret_cast<fftw_complex*>(buffer_.get()), FFTW_ESTIMATE));
   }
-  if (plan_ == nullptr) {
-    fftw_free(buffer_);
-    throw std::bad_alloc();
-  }
+  if (plan_ == nullptr) throw std::bad_alloc();
 
   // The kernel on the torus: offsets beyond half a period wrap to negative ones, and
   // the zero padding keeps the wrapped ones from meeting any pair of real nodes.
@@ -158,27 +155,26 @@ InterpolationGrid::InterpolationGrid(const std::vector<double>& lo, const std::v
       row_squared += offset_squared[k][rest % padded_[k]];
       rest /= padded_[k];
     }
-    double* out = buffer_ + row * last_stride_;
+    double* out = buffer_.get() + row * last_stride_;
     for (std::size_t m = 0; m < last; ++m) out[m] = 1.0 / (1.0 + (row_squared + offset_squared[d - 1][m]));
   }
-  fftw_execute(static_cast<fftw_plan>(plan_));
+  fftw_execute(static_cast<fftw_plan>(plan_.get()));
   kernel_spectrum_.resize(rows * (last_stride_ / 2));
-  for (std::size_t c = 0; c < kernel_spectrum_.size(); ++c) kernel_spectrum_[c] = buffer_[2 * c];
+  for (std::size_t c = 0; c < kernel_spectrum_.size(); ++c) kernel_spectrum_[c] = buffer_.get()[2 * c];
 }
 
-InterpolationGrid::~InterpolationGrid() {
-  {
-    std::lock_guard<std::mutex> lock(PlannerMutex());
-    fftw_destroy_plan(static_cast<fftw_plan>(plan_));
-  }
-  fftw_free(buffer_);
+void InterpolationGrid::FreeBuffer::operator()(double* buffer) const { fftw_free(buffer); }
+
+void InterpolationGrid::DestroyPlan::operator()(void* plan) const {
+  std::lock_guard<std::mutex> lock(PlannerMutex());
+  fftw_destroy_plan(static_cast<fftw_plan>(plan));
 }
 
 double InterpolationGrid::Spread(const double* y, std::size_t d, const std::vector<std::size_t>& rows,
                                  int box_size) {
   std::size_t total_rows = 1;
   for (std::size_t k = 0; k + 1 < d; ++k) total_rows *= static_cast<std::size_t>(padded_[k]);
-  std::memset(buffer_, 0, total_rows * last_stride_ * sizeof(double));
+  std::memset(buffer_.get(), 0, total_rows * last_stride_ * sizeof(double));
   const std::size_t p = static_cast<std::size_t>(box_size);
   const std::vector<double> offset_kernel = OffsetKernel(d, box_size);
   CompensatedSum self;
@@ -188,17 +184,17 @@ double InterpolationGrid::Spread(const double* y, std::size_t d, const std::vect
     BoxWeights(y + i * d, d, box_size, first_node, weights);
     self.Add(SelfTerm(weights, d, box_size, offset_kernel));
     if (d == 1) {
-      for (std::size_t a = 0; a < p; ++a) buffer_[first_node[0] + a] += weights[0][a];
+      for (std::size_t a = 0; a < p; ++a) buffer_.get()[first_node[0] + a] += weights[0][a];
     } else if (d == 2) {
       for (std::size_t a = 0; a < p; ++a) {
-        double* row = buffer_ + (first_node[0] + a) * last_stride_ + first_node[1];
+        double* row = buffer_.get() + (first_node[0] + a) * last_stride_ + first_node[1];
         for (std::size_t b = 0; b < p; ++b) row[b] += weights[0][a] * weights[1][b];
       }
     } else {
       for (std::size_t a = 0; a < p; ++a) {
         for (std::size_t b = 0; b < p; ++b) {
           const double wab = weights[0][a] * weights[1][b];
-          double* row = buffer_ + ((first_node[0] + a) * padded_[1] + first_node[1] + b) * last_stride_ + first_node[2];
+          double* row = buffer_.get() + ((first_node[0] + a) * padded_[1] + first_node[1] + b) * last_stride_ + first_node[2];
           for (std::size_t c = 0; c < p; ++c) row[c] += wab * weights[2][c];
         }
       }
@@ -289,7 +285,7 @@ std::vector<double> InterpolationGrid::OffsetKernel(std::size_t d, int box_size)
 double InterpolationGrid::OffDiagonal(const double* y, std::size_t d, const std::vector<std::size_t>& rows,
                                       int box_size) {
   const double self = Spread(y, d, rows, box_size);
-  fftw_execute(static_cast<fftw_plan>(plan_));
+  fftw_execute(static_cast<fftw_plan>(plan_.get()));
   // Parseval over the half spectrum: every frequency but the first and the middle of
   // the last dimension stands for itself and its mirror image.
   const std::size_t half = last_stride_ / 2;
@@ -298,8 +294,8 @@ double InterpolationGrid::OffDiagonal(const double* y, std::size_t d, const std:
   CompensatedSum energy;
   for (std::size_t c = 0; c < count; ++c) {
     const std::size_t m = c % half;
-    const double re = buffer_[2 * c];
-    const double im = buffer_[2 * c + 1];
+    const double re = buffer_.get()[2 * c];
+    const double im = buffer_.get()[2 * c + 1];
     const double power = kernel_spectrum_[c] * (re * re + im * im);
     energy.Add((m == 0 || 2 * m == last) ? power : 2 * power);
   }

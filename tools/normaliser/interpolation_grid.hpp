@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace normaliser::detail {
@@ -17,7 +18,6 @@ class InterpolationGrid {
   // Covers [lo_k, hi_k] for boxes of every size in `box_sizes`. Throws std::bad_alloc.
   InterpolationGrid(const std::vector<double>& lo, const std::vector<double>& hi, double spacing,
                     const std::vector<int>& box_sizes, unsigned threads);
-  ~InterpolationGrid();
   InterpolationGrid(const InterpolationGrid&) = delete;
   InterpolationGrid& operator=(const InterpolationGrid&) = delete;
 
@@ -50,9 +50,16 @@ class InterpolationGrid {
   std::vector<int> padded_;          // 2 nodes_k, rounded up to a fast FFT length
   std::size_t last_stride_ = 0;      // reals per row of the last dimension (in-place r2c)
   std::size_t cells_ = 0;
-  double* buffer_ = nullptr;         // fftw_malloc'ed, in-place transform
-  std::vector<double> kernel_spectrum_;  // real: the padded kernel is even
-  void* plan_ = nullptr;
+  // FFTW's buffer and plan, each given back by its owner however construction ends.
+  struct FreeBuffer {
+    void operator()(double* buffer) const;
+  };
+  struct DestroyPlan {
+    void operator()(void* plan) const;
+  };
+  std::unique_ptr<double, FreeBuffer> buffer_;  // fftw_malloc'ed, in-place transform
+  std::vector<double> kernel_spectrum_;         // real: the padded kernel is even
+  std::unique_ptr<void, DestroyPlan> plan_;
 };
 
 }  // namespace normaliser::detail

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "apps/tsneloss/progress_bar.hpp"
+#include "core/text.hpp"
 
 namespace tsneloss {
 
@@ -16,13 +17,13 @@ normaliser::ChosenZ ComputeZ(const Embedding& y, normaliser::ZMethod method) {
     std::fprintf(stderr, "tsneloss: %s; computed the exact Z instead\n", computed.fallback.c_str());
   }
   if (computed.approximate) {
-    std::fprintf(stderr, "tsneloss: no --z given; computed the approximate Z = %.17g (estimated relative error %.1e)\n",
-                 computed.z, computed.relative_error);
+    std::fprintf(stderr, "tsneloss: no --z given; computed the approximate Z = %s (estimated relative error %s)\n",
+                 FormatNumber(computed.z).c_str(), FormatNumber(computed.relative_error, 2).c_str());
     if (!(computed.relative_error <= 1e-6)) {
       std::fprintf(stderr, "tsneloss: warning: the approximate Z may be off by more than 1e-6; --z-method exact gives the exact one\n");
     }
   } else {
-    std::fprintf(stderr, "tsneloss: no --z given; computed the exact Z = %.17g\n", computed.z);
+    std::fprintf(stderr, "tsneloss: no --z given; computed the exact Z = %s\n", FormatNumber(computed.z).c_str());
   }
   return computed;
 }

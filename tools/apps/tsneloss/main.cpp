@@ -14,6 +14,7 @@
 #include "core/input_rules.hpp"
 #include "core/module_call.hpp"
 #include "core/per_point_shares.hpp"
+#include "core/text.hpp"
 #include "formats/affinities_file.hpp"
 #include "formats/embedding_file.hpp"
 #include "formats/input_source.hpp"
@@ -26,18 +27,9 @@ namespace {
 // Above this relative difference from the double-precision loss, --single says so.
 constexpr double kSingleNoteThreshold = 1e-6;
 
-// A number as text: "inf", "-inf" and "nan" (never "-nan") where it is not finite.
-std::string Number(double value, int digits) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-  char text[40];
-  std::snprintf(text, sizeof text, "%.*g", digits, value);
-  return text;
-}
-
 // JSON has no infinities or NaN: those are written as the strings "inf", "-inf", "nan".
 std::string JsonNumber(double value, int digits) {
-  const std::string text = Number(value, digits);
+  const std::string text = FormatNumber(value, digits);
   return std::isfinite(value) ? text : "\"" + text + "\"";
 }
 
@@ -54,7 +46,7 @@ void ScoreEmbedding(const Options& options, const matrix::loader::Module& module
     computed = ComputeZ(y, *normaliser::ParseZMethod(options.z_method));
     if (!(std::isfinite(computed.z) && computed.z > 0)) {
       throw InputError(embedding_name, std::string("the ") + (computed.approximate ? "approximate" : "exact") +
-                                           " Z of this embedding is " + Number(computed.z, 17) +
+                                           " Z of this embedding is " + FormatNumber(computed.z) +
                                            " in double precision (its points are too far apart); give --z");
     }
   }
@@ -66,7 +58,7 @@ void ScoreEmbedding(const Options& options, const matrix::loader::Module& module
     const double difference = RelativeDifference(loss, loss_double);
     if (!(difference <= kSingleNoteThreshold)) {
       std::fprintf(stderr, "tsneloss: note: the single-precision loss differs from the double-precision loss %s by a relative %s; it accumulates every term in single precision\n",
-                   Number(loss_double, 17).c_str(), Number(difference, 2).c_str());
+                   FormatNumber(loss_double).c_str(), FormatNumber(difference, 2).c_str());
     }
   }
   if (!options.per_point_path.empty()) {
@@ -88,7 +80,7 @@ void ScoreEmbedding(const Options& options, const matrix::loader::Module& module
                 options.z ? "false" : "true", z_method, z_error.c_str(), options.single ? "single" : "double",
                 JsonNumber(sum_p, 17).c_str());
   } else {
-    std::printf("%s\n", Number(loss, digits).c_str());
+    std::printf("%s\n", FormatNumber(loss, digits).c_str());
   }
   // Each line is out before the next embedding is read.
   std::fflush(stdout);
@@ -113,7 +105,8 @@ int Run(const Options& options) {
   }
   const double sum_p = SumOfValues(p);
   if (std::abs(sum_p - 1.0) > 1e-6) {
-    std::fprintf(stderr, "tsneloss: warning: the stored values of P add up to %.17g, not 1; the loss is a KL divergence only for a normalised P\n", sum_p);
+    std::fprintf(stderr, "tsneloss: warning: the stored values of P add up to %s, not 1; the loss is a KL divergence only for a normalised P\n",
+                 FormatNumber(sum_p).c_str());
   }
   ScoreEmbedding(options, *module, y, first_source.name(), p, sum_p);
   for (std::size_t k = 1; k < options.embedding_paths.size(); ++k) {

@@ -1,0 +1,129 @@
+// Core's pieces that a reader or a tool run would not pin down: the thread utility's
+// failure paths, packing split over threads, and the choice of Z's method.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "core/input_error.hpp"
+#include "core/sparse_columns.hpp"
+#include "core/z_choice.hpp"
+#include "threads/parallel.hpp"
+
+namespace tsne_test {
+namespace {
+
+using tsneloss::threads::Parallel;
+
+// Starts threads until `allowed` have started, then fails as the system would.
+tsneloss::threads::ThreadStarter FailingAfter(int allowed) {
+  auto started = std::make_shared<std::atomic<int>>(0);
+  return [started, allowed](std::function<void()> body) {
+    if (started->fetch_add(1) >= allowed) throw std::system_error(EAGAIN, std::generic_category());
+    return std::thread(std::move(body));
+  };
+}
+
+TEST(ThreadUtility, AThreadThatCannotStartStopsTheLoopAsASystemFailure) {
+  for (const int allowed : {0, 1, 2}) {
+    SCOPED_TRACE(allowed);
+    std::atomic<int> worked{0};
+    std::atomic<int> taken{0};
+    const Parallel parallel{4, FailingAfter(allowed)};
+    try {
+      tsneloss::threads::ParallelInOrder(
+          64, parallel, [&](std::size_t) { ++worked; }, [&](std::size_t) { ++taken; });
+      ADD_FAILURE() << "no failure reported";
+    } catch (const std::system_error& error) {
+      EXPECT_NE(std::string(error.what()).find("cannot start a thread"), std::string::npos) << error.what();
+    }
+    // Stopped, not run to the end on fewer threads; the started ones were joined.
+    EXPECT_LT(worked.load(), 64);
+    EXPECT_LE(taken.load(), worked.load());
+  }
+}
+
+TEST(ThreadUtility, TheLowestFailingTaskIsReportedAndLaterTakesAreSkipped) {
+  std::vector<std::size_t> taken;
+  try {
+    tsneloss::threads::ParallelInOrder(
+        40, Parallel{3, {}},
+        [&](std::size_t task) {
+          if (task == 17 || task == 31) throw std::runtime_error("task " + std::to_string(task));
+        },
+        [&](std::size_t task) { taken.push_back(task); });
+    ADD_FAILURE() << "no failure reported";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "task 17");
+  }
+  // Every task before the fault was taken, in order; none after it.
+  std::vector<std::size_t> expected(17);
+  for (std::size_t k = 0; k < 17; ++k) expected[k] = k;
+  EXPECT_EQ(taken, expected);
+}
+
+TEST(ThreadUtility, EveryTaskOnceAndWorkerZeroIsTheCaller) {
+  const auto caller = std::this_thread::get_id();
+  std::vector<std::atomic<int>> done(1000);
+  std::atomic<bool> zero_elsewhere{false};
+  tsneloss::threads::ParallelFor(done.size(), Parallel{3, {}}, [&](std::size_t task, unsigned worker) {
+    ++done[task];
+    if (worker == 0 && std::this_thread::get_id() != caller) zero_elsewhere = true;
+  });
+  for (const auto& count : done) EXPECT_EQ(count.load(), 1);
+  EXPECT_FALSE(zero_elsewhere.load());
+}
+
+TEST(ThreadUtility, BackgroundRethrowsAndFailsToStartAsTheSystem) {
+  tsneloss::threads::Background failing([] { throw std::runtime_error("inside"); });
+  EXPECT_THROW(failing.Wait(), std::runtime_error);
+  EXPECT_THROW(tsneloss::threads::Background([] {}, FailingAfter(0)), std::system_error);
+}
+
+// Packing split over threads (from 2^16 entries) against a plain transcription:
+// every column kept, rows sorted, repeats added in the order given.
+TEST(PackColumns, ManyEntriesOnManyThreadsPackAsOneByOne) {
+  std::mt19937_64 rng(4177);
+  for (const std::uint64_t n : {3u, 70u, 5000u}) {
+    for (const std::size_t entries : {std::size_t{1} << 16, (std::size_t{1} << 16) + 1, std::size_t{200003}}) {
+      SCOPED_TRACE("n " + std::to_string(n) + ", entries " + std::to_string(entries));
+      std::vector<std::int64_t> rows(entries), columns(entries);
+      std::vector<double> values(entries);
+      std::map<std::pair<std::int64_t, std::int64_t>, double> expected;  // (column, row)
+      for (std::size_t k = 0; k < entries; ++k) {
+        rows[k] = static_cast<std::int64_t>(rng() % n);
+        columns[k] = static_cast<std::int64_t>(rng() % n);
+        values[k] = static_cast<double>(rng() % 1000) / 7.0;
+        auto [at, fresh] = expected.try_emplace({columns[k], rows[k]}, values[k]);
+        if (!fresh) at->second = at->second + values[k];
+      }
+      const tsneloss::SparseColumns p = tsneloss::PackColumns(n, rows, columns, values, "P");
+      ASSERT_EQ(p.values.size(), expected.size());
+      std::vector<double> counts(n, 0.0);
+      std::size_t k = 0;
+      for (const auto& [place, value] : expected) {
+        counts[static_cast<std::size_t>(place.first)] += 1;
+        EXPECT_EQ(p.row_indices[k], static_cast<double>(place.second + 1));
+        EXPECT_EQ(p.values[k], value);
+        ++k;
+      }
+      EXPECT_EQ(p.column_counts, counts);
+    }
+  }
+}
+
+TEST(ZChoice, AutoTakesTheExactZUpToItsLimitAndBeyondThreeDimensions) {
+  EXPECT_TRUE(normaliser::AutoTakesExact(100000, 2));
+  EXPECT_FALSE(normaliser::AutoTakesExact(100001, 2));
+  EXPECT_FALSE(normaliser::AutoTakesExact(100001, 3));
+  EXPECT_TRUE(normaliser::AutoTakesExact(100001, 4));
+  EXPECT_TRUE(normaliser::AutoTakesExact(2, 1));
+}
+
+}  // namespace
+}  // namespace tsne_test
