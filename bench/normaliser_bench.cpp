@@ -3,6 +3,8 @@
 //   ExactZ/N/threads       the exact Z on the widest path; counter ns_per_pair, of
 //                          wall-clock time (printed with a unit "s": read it as ns)
 //   ExactZPath/path        each instruction-set path alone, one thread, N = 20000
+//   ApproximateZOutliers/N the same map with 1% of its points far out (to 10000), which
+//                          are summed exactly against all others
 //   ApproximateZ/N         the grid approximation; counters estimate (its own error
 //                          estimate) and error (measured against the exact Z, where
 //                          the exact Z of that N is timed too)
@@ -14,6 +16,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <vector>
 
 #include "normaliser/approximate_normaliser.hpp"
@@ -90,6 +93,26 @@ void ApproximateZ(benchmark::State& state) {
   state.counters["grid_cells"] = static_cast<double>(result.grid_cells);
 }
 
+// The clustered map with one point in a hundred moved far out (up to 10000 units from
+// the bulk's centre): those are summed exactly against all others.
+void ApproximateZOutliers(benchmark::State& state) {
+  const std::size_t n = static_cast<std::size_t>(state.range(0));
+  std::vector<double> y = Map(n);
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> far(-10000.0, 10000.0);
+  for (std::size_t i = 0; i < n; i += 100) {
+    for (std::size_t k = 0; k < kD; ++k) y[i * kD + k] = far(rng);
+  }
+  normaliser::ApproximateZ result;
+  for (auto _ : state) {
+    result = normaliser::ApproximateNormaliser(y.data(), n, kD);
+    const double& kept = result.z;
+    benchmark::DoNotOptimize(kept);
+  }
+  state.counters["estimate"] = result.relative_error;
+  state.counters["exact_points"] = static_cast<double>(result.exact_points);
+}
+
 void Register() {
   const bool large = std::getenv("NORMALISER_BENCH_LARGE") != nullptr;
   std::vector<long> sizes = {10000, 100000};
@@ -108,6 +131,8 @@ void Register() {
     benchmark::RegisterBenchmark("ApproximateZ", ApproximateZ)->Arg(n)->Unit(benchmark::kMillisecond)
         ->Iterations(n >= 1000000 ? 1 : 3)->Repetitions(3)->UseRealTime();
   }
+  benchmark::RegisterBenchmark("ApproximateZOutliers", ApproximateZOutliers)->Arg(1000000)
+      ->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(2)->UseRealTime();
 }
 
 }  // namespace

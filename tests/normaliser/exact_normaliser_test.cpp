@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "bits.hpp"
-#include "normaliser/compensated_sum.hpp"
 #include "embedding_shapes.hpp"
+#include "normaliser/compensated_sum.hpp"
+#include "normaliser/instruction_set.hpp"
 
 namespace tsne_test {
 namespace {
@@ -33,7 +35,6 @@ double Exact(const std::vector<double>& y, std::size_t n, std::size_t d, ExactPa
   return ExactNormaliser(y.data(), n, d, settings);
 }
 
-// Sizes around the lane (8), group (4), row block (256) and column block (1024) edges.
 // The block sums are added with their rounding carried: a plain sum would lose the
 // small terms here entirely.
 TEST(CompensatedSum, CarriesWhatEachAdditionRoundsAway) {
@@ -50,6 +51,7 @@ TEST(CompensatedSum, CarriesWhatEachAdditionRoundsAway) {
   EXPECT_EQ(small_first.Value(), 2.0);
 }
 
+// Sizes around the lane (8), group (4), row block (256) and column block (1024) edges.
 TEST(ExactNormaliser, SameBitsForEveryPathAndThreadCount) {
   for (const std::size_t n : {2, 3, 5, 9, 12, 255, 257, 1023, 1029, 2100}) {
     for (const std::size_t d : {1, 2, 3, 4, 7}) {
@@ -60,6 +62,45 @@ TEST(ExactNormaliser, SameBitsForEveryPathAndThreadCount) {
         for (const unsigned threads : {1u, 2u, 3u}) {
           SCOPED_TRACE(normaliser::PathName(path) + ", threads " + std::to_string(threads));
           EXPECT_TRUE(SameBits(Exact(y, n, d, path, threads), scalar));
+        }
+      }
+    }
+  }
+}
+
+// The sums the approximate Z takes exactly for points off its grid: groups of up to
+// four rows against column ranges that end anywhere in a lane or a column block.
+TEST(CrossSum, SameBitsOnEveryPathAndCloseToALongDoubleSum) {
+  const std::size_t n = 2100;
+  for (const std::size_t d : {1, 2, 3, 5}) {
+    const std::vector<double> y = MakeEmbedding(Shape::kFarOutliers, n, d, 77 + d);
+    const std::size_t stride = n + 16;
+    std::vector<double> columns(stride * d, 0.0);
+    for (std::size_t j = 0; j < n; ++j) {
+      for (std::size_t k = 0; k < d; ++k) columns[k * stride + j] = y[j * d + k];
+    }
+    const normaliser::detail::SweepInput input{columns.data(), stride, n, d};
+    for (const std::size_t rows : {1, 3, 4}) {
+      for (const auto& [begin, end] : {std::pair<std::size_t, std::size_t>{0, n}, {5, 1030}, {1024, 1033}, {7, 8}}) {
+        SCOPED_TRACE("d " + std::to_string(d) + ", rows " + std::to_string(rows) + ", columns " +
+                     std::to_string(begin) + " to " + std::to_string(end));
+        const std::size_t r0 = 1001;
+        long double reference = 0;
+        for (std::size_t r = r0; r < r0 + rows; ++r) {
+          for (std::size_t j = begin; j < end; ++j) {
+            long double a = 1;
+            for (std::size_t k = 0; k < d; ++k) {
+              const long double diff = static_cast<long double>(y[r * d + k]) - y[j * d + k];
+              a += diff * diff;
+            }
+            reference += 1 / a;
+          }
+        }
+        const double scalar = normaliser::detail::CrossSweepFor(ExactPath::kScalar)(input, r0, rows, begin, end);
+        EXPECT_NEAR(scalar, static_cast<double>(reference), 1e-13 * static_cast<double>(reference));
+        for (const ExactPath path : AvailablePaths()) {
+          SCOPED_TRACE(normaliser::PathName(path));
+          EXPECT_TRUE(SameBits(normaliser::detail::CrossSweepFor(path)(input, r0, rows, begin, end), scalar));
         }
       }
     }

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "normaliser/compensated_sum.hpp"
+#include "normaliser/exact_layout.hpp"
+#include "normaliser/instruction_set.hpp"
 #include "normaliser/interpolation_grid.hpp"
 #include "threads/parallel.hpp"
 
@@ -112,50 +114,38 @@ GridPlan PlanGrid(const double* y, std::size_t n, std::size_t d) {
   return plan;
 }
 
-// Each coordinate in its own array, for loops the compiler can vectorise.
-std::vector<double> Transposed(const double* y, std::size_t n, std::size_t d) {
-  std::vector<double> columns(n * d);
-  for (std::size_t i = 0; i < n; ++i) {
-    for (std::size_t k = 0; k < d; ++k) columns[k * n + i] = y[i * d + k];
-  }
-  return columns;
-}
-
-// sum over all j of K(y_i, y_j), the self-pair included, in four running sums.
-double RowSum(const double* yi, const std::vector<double>& columns, std::size_t n, std::size_t d) {
-  double sums[4] = {0, 0, 0, 0};
-  for (std::size_t j = 0; j < n; j += 4) {
-    for (std::size_t lane = 0; lane < 4; ++lane) {
-      if (j + lane >= n) break;
-      double a = 1.0;
-      for (std::size_t k = 0; k < d; ++k) {
-        const double diff = yi[k] - columns[k * n + j + lane];
-        a += diff * diff;
-      }
-      sums[lane] += 1.0 / a;
-    }
-  }
-  return (sums[0] + sums[1]) + (sums[2] + sums[3]);
-}
-
 // The ordered pairs with at least one loose point: 2 K for a loose-grid pair, K for
 // each order of a loose-loose pair, that is 2 (row sum - 1) minus the loose-loose
-// pairs once. Exact, split over threads by loose point.
+// pairs once. Summed exactly by the exact Z's vector paths, four loose points at a
+// time against all points: the groups' sums, in group order, fix the bits whatever
+// the threads.
 double LooseSum(const double* y, std::size_t n, std::size_t d, const std::vector<std::size_t>& loose_rows,
                 unsigned threads) {
-  const std::vector<double> columns = Transposed(y, n, d);
-  std::vector<double> loose_y;
-  for (const std::size_t i : loose_rows) loose_y.insert(loose_y.end(), y + i * d, y + i * d + d);
-  const std::vector<double> loose_columns = Transposed(loose_y.data(), loose_rows.size(), d);
-  std::vector<double> per_point(loose_rows.size());
-  tsneloss::threads::ParallelFor(loose_rows.size(), {threads, {}}, [&](std::size_t l, unsigned) {
-    const double* yi = y + loose_rows[l] * d;
-    const double all = RowSum(yi, columns, n, d) - 1.0;
-    const double among_loose = RowSum(yi, loose_columns, loose_rows.size(), d) - 1.0;
-    per_point[l] = 2 * all - among_loose;
+  // Every point, then the loose ones again, each coordinate in its own array with
+  // zeros behind for the paths' loads.
+  const std::size_t loose = loose_rows.size();
+  const std::size_t stride = (n + loose + detail::kLanes + detail::kGroupRows + 7) / 8 * 8;
+  std::vector<double> columns(stride * d, 0.0);
+  for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t k = 0; k < d; ++k) columns[k * stride + j] = y[j * d + k];
+  }
+  for (std::size_t l = 0; l < loose; ++l) {
+    for (std::size_t k = 0; k < d; ++k) columns[k * stride + n + l] = y[loose_rows[l] * d + k];
+  }
+  const detail::SweepInput input{columns.data(), stride, n + loose, d};
+  const detail::CrossSweep cross = detail::CrossSweepFor(ExactPath::kAuto);
+  const std::size_t groups = (loose + detail::kGroupRows - 1) / detail::kGroupRows;
+  std::vector<double> per_group(groups);
+  tsneloss::threads::ParallelFor(groups, {threads, {}}, [&](std::size_t group, unsigned) {
+    const std::size_t first = group * detail::kGroupRows;
+    const std::size_t rows = std::min(detail::kGroupRows, loose - first);
+    const double all = cross(input, n + first, rows, 0, n);
+    const double among_loose = cross(input, n + first, rows, n, n + loose);
+    // Each row's sums hold its pair with itself once: 2 (all - 1) - (among - 1) per row.
+    per_group[group] = 2 * all - among_loose - static_cast<double>(rows);
   });
   detail::CompensatedSum total;
-  for (const double value : per_point) total.Add(value);
+  for (const double value : per_group) total.Add(value);
   return total.Value();
 }
 

@@ -37,4 +37,18 @@ double SweepRowBlockScalar(const SweepInput& input, std::size_t block);
 double SweepRowBlockAvx2(const SweepInput& input, std::size_t block);
 double SweepRowBlockAvx512(const SweepInput& input, std::size_t block);
 
+// The sum of 1 / (1 + |y_i - y_j|^2) over every pair of i in the `rows` (at most
+// kGroupRows) points from r0 and j in [column_begin, column_end), a point with itself
+// included, in a fixed order: what the approximate Z sums exactly for points outside
+// its grid. One function per instruction-set path, the same bits from each.
+using CrossSweep = double (*)(const SweepInput& input, std::size_t r0, std::size_t rows, std::size_t column_begin,
+                              std::size_t column_end);
+
+double CrossSumScalar(const SweepInput& input, std::size_t r0, std::size_t rows, std::size_t column_begin,
+                      std::size_t column_end);
+double CrossSumAvx2(const SweepInput& input, std::size_t r0, std::size_t rows, std::size_t column_begin,
+                    std::size_t column_end);
+double CrossSumAvx512(const SweepInput& input, std::size_t r0, std::size_t rows, std::size_t column_begin,
+                      std::size_t column_end);
+
 }  // namespace normaliser::detail

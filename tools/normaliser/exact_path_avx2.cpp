@@ -73,4 +73,9 @@ double SweepRowBlockAvx2(const SweepInput& input, std::size_t block) {
   return SweepRowBlockAnyD<Avx2Path>(input, block);
 }
 
+double CrossSumAvx2(const SweepInput& input, std::size_t r0, std::size_t rows, std::size_t column_begin,
+                    std::size_t column_end) {
+  return CrossSumAnyD<Avx2Path>(input, r0, rows, column_begin, column_end);
+}
+
 }  // namespace normaliser::detail

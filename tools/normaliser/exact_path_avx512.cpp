@@ -63,4 +63,9 @@ double SweepRowBlockAvx512(const SweepInput& input, std::size_t block) {
   return SweepRowBlockAnyD<Avx512Path>(input, block);
 }
 
+double CrossSumAvx512(const SweepInput& input, std::size_t r0, std::size_t rows, std::size_t column_begin,
+                      std::size_t column_end) {
+  return CrossSumAnyD<Avx512Path>(input, r0, rows, column_begin, column_end);
+}
+
 }  // namespace normaliser::detail

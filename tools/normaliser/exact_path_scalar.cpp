@@ -56,4 +56,9 @@ double SweepRowBlockScalar(const SweepInput& input, std::size_t block) {
   return SweepRowBlockAnyD<ScalarPath>(input, block);
 }
 
+double CrossSumScalar(const SweepInput& input, std::size_t r0, std::size_t rows, std::size_t column_begin,
+                      std::size_t column_end) {
+  return CrossSumAnyD<ScalarPath>(input, r0, rows, column_begin, column_end);
+}
+
 }  // namespace normaliser::detail

@@ -66,6 +66,62 @@ double SweepRowBlock(const SweepInput& in, std::size_t block) {
   return sum.Value();
 }
 
+// The lane increments of columns c .. c + kLanes - 1 where some are missing (past
+// `column_end`) or some of the group's rows are (past `rows`): each present term
+// divided on its own, lane l += (t0 + t1) + (t2 + t3).
+template <std::size_t kD>
+void CrossEdgeTerms(const SweepInput& in, std::size_t r0, std::size_t rows, std::size_t c, std::size_t column_end,
+                    double (&out)[kLanes]) {
+  const std::size_t d = kD != 0 ? kD : in.d;
+  for (std::size_t l = 0; l < kLanes; ++l) {
+    const std::size_t j = c + l;
+    double t[kGroupRows];
+    for (std::size_t r = 0; r < kGroupRows; ++r) {
+      t[r] = 0;
+      if (r >= rows || j >= column_end) continue;
+      double a = 1.0;
+      for (std::size_t k = 0; k < d; ++k) {
+        const double diff = in.columns[k * in.stride + r0 + r] - in.columns[k * in.stride + j];
+        a = a + diff * diff;
+      }
+      t[r] = 1.0 / a;
+    }
+    out[l] = (t[0] + t[1]) + (t[2] + t[3]);
+  }
+}
+
+template <class Path, std::size_t kD>
+double CrossSum(const SweepInput& in, std::size_t r0, std::size_t rows, std::size_t column_begin,
+                std::size_t column_end) {
+  CompensatedSum sum;
+  for (std::size_t block = column_begin; block < column_end; block += kColumnBlock) {
+    const std::size_t block_end = Smaller(column_end, block + kColumnBlock);
+    typename Path::Lanes lanes = Path::Zero();
+    for (std::size_t c = block; c < block_end; c += kLanes) {
+      if (rows == kGroupRows && c + kLanes <= block_end) {
+        Path::template Interior<kD>(in, r0, c, lanes);
+      } else {
+        double terms[kLanes];
+        CrossEdgeTerms<kD>(in, r0, rows, c, block_end, terms);
+        Path::AddTerms(terms, lanes);
+      }
+    }
+    sum.Add(Path::Fold(lanes));
+  }
+  return sum.Value();
+}
+
+template <class Path>
+double CrossSumAnyD(const SweepInput& in, std::size_t r0, std::size_t rows, std::size_t column_begin,
+                    std::size_t column_end) {
+  switch (in.d) {
+    case 1: return CrossSum<Path, 1>(in, r0, rows, column_begin, column_end);
+    case 2: return CrossSum<Path, 2>(in, r0, rows, column_begin, column_end);
+    case 3: return CrossSum<Path, 3>(in, r0, rows, column_begin, column_end);
+    default: return CrossSum<Path, 0>(in, r0, rows, column_begin, column_end);
+  }
+}
+
 // Small dimensions get their own loops; the sums are the same.
 template <class Path>
 double SweepRowBlockAnyD(const SweepInput& in, std::size_t block) {

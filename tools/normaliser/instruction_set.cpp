@@ -51,5 +51,16 @@ RowBlockSweep SweepFor(ExactPath path) {
   }
 }
 
+CrossSweep CrossSweepFor(ExactPath path) {
+  if (!PathAvailable(path)) throw std::invalid_argument("the " + PathName(path) + " path is not available here");
+  switch (path == ExactPath::kAuto ? BestPath() : path) {
+#if NORMALISER_X86_PATHS
+    case ExactPath::kAvx512: return &CrossSumAvx512;
+    case ExactPath::kAvx2: return &CrossSumAvx2;
+#endif
+    default: return &CrossSumScalar;
+  }
+}
+
 }  // namespace detail
 }  // namespace normaliser

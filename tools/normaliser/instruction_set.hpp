@@ -23,6 +23,8 @@ namespace detail {
 // The sweep of `path` (kAuto: the best one). Throws std::invalid_argument where the
 // path is not available.
 RowBlockSweep SweepFor(ExactPath path);
+// The cross sum of `path`, likewise.
+CrossSweep CrossSweepFor(ExactPath path);
 }  // namespace detail
 
 }  // namespace normaliser
