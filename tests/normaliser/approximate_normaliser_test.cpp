@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "bits.hpp"
 #include "embedding_shapes.hpp"
 #include "normaliser/exact_normaliser.hpp"
 
@@ -71,6 +72,19 @@ TEST(ApproximateNormaliser, AFarClusterOfOutliersIsCountedOnce) {
   const normaliser::ApproximateZ approximate = ApproximateNormaliser(y.data(), n, 2);
   EXPECT_GE(approximate.exact_points, n / 50);
   ExpectWithinEstimate(y, n, 2);
+}
+
+TEST(ApproximateNormaliser, SameBitsForEveryThreadCount) {
+  for (const Shape shape : {Shape::kManyClusters, Shape::kFarOutliers}) {
+    SCOPED_TRACE(ShapeName(shape));
+    const std::size_t n = 20000;
+    const std::vector<double> y = MakeEmbedding(shape, n, 2, 3);
+    const double one = ApproximateNormaliser(y.data(), n, 2, {1}).z;
+    for (const unsigned threads : {2u, 3u}) {
+      SCOPED_TRACE(threads);
+      EXPECT_TRUE(SameBits(ApproximateNormaliser(y.data(), n, 2, {threads}).z, one));
+    }
+  }
 }
 
 TEST(ApproximateNormaliser, RefusesWhatItCannotDo) {
