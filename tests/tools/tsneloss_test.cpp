@@ -88,6 +88,34 @@ TEST_F(Tsneloss, GivenZMatchesTheComputedOne) {
   EXPECT_NE(given.out.find("\"z_computed\": false"), std::string::npos) << given.out;
 }
 
+// Threads change the speed, never the numbers: the same lines for every --threads,
+// with Z computed either way and P read from text in several pieces.
+TEST_F(Tsneloss, EveryThreadCountPrintsTheSameBits) {
+  std::mt19937_64 rng(19);
+  std::normal_distribution<double> normal(0.0, 5.0);
+  std::string points, entries;
+  const int n = 3000;
+  // Formatted ends its number with a newline.
+  for (int i = 0; i < n; ++i) points += std::to_string(normal(rng)) + " " + Formatted(normal(rng), 17);
+  int count = 0;
+  for (int j = 1; j <= n; ++j) {
+    for (int k = 0; k < 25; ++k, ++count) {
+      entries += std::to_string(rng() % n + 1) + " " + std::to_string(j) + " " + Formatted(1.0 / (25.0 * n), 17);
+    }
+  }
+  const auto y = Write("y.txt", points);
+  const auto p = Write("p.mtx", "%%MatrixMarket matrix coordinate real general\n" + std::to_string(n) + " " +
+                                    std::to_string(n) + " " + std::to_string(count) + "\n" + entries);
+  for (const char* method : {"exact", "approx"}) {
+    SCOPED_TRACE(method);
+    const Outcome one = Run({"--json", "--threads", "1", "--z-method", method, y.string(), p.string()});
+    ASSERT_EQ(one.status, 0) << one.err;
+    for (const char* threads : {"2", "3"}) {
+      EXPECT_EQ(Run({"--json", "--threads", threads, "--z-method", method, y.string(), p.string()}).out, one.out);
+    }
+  }
+}
+
 // The warning for a P that is not normalised comes past a relative 1e-6, not before.
 TEST_F(Tsneloss, WarnsOfAnUnnormalisedPOnlyPastItsThreshold) {
   const auto y = Write("y.txt", "0 0\n3 4\n");

@@ -8,16 +8,20 @@
 namespace normaliser {
 namespace {
 
-ChosenZ Exact(const double* y, std::size_t n, std::size_t d, const std::function<void(double)>& progress) {
+ChosenZ Exact(const double* y, std::size_t n, std::size_t d, const std::function<void(double)>& progress,
+              unsigned threads) {
   ExactSettings settings;
   settings.progress = progress;
+  settings.threads = threads;
   ChosenZ chosen;
   chosen.z = ExactNormaliser(y, n, d, settings);
   return chosen;
 }
 
-ChosenZ Approximate(const double* y, std::size_t n, std::size_t d) {
-  const ApproximateZ approximate = ApproximateNormaliser(y, n, d);
+ChosenZ Approximate(const double* y, std::size_t n, std::size_t d, unsigned threads) {
+  ApproximateSettings settings;
+  settings.threads = threads;
+  const ApproximateZ approximate = ApproximateNormaliser(y, n, d, settings);
   ChosenZ chosen;
   chosen.z = approximate.z;
   chosen.approximate = true;
@@ -37,20 +41,20 @@ std::optional<ZMethod> ParseZMethod(std::string_view name) {
 bool AutoTakesExact(std::size_t n, std::size_t d) { return n <= kAutoExactLimit || d > 3; }
 
 ChosenZ ComputeZ(const double* y, std::size_t n, std::size_t d, ZMethod method,
-                 const std::function<void(double)>& progress) {
+                 const std::function<void(double)>& progress, unsigned threads) {
   switch (method) {
     case ZMethod::kExact:
-      return Exact(y, n, d, progress);
+      return Exact(y, n, d, progress, threads);
     case ZMethod::kApproximate:
-      return Approximate(y, n, d);
+      return Approximate(y, n, d, threads);
     case ZMethod::kAuto:
       break;
   }
-  if (AutoTakesExact(n, d)) return Exact(y, n, d, progress);
+  if (AutoTakesExact(n, d)) return Exact(y, n, d, progress, threads);
   try {
-    return Approximate(y, n, d);
+    return Approximate(y, n, d, threads);
   } catch (const MapRefused& error) {
-    ChosenZ chosen = Exact(y, n, d, progress);
+    ChosenZ chosen = Exact(y, n, d, progress, threads);
     chosen.fallback = error.what();
     return chosen;
   }

@@ -30,9 +30,10 @@ struct ChosenZ {
 
 // Z of `y` (n points of d coordinates, point after point). Auto: exact up to
 // kAutoExactLimit points or for d > 3, else approximate, and exact where the
-// approximation refuses the map. `progress` sees the exact sum's share done.
+// approximation refuses the map. `progress` sees the exact sum's share done, on the
+// calling thread; `threads` 0 is one per processor, and every count gives the same Z.
 // Throws what the methods throw (std::invalid_argument, std::runtime_error, bad_alloc).
 ChosenZ ComputeZ(const double* y, std::size_t n, std::size_t d, ZMethod method,
-                 const std::function<void(double)>& progress = {});
+                 const std::function<void(double)>& progress = {}, unsigned threads = 0);
 
 }  // namespace normaliser

@@ -26,7 +26,7 @@ AffinitiesRead ReadAffinities(InputSource& source, const EmbeddingShape& embeddi
                               const ParallelReading& reading) {
   AffinitiesRead read;
   const auto entries = OpenEntries(source, embedding, reading, read.n);
-  read.size = PackEntries(read.n, *entries, allocate, source.name());
+  read.size = PackEntries(read.n, *entries, allocate, source.name(), reading.threads);
   return read;
 }
 

@@ -9,10 +9,11 @@
 
 namespace tsneloss {
 
-normaliser::ChosenZ ComputeZ(const Embedding& y, normaliser::ZMethod method) {
+normaliser::ChosenZ ComputeZ(const Embedding& y, normaliser::ZMethod method, unsigned threads) {
   normaliser::ProgressBar bar(isatty(STDERR_FILENO) == 1);
   const normaliser::ChosenZ computed =
-      normaliser::ComputeZ(y.coordinates.data(), y.n, y.d, method, [&bar](double fraction) { bar.Update(fraction); });
+      normaliser::ComputeZ(
+      y.coordinates.data(), y.n, y.d, method, [&bar](double fraction) { bar.Update(fraction); }, threads);
   if (!computed.fallback.empty()) {
     std::fprintf(stderr, "tsneloss: %s; computed the exact Z instead\n", computed.fallback.c_str());
   }

@@ -43,7 +43,7 @@ void ScoreEmbedding(const Options& options, const matrix::loader::Module& module
                     const std::string& embedding_name, const HostAffinities& p, double sum_p) {
   normaliser::ChosenZ computed;
   if (!options.z) {
-    computed = ComputeZ(y, *normaliser::ParseZMethod(options.z_method));
+    computed = ComputeZ(y, *normaliser::ParseZMethod(options.z_method), options.threads);
     if (!(std::isfinite(computed.z) && computed.z > 0)) {
       throw InputError(embedding_name, std::string("the ") + (computed.approximate ? "approximate" : "exact") +
                                            " Z of this embedding is " + FormatNumber(computed.z) +
@@ -95,10 +95,12 @@ int Run(const Options& options) {
     throw matrix::loader::LoadError(std::string(error.what()) + " (give --module PATH or set TSNELOSS_MODULE)");
   }
   // The first embedding fixes N; P is read once, straight into the module's arrays.
+  ParallelReading reading;
+  reading.threads = options.threads;
   InputSource first_source(options.embedding_paths.front());
-  Embedding y = ReadEmbedding(first_source, !options.z);
+  Embedding y = ReadEmbedding(first_source, !options.z, reading);
   InputSource affinities_source(options.affinities_path);
-  const HostAffinities p = ReadHostAffinities(affinities_source, {y.n, y.d, first_source.name()});
+  const HostAffinities p = ReadHostAffinities(affinities_source, {y.n, y.d, first_source.name()}, reading);
   if (p.merged_positions > 0) {
     std::fprintf(stderr, "tsneloss: note: %llu positions of P were given more than once; their values were added together\n",
                  static_cast<unsigned long long>(p.merged_positions));
@@ -111,7 +113,7 @@ int Run(const Options& options) {
   ScoreEmbedding(options, *module, y, first_source.name(), p, sum_p);
   for (std::size_t k = 1; k < options.embedding_paths.size(); ++k) {
     InputSource source(options.embedding_paths[k]);
-    y = ReadEmbedding(source, !options.z);
+    y = ReadEmbedding(source, !options.z, reading);
     CheckSizesAgree(p.n, affinities_source.name(), y.n, y.d, source.name());
     ScoreEmbedding(options, *module, y, source.name(), p, sum_p);
   }

@@ -12,6 +12,9 @@
 
 namespace tsneloss {
 
+// More would only cost memory: each thread holds a piece of a block.
+constexpr unsigned long long kMostThreads = 1024;
+
 const char* const kVersion = "tsneloss 0.2.0";
 
 const char* const kUsage =
@@ -39,6 +42,8 @@ const char* const kUsage =
     "  --json       print a JSON object instead of the bare loss\n"
     "  --module P   the module file to load (default: $TSNELOSS_MODULE, else\n"
     "               ../lib/tsnelossvek.so from this tool's directory)\n"
+    "  --threads N  threads for reading, packing and Z (default: one per core); the\n"
+    "               results are the same for every N\n"
     "  --per-point FILE  write each point's share of the loss to FILE: a .npy\n"
     "               vector when FILE ends in .npy, text with one share per line else\n"
     "  --version    show the version\n"
@@ -87,6 +92,14 @@ Options ParseOptions(int argc, const char* const* argv) {
       if (!normaliser::ParseZMethod(options.z_method)) {
         throw UsageError("--z-method is exact, approx or auto, not '" + options.z_method + "'");
       }
+    } else if (arg == "--threads") {
+      const std::string text = value();
+      unsigned long long threads = 0;
+      if (!ParseCount(text, threads) || threads == 0 || threads > kMostThreads) {
+        throw UsageError("--threads needs a whole number from 1 to " + std::to_string(kMostThreads) + ", not " +
+                         Shown(text));
+      }
+      options.threads = static_cast<unsigned>(threads);
     } else if (arg == "--per-point") {
       options.per_point_path = value();
     } else if (arg == "--z") {

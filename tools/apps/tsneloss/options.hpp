@@ -14,6 +14,7 @@ struct Options {
   std::optional<double> z;
   std::string z_method = "auto";  // without --z: "exact", "approx" or "auto"
   bool single = false;
+  unsigned threads = 0;  // 0: one per processor
   bool json = false;
   std::string module_path;  // empty: $TSNELOSS_MODULE, else the module installed beside the tool
   std::string per_point_path;  // empty: no per-point shares written
