@@ -187,7 +187,9 @@ void ZipArchive::CheckLocalHeaders(std::uint64_t directory_offset) {
   }
   // Two members sharing bytes (or pointing at the same data) hide a different file.
   std::vector<Span> sorted = spans;
-  std::sort(sorted.begin(), sorted.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+  std::sort(sorted.begin(), sorted.end(), [](const Span& a, const Span& b) {
+    return a.begin != b.begin ? a.begin < b.begin : a.member->name < b.member->name;
+  });
   for (std::size_t k = 1; k < sorted.size(); ++k) {
     if (sorted[k].begin < sorted[k - 1].end) {
       throw InputError(name_, "members '" + sorted[k - 1].member->name + "' and '" + sorted[k].member->name +
@@ -210,9 +212,11 @@ void ZipArchive::CheckLocalHeaders(std::uint64_t directory_offset) {
     std::uint64_t compressed_size = Little(local + 18, 4);
     std::uint64_t size = Little(local + 22, 4);
     ReadZip64Extra(local + kLocalHeaderBytes + name_bytes, Little(local + 28, 2), {&size, &compressed_size});
-    if (Little(local + 14, 4) != member.crc || compressed_size != member.compressed_size || size != member.size) {
-      throw fault(member, "gives another CRC-32 or size in its local header than in the directory: "
-                          "the archive is corrupt");
+    if (Little(local + 14, 4) != member.crc) {
+      throw fault(member, "gives another CRC-32 in its local header than in the directory: the archive is corrupt");
+    }
+    if (compressed_size != member.compressed_size || size != member.size) {
+      throw fault(member, "gives other sizes in its local header than in the directory: the archive is corrupt");
     }
   }
 }
