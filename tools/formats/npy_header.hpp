@@ -10,6 +10,10 @@
 
 namespace tsneloss {
 
+// The longest dictionary read from an archive member, as NumPy caps it: a longer one
+// is no header NumPy writes, and would be set aside whole before it is read.
+inline constexpr std::size_t kNpyHeaderLimit = 10000;
+
 // Bytes before the dictionary for a file whose version byte (the seventh) is `major`:
 // 10 for version 1, 12 for versions 2 and 3; 0 for an unknown version.
 std::size_t NpyPrefixBytes(int major);

@@ -18,6 +18,8 @@ namespace tsneloss {
 namespace {
 
 constexpr std::size_t kChunkEntries = std::size_t{1} << 20;
+// Chunks smaller than this are not worth a thread for their values.
+constexpr std::size_t kBackgroundEntries = std::size_t{1} << 16;
 
 // One .npy array in the archive, read front to back in chunks.
 class ArrayMember {
@@ -33,7 +35,11 @@ class ArrayMember {
     if (prefix_bytes == 0) throw Fault("has an unsupported .npy version");
     if (prefix_bytes > 10) reader_->ReadExactly(prefix + 10, prefix_bytes - 10);
     const std::size_t header_bytes = NpyHeaderLength(prefix, prefix_bytes);
-    if (header_bytes > found->second.size) throw Fault("has a truncated header");
+    if (header_bytes > kNpyHeaderLimit) {
+      throw Fault("has a .npy header of " + std::to_string(header_bytes) + " bytes; at most " +
+                  std::to_string(kNpyHeaderLimit) + " are read");
+    }
+    if (header_bytes > reader_->left()) throw Fault("has a truncated header");
     std::string header(header_bytes, '\0');
     reader_->ReadExactly(header.data(), header.size());
     std::string descr = NpyHeaderValue(header, "descr", name_);
@@ -48,17 +54,19 @@ class ArrayMember {
     const auto shape = ParseNpyShape(NpyHeaderValue(header, "shape", name_));
     if (!shape || shape->size() > 1) throw Fault("is not one-dimensional");
     count_ = shape->empty() ? 1 : shape->front();
-    const std::uint64_t data_bytes = found->second.size - prefix_bytes - header_bytes;
-    if (count_ > data_bytes / item_size_) throw Fault("holds less data than its shape needs");
+    if (count_ > reader_->left() / item_size_) throw Fault("holds less data than its shape needs");
   }
 
   std::uint64_t count() const { return count_; }
   const std::string& key() const { return key_; }
+  // Reads what is left of the member, so that its CRC-32 is checked.
+  void Finish() { reader_->Finish(); }
 
   // The next `count` elements as whole numbers; any that is no whole number in the
   // range of int64 comes out as -1.
   void ReadIndices(std::size_t count, std::vector<std::int64_t>& out) {
     if (kind_ != 'i' && kind_ != 'u') throw Fault("holds no integers");
+    CheckNumberSize();
     ReadRaw(count);
     out.resize(count);
     for (std::size_t k = 0; k < count; ++k) {
@@ -75,6 +83,10 @@ class ArrayMember {
 
   // The next `count` elements as doubles (float64, float32 or integers).
   void ReadValues(std::size_t count, std::vector<double>& out) {
+    if (kind_ != 'f' && kind_ != 'i' && kind_ != 'u') {
+      throw Fault("holds values of a type other than float64, float32 or integer");
+    }
+    CheckNumberSize();
     ReadRaw(count);
     out.resize(count);
     for (std::size_t k = 0; k < count; ++k) {
@@ -112,6 +124,13 @@ class ArrayMember {
  private:
   InputError Fault(const std::string& what) const { return InputError(name_, "array '" + key_ + "' " + what); }
 
+  // Before anything is set aside for a chunk: numbers take at most 8 bytes.
+  void CheckNumberSize() const {
+    const bool fits = kind_ == 'f' ? item_size_ == 4 || item_size_ == 8
+                                   : item_size_ == 1 || item_size_ == 2 || item_size_ == 4 || item_size_ == 8;
+    if (!fits) throw Fault(kind_ == 'f' ? "holds values of a type other than float64, float32 or integer"
+                                        : "has integers of an unsupported size");
+  }
   bool ParseItemSize(const std::string& digits) {
     unsigned long long size = 0;
     for (const char c : digits) {
@@ -175,7 +194,9 @@ NpzStream::NpzStream(InputSource& source, const EmbeddingShape& embedding) : sta
     throw InputError(s.name, "a .npz archive cannot be read from standard input; give its path");
   }
   s.archive = std::make_unique<ZipArchive>(source.descriptor(), *source.stored_size(), s.name);
-  const std::string format = ArrayMember(*s.archive, "format").ReadText();
+  ArrayMember format_member(*s.archive, "format");
+  const std::string format = format_member.ReadText();
+  format_member.Finish();
   if (format == "csr") {
     s.layout = Layout::kCsr;
   } else if (format == "csc") {
@@ -189,6 +210,7 @@ NpzStream::NpzStream(InputSource& source, const EmbeddingShape& embedding) : sta
   std::vector<std::int64_t> extents;
   if (shape.count() != 2) throw InputError(s.name, "array 'shape' does not hold two extents");
   shape.ReadIndices(2, extents);
+  shape.Finish();
   if (extents[0] < 0 || extents[1] < 0) throw InputError(s.name, "array 'shape' holds a negative extent");
   if (extents[0] != extents[1]) {
     throw InputError(s.name, "P must be square; it is " + std::to_string(extents[0]) + " by " + std::to_string(extents[1]));
@@ -219,6 +241,7 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
                                    std::to_string(s.n + 1));
     }
     indptr.ReadIndices(s.n + 1, pointers);
+    indptr.Finish();
     if (pointers[0] != 0) throw InputError(s.name, "array 'indptr' starts at " + std::to_string(pointers[0]) + ", not 0");
     for (std::uint64_t k = 1; k <= s.n; ++k) {
       if (pointers[k] < pointers[k - 1]) {
@@ -241,14 +264,23 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
   }
   if (entries == 0) throw InputError(s.name, "P has no stored entries");
 
+  // A member's CRC-32 is checked with its last byte: a fault met before that may
+  // come of corrupt data, which is then the fault to report.
+  const auto finish_all = [&] {
+    data.Finish();
+    first.Finish();
+    if (second) second->Finish();
+  };
   std::vector<std::int64_t> outer;
   std::vector<std::int64_t> inner;
   std::vector<double> values;
   std::uint64_t outer_index = 0;
   for (std::uint64_t start = 0; start < entries; start += kChunkEntries) {
     const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkEntries, entries - start));
+    const auto read_values = [&] { data.ReadValues(count, values); };
     // Members are separate deflate streams: the values inflate beside the indices.
-    threads::Background values_read([&] { data.ReadValues(count, values); });
+    threads::Background values_read;
+    if (count >= kBackgroundEntries) values_read = threads::Background(read_values);
     std::exception_ptr indices_fault;
     try {
       first.ReadIndices(count, inner);
@@ -268,16 +300,22 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
     // Both faults come out; the indices' first, as a reading one array at a time meets them.
     std::exception_ptr values_fault;
     try {
-      values_read.Wait();
+      if (values_read.running()) {
+        values_read.Wait();
+      } else {
+        read_values();
+      }
     } catch (...) {
       values_fault = std::current_exception();
     }
     if (indices_fault) std::rethrow_exception(indices_fault);
     if (values_fault) std::rethrow_exception(values_fault);
+    if (start + count == entries) finish_all();
     // The indices array read first (row, or indices) is checked first.
     for (std::size_t k = 0; k < count; ++k) {
       const auto fault = FirstFault(inner[k], outer[k], values[k], s.n);
       if (fault == EntryPart::kNone) continue;
+      finish_all();
       const std::uint64_t element = start + k;
       if (fault == EntryPart::kValue) throw InputError::AtElement(s.name, element, AffinityFault(values[k]));
       const bool first_array = fault == EntryPart::kRow;

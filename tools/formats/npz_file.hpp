@@ -1,7 +1,8 @@
 // Reading P from a sparse matrix saved by SciPy's save_npz: a .npz (zip) archive of
 // .npy arrays, stored or deflated, holding 'format' (csr, csc or coo), 'shape' and
 // 'data' with 'indices' and 'indptr' (csr, csc) or 'row' and 'col' (coo). Arrays are
-// streamed from the archive, never loaded whole.
+// streamed from the archive, never loaded whole, and each is read to its end so that
+// its CRC-32 is checked; a corrupt member is the fault reported before any entry's.
 #pragma once
 
 #include <memory>
