@@ -262,8 +262,6 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
                                    " elements, but 'data' holds " + std::to_string(entries));
     }
   }
-  if (entries == 0) throw InputError(s.name, "P has no stored entries");
-
   // A member's CRC-32 is checked with its last byte: a fault met before that may
   // come of corrupt data, which is then the fault to report.
   const auto finish_all = [&] {
@@ -271,6 +269,8 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
     first.Finish();
     if (second) second->Finish();
   };
+  // No entries: nothing to hand over, the packer says so once the members pass.
+  if (entries == 0) finish_all();
   std::vector<std::int64_t> outer;
   std::vector<std::int64_t> inner;
   std::vector<double> values;
