@@ -110,7 +110,7 @@ def _warn_as_tsneloss(result, precision):
                       "for a normalised P", TsnelossWarning, stacklevel=3)
     loss, loss_double = result["loss"], result["loss_double"]
     if precision == "single" and loss != loss_double:
-        difference = abs(loss - loss_double) / abs(loss_double)
+        difference = abs(loss - loss_double) / abs(loss_double) if loss_double != 0 else float("inf")
         if not difference <= _SINGLE_TOLERANCE:
             warnings.warn(f"the single-precision loss differs from the double-precision loss {loss_double!r} by "
                           f"a relative {difference:.2g}; it accumulates every term in single precision",

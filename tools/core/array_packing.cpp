@@ -1,5 +1,8 @@
 #include "core/array_packing.hpp"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -20,11 +23,24 @@ constexpr std::size_t kBlockEntries = std::size_t{1} << 16;
 
 double* MutableData(const matrix::ArrayPtr& array) { return static_cast<double*>(api::vqGetData(array.get())); }
 
+// A fresh host array is mapped page by page as it is first written, and on a virtual
+// machine each fault is dear: in 2 MB pages, P's arrays fault 512 times less often.
+// Only advice: where the system keeps to small pages nothing changes.
+double* AdviseHugePages(double* data, std::uint64_t elements) {
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
+  const auto start = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t end = (start + elements * sizeof(double)) & ~(kHugePage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  return data;
+}
+
 ColumnArrays AllocateHost(HostAffinities& p, std::uint64_t n, std::uint64_t entries) {
   p.column_counts = NewHostRow(n);
   p.row_indices = NewHostRow(entries);
   p.values = NewHostRow(entries);
-  return {MutableData(p.column_counts), MutableData(p.row_indices), MutableData(p.values)};
+  return {AdviseHugePages(MutableData(p.column_counts), n), AdviseHugePages(MutableData(p.row_indices), entries),
+          AdviseHugePages(MutableData(p.values), entries)};
 }
 
 // NumPy's strides need not be multiples of the element size: read through memcpy.
@@ -68,13 +84,15 @@ void CheckIndptr(std::span<const Index> indptr, std::uint64_t n, std::uint64_t n
 // its index k in the caller's arrays.
 class BlockBuffer {
  public:
-  BlockBuffer() : rows_(kBlockEntries), columns_(kBlockEntries), values_(kBlockEntries) {}
+  // Room for `entries` at most: a small P should not pay for a block's pages.
+  explicit BlockBuffer(std::size_t entries)
+      : block_(std::min(entries, kBlockEntries)), rows_(block_), columns_(block_), values_(block_) {}
 
   void Add(std::int64_t row, std::int64_t column, double value, const std::function<void(const EntryBlock&)>& take) {
     rows_[filled_] = row;
     columns_[filled_] = column;
     values_[filled_] = value;
-    if (++filled_ == kBlockEntries) Flush(take);
+    if (++filled_ == block_) Flush(take);
   }
 
   void Flush(const std::function<void(const EntryBlock&)>& take) {
@@ -84,6 +102,7 @@ class BlockBuffer {
   }
 
  private:
+  std::size_t block_;
   std::vector<std::int64_t> rows_;
   std::vector<std::int64_t> columns_;
   std::vector<double> values_;
@@ -97,7 +116,7 @@ class CompressedStream final : public EntryStream {
 
   void ForEach(const std::function<void(const EntryBlock&)>& take) override {
     const bool check = !checked_;
-    BlockBuffer buffer;
+    BlockBuffer buffer(p_.data.size());
     for (std::uint64_t j = 0; j < p_.n; ++j) {
       const auto end = static_cast<std::uint64_t>(p_.indptr[j + 1]);
       for (auto k = static_cast<std::uint64_t>(p_.indptr[j]); k < end; ++k) {
@@ -131,7 +150,7 @@ class CoordinateStream final : public EntryStream {
 
   void ForEach(const std::function<void(const EntryBlock&)>& take) override {
     const bool check = !checked_;
-    BlockBuffer buffer;
+    BlockBuffer buffer(p_.values.size());
     for (std::size_t k = 0; k < p_.values.size(); ++k) {
       const auto row = static_cast<std::int64_t>(p_.rows[k]);
       const auto column = static_cast<std::int64_t>(p_.columns[k]);
@@ -196,7 +215,7 @@ template <typename T>
 HostEmbedding PackEmbedding(const StridedMatrix<T>& y, bool z_computed, const std::string& source) {
   CheckPointCount(y.rows, y.columns, z_computed, source);
   HostEmbedding packed{y.rows, y.columns, matrix::ArrayPtr(api::vqCreateNumericMatrix(y.columns, y.rows, vqDOUBLE_CLASS, vqREAL))};
-  double* to = MutableData(packed.points);
+  double* to = AdviseHugePages(MutableData(packed.points), y.rows * y.columns);
   for (std::uint64_t i = 0; i < y.rows; ++i) {
     for (std::uint64_t k = 0; k < y.columns; ++k) {
       const auto value = static_cast<double>(At(y, i, k));
