@@ -1,82 +1,142 @@
-// The boundary between Python and the C++ libraries: NumPy arrays in, spans out,
-// C++ exceptions back as Python ones. No rule and no arithmetic lives here.
+// The boundary between Python and the C++ libraries: NumPy arrays in as views of the
+// caller's memory, C++ exceptions back as Python ones. No rule and no arithmetic
+// lives here. The package hands over only native float64/float32 values and
+// int32/int64 indices (1-D arrays contiguous); anything else is refused as a TypeError.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "core/array_loss.hpp"
-#include "core/dense_columns.hpp"
+#include "core/array_packing.hpp"
 #include "core/input_error.hpp"
-#include "core/sparse_columns.hpp"
+#include "core/module_call.hpp"
 #include "loader/module.hpp"
 
 namespace py = pybind11;
 
 namespace {
 
-// C-contiguous copies only where the caller's array is not one already.
 template <typename T>
-using Contiguous = py::array_t<T, py::array::c_style | py::array::forcecast>;
-
-template <typename T>
-std::span<const T> SpanOf(const Contiguous<T>& array) {
-  return {array.data(), static_cast<std::size_t>(array.size())};
+bool Holds(const py::array& array) {
+  return array.dtype().equal(py::dtype::of<T>());
 }
 
-// (loss, Z, shares or None); single-precision shares come widened to float64.
-py::tuple LossTuple(const tsneloss::ArrayLoss& result) {
-  py::object shares = py::none();
-  if (!result.shares.empty()) {
-    shares = py::array_t<double>(static_cast<py::ssize_t>(result.shares.size()), result.shares.data());
+template <typename T>
+std::span<const T> SpanOf(const py::array& array) {
+  if (!Holds<T>(array) || array.ndim() != 1 || !(array.flags() & py::array::c_style)) {
+    throw py::type_error("P: its arrays must be contiguous and 1-D, of int32, int64, float32 or float64");
   }
-  return py::make_tuple(result.loss, result.z, shares);
+  return {static_cast<const T*>(array.data()), static_cast<std::size_t>(array.size())};
+}
+
+template <typename T>
+tsneloss::StridedMatrix<T> MatrixOf(const py::array& array) {
+  return {static_cast<const std::byte*>(array.data()), static_cast<std::uint64_t>(array.shape(0)),
+          static_cast<std::uint64_t>(array.shape(1)), array.strides(0), array.strides(1)};
+}
+
+// Y (float64 or float32, 2-D, any strides), packed without the interpreter's lock
+// once Z's presence is known: everything of Python's is read here, beforehand.
+tsneloss::EmbeddingPacker EmbeddingOf(const py::array& y) {
+  if (y.ndim() != 2 || !(Holds<double>(y) || Holds<float>(y))) {
+    throw py::type_error("Y: a 2-D array of float64 or float32 is needed");
+  }
+  if (Holds<float>(y)) {
+    return [y = MatrixOf<float>(y)](bool z_computed) { return tsneloss::PackEmbedding(y, z_computed, "Y"); };
+  }
+  return [y = MatrixOf<double>(y)](bool z_computed) { return tsneloss::PackEmbedding(y, z_computed, "Y"); };
+}
+
+// visit(Index{}, Value{}) for the arrays' index type (int32 or int64) and value type
+// (float64 or float32).
+template <typename Visit>
+tsneloss::AffinitiesPacker WithTypes(const py::array& index, const py::array& values, const Visit& visit) {
+  const bool wide = Holds<std::int64_t>(index);
+  const bool single = Holds<float>(values);
+  if (wide) return single ? visit(std::int64_t{}, float{}) : visit(std::int64_t{}, double{});
+  return single ? visit(std::int32_t{}, float{}) : visit(std::int32_t{}, double{});
+}
+
+// Checks that call back into Python: Ctrl-C (or any signal handler that raises) stops
+// a long computation with the handler's exception.
+void CheckSignals() {
+  const py::gil_scoped_acquire locked;
+  if (PyErr_CheckSignals() != 0) throw py::error_already_set();
 }
 
 tsneloss::ArrayLossOptions OptionsOf(std::optional<double> z, bool single, bool per_point, std::string module_path) {
-  return {z, single, per_point, std::move(module_path)};
+  return {z, single, per_point, std::move(module_path), CheckSignals};
 }
 
-py::tuple LossOfSparse(const Contiguous<double>& y, std::uint64_t n, const Contiguous<std::int64_t>& rows,
-                       const Contiguous<std::int64_t>& columns, const Contiguous<double>& values,
-                       std::optional<double> z, bool single, bool per_point, std::string module_path) {
-  const auto options = OptionsOf(z, single, per_point, std::move(module_path));
+py::dict ResultOf(const tsneloss::ArrayLoss& result) {
+  py::dict out;
+  out["loss"] = result.loss;
+  out["loss_double"] = result.loss_double;
+  out["z"] = result.z;
+  out["sum_p"] = result.sum_p;
+  out["nnz"] = result.nnz;
+  out["merged_positions"] = result.merged_positions;
+  out["shares"] = result.shares.empty()
+                      ? py::object(py::none())
+                      : py::array_t<double>(static_cast<py::ssize_t>(result.shares.size()), result.shares.data());
+  return out;
+}
+
+py::dict Compute(const py::array& y, const tsneloss::AffinitiesPacker& pack_p, const tsneloss::ArrayLossOptions& options) {
+  const tsneloss::EmbeddingPacker pack_y = EmbeddingOf(y);
   tsneloss::ArrayLoss result;
   {
-    py::gil_scoped_release unlocked;
-    result = tsneloss::ComputeArrayLoss(
-        SpanOf(y), y.shape(0), y.shape(1),
-        [&] { return tsneloss::PackColumns(n, SpanOf(rows), SpanOf(columns), SpanOf(values), "P"); }, options);
+    const py::gil_scoped_release unlocked;
+    result = tsneloss::ComputeArrayLoss(pack_y, pack_p, options);
   }
-  return LossTuple(result);
+  return ResultOf(result);
 }
 
-py::tuple LossOfDense(const Contiguous<double>& y, const Contiguous<double>& p, std::optional<double> z, bool single,
-                      bool per_point, std::string module_path) {
-  const auto options = OptionsOf(z, single, per_point, std::move(module_path));
-  tsneloss::ArrayLoss result;
-  {
-    py::gil_scoped_release unlocked;
-    result = tsneloss::ComputeArrayLoss(
-        SpanOf(y), y.shape(0), y.shape(1), [&] { return tsneloss::PackDense(SpanOf(p), p.shape(0), "P"); }, options);
-  }
-  return LossTuple(result);
+py::dict LossOfCompressed(const py::array& y, std::uint64_t n, bool by_columns, const py::array& indptr,
+                          const py::array& indices, const py::array& data, std::optional<double> z, bool single,
+                          bool per_point, std::string module_path) {
+  const auto pack_p = WithTypes(indices, data, [&]<typename Index, typename Value>(Index, Value) {
+    const tsneloss::CompressedArrays<Index, Value> p{n, by_columns, SpanOf<Index>(indptr), SpanOf<Index>(indices),
+                                                     SpanOf<Value>(data)};
+    return tsneloss::AffinitiesPacker([p] { return tsneloss::PackCompressed(p, "P"); });
+  });
+  return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path)));
 }
 
-double Normaliser(const Contiguous<double>& y, const std::string& method) {
-  py::gil_scoped_release unlocked;
-  return tsneloss::ArrayNormaliser(SpanOf(y), y.shape(0), y.shape(1), method);
+py::dict LossOfCoordinates(const py::array& y, std::uint64_t n, const py::array& rows, const py::array& columns,
+                           const py::array& values, std::optional<double> z, bool single, bool per_point,
+                           std::string module_path) {
+  const auto pack_p = WithTypes(rows, values, [&]<typename Index, typename Value>(Index, Value) {
+    const tsneloss::CoordinateArrays<Index, Value> p{n, SpanOf<Index>(rows), SpanOf<Index>(columns),
+                                                     SpanOf<Value>(values)};
+    return tsneloss::AffinitiesPacker([p] { return tsneloss::PackCoordinates(p, "P"); });
+  });
+  return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path)));
+}
+
+py::dict LossOfDense(const py::array& y, const py::array& p, std::optional<double> z, bool single, bool per_point,
+                     std::string module_path) {
+  if (p.ndim() != 2 || !Holds<double>(p)) throw py::type_error("P: a 2-D array of float64 is needed");
+  const auto pack_p = [p = MatrixOf<double>(p)] { return tsneloss::PackDense(p, "P"); };
+  return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path)));
+}
+
+double Normaliser(const py::array& y, const std::string& method) {
+  const tsneloss::EmbeddingPacker pack_y = EmbeddingOf(y);
+  const py::gil_scoped_release unlocked;
+  return tsneloss::ArrayNormaliser(pack_y, method, CheckSignals);
 }
 
 }  // namespace
 
 PYBIND11_MODULE(_core, m) {
   m.doc() = "The C++ side of tsneloss; use the functions of the package itself.";
-  m.attr("BUILT_MODULE") = TSNELOSS_BUILT_MODULE;
 
   py::register_exception_translator([](std::exception_ptr raised) {
     try {
@@ -89,9 +149,13 @@ PYBIND11_MODULE(_core, m) {
     }
   });
 
-  m.def("loss_of_sparse", &LossOfSparse, py::arg("y"), py::arg("n"), py::arg("rows"), py::arg("columns"),
+  m.def("loss_of_compressed", &LossOfCompressed, py::arg("y"), py::arg("n"), py::arg("by_columns"), py::arg("indptr"),
+        py::arg("indices"), py::arg("data"), py::arg("z"), py::arg("single"), py::arg("per_point"),
+        py::arg("module_path"));
+  m.def("loss_of_coordinates", &LossOfCoordinates, py::arg("y"), py::arg("n"), py::arg("rows"), py::arg("columns"),
         py::arg("values"), py::arg("z"), py::arg("single"), py::arg("per_point"), py::arg("module_path"));
   m.def("loss_of_dense", &LossOfDense, py::arg("y"), py::arg("p"), py::arg("z"), py::arg("single"),
         py::arg("per_point"), py::arg("module_path"));
   m.def("normaliser", &Normaliser, py::arg("y"), py::arg("method"));
+  m.def("cached_modules", &tsneloss::CachedModuleCount, "How many module files this process holds open.");
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the project and runs tsneloss, which loads the module through the host's
 # loader, on the shipped example: iris at perplexity 30 with a 2-D embedding, both
-# made by scikit-learn (examples/make_iris_example.py). Then makes the Python package
-# importable by the system's Python (a .pth file naming build/dev/python in its
-# site-packages) and computes the same loss from Python.
+# made by scikit-learn (examples/make_iris_example.py). Then installs the Python
+# package with pip into a virtual environment, .venv (NumPy and SciPy from the
+# system's site-packages; nothing written outside this tree), and computes the same
+# loss from Python, run from another directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh $(cat scripts/build-packages.txt)
@@ -15,14 +16,13 @@ echo "scikit-learn's exact KL: $(cat examples/iris_kl.txt)"
 echo "The same with details:"
 build/dev/bin/tsneloss --json examples/iris_embedding.txt examples/iris_p.mtx
 
-site=$(/usr/bin/python3 -c 'import site; print(site.getsitepackages()[0])')
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo=sudo
-$sudo mkdir -p "$site"
-echo "$PWD/build/dev/python" | $sudo tee "$site/tsneloss.pth" >/dev/null
-echo "Python package: $site/tsneloss.pth names $PWD/build/dev/python"
-echo "loss (Python):           $(/usr/bin/python3 -c '
-import numpy as np, scipy.io, tsneloss
-Y = np.loadtxt("examples/iris_embedding.txt")
-P = scipy.io.mmread("examples/iris_p.mtx")
-print(repr(tsneloss.kl_divergence(Y, P)))')"
+[ -x .venv/bin/python ] || /usr/bin/python3 -m venv --system-site-packages .venv
+# The package's extension is the dev build just made (setup.py reuses it).
+TSNELOSS_CMAKE_BUILD_DIR="$PWD/build/dev" .venv/bin/pip install --quiet --no-build-isolation --no-index .
+echo "Python package: installed into $PWD/.venv (run .venv/bin/python, or source .venv/bin/activate)"
+examples=$PWD/examples
+echo "loss (Python):           $(cd / && "$OLDPWD/.venv/bin/python" -c '
+import sys, numpy as np, scipy.io, tsneloss
+Y = np.loadtxt(sys.argv[1] + "/iris_embedding.txt")
+P = scipy.io.mmread(sys.argv[1] + "/iris_p.mtx")
+print(repr(tsneloss.kl_divergence(Y, P)))' "$examples")"

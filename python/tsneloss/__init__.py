@@ -7,32 +7,51 @@ same numbers, bit for bit, as the tsneloss program on files holding the same val
     P = scipy.io.mmread("examples/iris_p.mtx")
     loss = tsneloss.kl_divergence(Y, P)
 
-Refused inputs raise ValueError with tsneloss's messages; errors of the module raise
-ModuleError. The module file is the one built with this package, or the one the
-environment variable TSNELOSS_MODULE names.
+Refused inputs raise ValueError (bad values) or TypeError (values that are not real
+numbers) with tsneloss's messages; errors of the module raise ModuleError. What
+tsneloss notes on standard error comes as a TsnelossWarning. The module file is the
+one installed beside this package, or the one the environment variable
+TSNELOSS_MODULE names; it is opened once per process.
 """
 
+import numbers
 import os
+import warnings
 
 import numpy as np
 import scipy.sparse
 
 from . import _core
-from ._errors import ModuleError
+from ._errors import ModuleError, TsnelossWarning
 
-__all__ = ["kl_divergence", "normaliser", "ModuleError"]
+__all__ = ["kl_divergence", "normaliser", "ModuleError", "TsnelossWarning"]
 
 _PRECISIONS = {"double": False, "single": True}
+# As tsneloss: a sum of P this far from 1, or a single-precision loss this far from
+# the double one (relative), is worth a warning.
+_SUM_TOLERANCE = 1e-6
+_SINGLE_TOLERANCE = 1e-6
+_MODULE_BESIDE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsnelossvek.so")
 
 
 def _module_path():
-    return os.environ.get("TSNELOSS_MODULE") or _core.BUILT_MODULE
+    return os.environ.get("TSNELOSS_MODULE") or _MODULE_BESIDE
+
+
+def _real_array(A, name, keep_float32):
+    """A as a native float64 array (float32 kept with `keep_float32`), converted from
+    booleans, integers, float16 and other byte orders as NumPy casts them."""
+    A = np.asarray(A)
+    kind = A.dtype.kind
+    if kind not in "biuf":
+        raise TypeError(f"{name}: values of type '{A.dtype}' are not supported; they must be real numbers")
+    if kind == "f" and A.dtype.isnative and (A.dtype == np.float64 or (keep_float32 and A.dtype == np.float32)):
+        return A
+    return A.astype(np.float64)
 
 
 def _embedding(Y):
-    Y = np.asarray(Y)
-    if Y.dtype not in (np.float64, np.float32):
-        raise ValueError(f"Y: the array's dtype is '{Y.dtype}'; float64 or float32 is needed")
+    Y = _real_array(Y, "Y", keep_float32=True)
     if Y.ndim != 2:
         raise ValueError(f"Y: the array's shape is {Y.shape}; a 2-D shape (N, D) is needed")
     return Y
@@ -43,52 +62,171 @@ def _check_square(shape):
         raise ValueError(f"P: P must be square; it is {' by '.join(map(str, shape))}")
 
 
-def _check_real(P):
-    if not (np.issubdtype(P.dtype, np.floating) or np.issubdtype(P.dtype, np.integer)
-            or P.dtype == np.bool_):
-        raise ValueError(f"P: values of type '{P.dtype}' are not supported; P must be real")
+def _indices(*arrays):
+    """The index arrays as they come when they share int32 or int64, else int64."""
+    dtypes = {a.dtype for a in arrays}
+    if len(dtypes) == 1 and dtypes <= {np.dtype(np.int32), np.dtype(np.int64)}:
+        return [np.ascontiguousarray(a) for a in arrays]
+    return [np.ascontiguousarray(a, dtype=np.int64) for a in arrays]
+
+
+def _values(data):
+    return np.ascontiguousarray(_real_array(data, "P", keep_float32=True))
+
+
+def _checked_z(z):
+    if z is None:
+        return None
+    if isinstance(z, (bool, np.bool_)) or not isinstance(z, numbers.Real):
+        raise TypeError(f"z: Z must be a real number, not {type(z).__name__}")
+    return float(z)
+
+
+def _loss_of(Y, P, z, single, per_point):
+    """The boundary's dictionary for P in whatever form it comes."""
+    common = dict(z=z, single=single, per_point=per_point, module_path=_module_path())
+    if not scipy.sparse.issparse(P):
+        P = _real_array(P, "P", keep_float32=False)
+        _check_square(P.shape)
+        return _core.loss_of_dense(Y, P, **common)
+    _check_square(P.shape)
+    n = P.shape[0]
+    if P.format in ("csr", "csc"):
+        indptr, indices = _indices(P.indptr, P.indices)
+        return _core.loss_of_compressed(Y, n, P.format == "csc", indptr, indices, _values(P.data), **common)
+    # Other formats as SciPy lists their entries; COO's are its own arrays.
+    coo = P if P.format == "coo" else P.tocoo()
+    rows, columns = _indices(coo.row, coo.col)
+    return _core.loss_of_coordinates(Y, n, rows, columns, _values(coo.data), **common)
+
+
+def _warn_as_tsneloss(result, precision):
+    if result["merged_positions"] > 0:
+        warnings.warn(f"{result['merged_positions']} positions of P were given more than once; "
+                      "their values were added together", TsnelossWarning, stacklevel=3)
+    sum_p = result["sum_p"]
+    if abs(sum_p - 1.0) > _SUM_TOLERANCE:
+        warnings.warn(f"the stored values of P add up to {sum_p!r}, not 1; the loss is a KL divergence only "
+                      "for a normalised P", TsnelossWarning, stacklevel=3)
+    loss, loss_double = result["loss"], result["loss_double"]
+    if precision == "single" and loss != loss_double:
+        difference = abs(loss - loss_double) / abs(loss_double) if loss_double != 0 else float("inf")
+        if not difference <= _SINGLE_TOLERANCE:
+            warnings.warn(f"the single-precision loss differs from the double-precision loss {loss_double!r} by "
+                          f"a relative {difference:.2g}; it accumulates every term in single precision",
+                          TsnelossWarning, stacklevel=3)
 
 
 def kl_divergence(Y, P, z=None, *, precision="double", per_point=False):
-    """The loss sum of p ln(p (1 + |y_i - y_j|^2) Z) over the stored entries of P.
+    """The t-SNE loss, KL(P || Q), over the stored entries of P.
 
-    Y: array of shape (N, D), float64 or float32, any memory order; row i is point i.
-    P: N-by-N SciPy sparse matrix or array of any format (entries at one position
-       are added together, as SciPy does), or a dense NumPy array (its zeros are not
-       stored entries). Entry (j, i) pairs point i with point j.
-    z: the normaliser of the output affinities, finite and above 0; None computes
-       it as normaliser(Y, "auto") does (exact up to N = 100000, approximate above).
-    precision: "double", or "single" for the module's single-precision loss.
-    per_point: also return each point's share, the loss over column i of P alone,
-       as a float64 (double) or float32 (single) array; the shares add up to the
-       loss up to rounding.
+    The sum of ``p ln(p (1 + |y_i - y_j|^2) Z)`` over the stored entries ``p`` of P,
+    computed by the module: the same bits as the tsneloss program prints for files
+    holding the same values.
 
-    Returns the loss as a float, or (loss, shares) with per_point.
+    Parameters
+    ----------
+    Y : array_like, shape (N, D)
+        The embedding; row i is point i. float64 and float32 are used as they are
+        (any memory order); booleans, integers, float16 and other byte orders are
+        converted to float64.
+    P : sparse matrix or array, or array_like, shape (N, N)
+        The input affinities: a SciPy sparse matrix or array of any format (entries
+        at one position are added together, in the order SciPy lists them), or a
+        dense array whose zeros are not stored entries. Entry (j, i) pairs point i
+        with point j. Should add up to 1.
+    z : real number, optional
+        The normaliser of the output affinities, finite and above 0. By default it
+        is computed as ``normaliser(Y, "auto")`` does.
+    precision : {"double", "single"}, optional
+        "single" gives the module's single-precision loss, which accumulates every
+        term in float and so drifts from the double loss as P grows.
+    per_point : bool, optional
+        Also return each point's share: the loss over column i of P alone.
+
+    Returns
+    -------
+    loss : float
+        The loss (in single precision, widened, for ``precision="single"``).
+    shares : ndarray, shape (N,)
+        Only with `per_point`: float64, or float32 in single precision. The shares
+        add up to the loss up to rounding.
+
+    Raises
+    ------
+    ValueError
+        For values tsneloss refuses, with its message naming ``Y``, ``P`` or ``z``
+        and the element (NumPy's flat index for a dense array, the index in
+        ``data`` for COO, CSR and CSC, in ``P.tocoo()`` for other formats).
+    TypeError
+        For values that are not real numbers (strings, objects, complex) and a `z`
+        that is not a real number.
+    ModuleError
+        For an error the module raises.
+
+    Warns
+    -----
+    TsnelossWarning
+        When positions of P were merged, when P does not add up to 1 (relative
+        1e-6), and when the single-precision loss differs from the double one by
+        more than a relative 1e-6: what tsneloss notes.
+
+    Notes
+    -----
+    The interpreter's lock is released while the loss and Z are computed, so calls
+    from several threads run at once; Ctrl-C stops the exact Z.
+
+    Examples
+    --------
+    >>> import numpy as np, scipy.sparse, tsneloss
+    >>> Y = np.array([[0.0, 0.0], [3.0, 4.0]])
+    >>> P = scipy.sparse.csr_array([[0, 0.5], [0.5, 0]])
+    >>> tsneloss.kl_divergence(Y, P, 1.0) == np.log(13.0)
+    True
     """
     if precision not in _PRECISIONS:
         raise ValueError(f"precision must be 'double' or 'single', not {precision!r}")
-    single = _PRECISIONS[precision]
+    z = _checked_z(z)
     Y = _embedding(Y)
-    z = None if z is None else float(z)
-    if scipy.sparse.issparse(P):
-        _check_square(P.shape)
-        _check_real(P)
-        coo = P.tocoo()
-        loss, _, shares = _core.loss_of_sparse(Y, P.shape[0], coo.row, coo.col, coo.data, z, single,
-                                               per_point, _module_path())
-    else:
-        P = np.asarray(P)
-        _check_square(P.shape)
-        _check_real(P)
-        loss, _, shares = _core.loss_of_dense(Y, P, z, single, per_point, _module_path())
+    result = _loss_of(Y, P, z, _PRECISIONS[precision], per_point)
+    _warn_as_tsneloss(result, precision)
     if not per_point:
-        return loss
-    return loss, shares.astype(np.float32) if single else shares
+        return result["loss"]
+    shares = result["shares"]
+    return result["loss"], shares.astype(np.float32) if precision == "single" else shares
 
 
-def normaliser(Y, method="exact"):
-    """Z = sum over i != j of 1 / (1 + |y_i - y_j|^2) for Y of shape (N, D), N >= 2,
-    computed in double precision by `method`: "exact" (every pair, on all cores),
-    "approx" (interpolated on a grid with FFTs, D <= 3, relative error about 1e-8) or
-    "auto" (exact up to N = 100000, approximate above), as tsneloss --z-method."""
+def normaliser(Y, method="auto"):
+    """The normaliser Z of the output affinities of an embedding.
+
+    ``Z = sum over i != j of 1 / (1 + |y_i - y_j|^2)``, in double precision.
+
+    Parameters
+    ----------
+    Y : array_like, shape (N, D)
+        The embedding, N >= 2, converted as `kl_divergence` converts it.
+    method : {"auto", "exact", "approx"}, optional
+        "exact": every pair, on all cores (about 0.25 ns per pair per core); the
+        same bits whatever the number of cores. "approx" (D <= 3): interpolated on a
+        grid with FFTs, relative error typically 1e-11 to 1e-8. "auto", the
+        default of `kl_divergence`: exact up to N = 100000, approximate above.
+
+    Returns
+    -------
+    z : float
+
+    Raises
+    ------
+    ValueError
+        For an unknown method, an embedding tsneloss refuses, or a Z that is not
+        finite and above 0.
+    TypeError
+        For values that are not real numbers.
+
+    Examples
+    --------
+    >>> import numpy as np, tsneloss
+    >>> tsneloss.normaliser(np.array([[0.0, 0.0], [3.0, 4.0]])) == 2 / 26
+    True
+    """
     return _core.normaliser(_embedding(Y), method)

@@ -1,4 +1,5 @@
-"""The exception for errors the module itself raises."""
+"""The exception for errors the module itself raises, and the warning for what
+tsneloss notes."""
 
 
 class ModuleError(RuntimeError):
@@ -13,3 +14,8 @@ class ModuleError(RuntimeError):
 
     def __str__(self):
         return f"{self.identifier}: {self.text}"
+
+
+class TsnelossWarning(UserWarning):
+    """What the tsneloss program notes on standard error: merged positions of P, a P
+    that does not add up to 1, a single-precision loss far from the double one."""

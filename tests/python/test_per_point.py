@@ -11,6 +11,9 @@ import scipy.sparse
 import tsneloss
 from conftest import BUILD, write_matrix_market
 
+# Their P are not normalised: the warnings are tested in test_warnings.py.
+pytestmark = pytest.mark.filterwarnings("ignore::tsneloss.TsnelossWarning")
+
 
 @pytest.mark.parametrize("precision,dtype", [("double", np.float64), ("single", np.float32)])
 def test_shares_match_tsneloss_per_point(tmp_path, precision, dtype):

@@ -11,6 +11,9 @@ import scipy.sparse
 import tsneloss
 from conftest import BUILD, EXAMPLES
 
+# Their P are not normalised: the warnings are tested in test_warnings.py.
+pytestmark = pytest.mark.filterwarnings("ignore::tsneloss.TsnelossWarning")
+
 FORMATS = {
     "coo_array": scipy.sparse.coo_array,
     "coo_matrix": scipy.sparse.coo_matrix,
@@ -96,3 +99,47 @@ def test_normaliser_methods_agree():
     approx = tsneloss.normaliser(Y, "approx")
     assert abs(approx - exact) <= 1e-6 * exact
     assert not same_bits(approx, exact), "approx must not quietly be the exact sum"
+
+
+def compressed(rows, columns, values, n, by_columns, index_dtype):
+    """P compressed as given, entries kept in the order given within each column (or
+    row): unsorted and repeated where the triplets are."""
+    major, minor = (columns, rows) if by_columns else (rows, columns)
+    order = np.argsort(major, kind="stable")
+    indptr = np.searchsorted(major[order], np.arange(n + 1)).astype(index_dtype)
+    kind = scipy.sparse.csc_matrix if by_columns else scipy.sparse.csr_matrix
+    P = kind((values[order], minor[order].astype(index_dtype), indptr), shape=(n, n))
+    P.indices, P.indptr = P.indices.astype(index_dtype), P.indptr.astype(index_dtype)
+    return P, order
+
+
+@pytest.mark.parametrize("index_dtype", [np.int32, np.int64])
+@pytest.mark.parametrize("canonical", [True, False])
+@pytest.mark.parametrize("by_columns", [True, False])
+def test_compressed_as_given_match_tsneloss(tool, by_columns, canonical, index_dtype):
+    rng = np.random.default_rng([by_columns, canonical, index_dtype == np.int64])
+    n = 30
+    Y, rows, columns, values = random_case(rng, n, 2, np.float64, False)
+    if canonical:
+        P = scipy.sparse.coo_array((values, (rows, columns)), shape=(n, n))
+        P = (P.tocsc() if by_columns else P.tocsr())
+        P.indices, P.indptr = P.indices.astype(index_dtype), P.indptr.astype(index_dtype)
+        assert P.has_canonical_format
+        handed = P.tocoo()
+        rows, columns, values = handed.row, handed.col, handed.data
+    else:
+        P, order = compressed(rows, columns, values, n, by_columns, index_dtype)
+        rows, columns, values = rows[order], columns[order], values[order]
+        assert not P.has_sorted_indices
+    assert P.indices.dtype == index_dtype and P.indptr.dtype == index_dtype
+    expected = tool(Y, rows, columns, values, n, "--z", "7.5")["loss"]
+    assert same_bits(tsneloss.kl_divergence(Y, P, 7.5), expected)
+
+
+def test_coo_with_repeats_and_int32_indices_matches_tsneloss(tool):
+    rng = np.random.default_rng(21)
+    Y, rows, columns, values = random_case(rng, 12, 3, np.float32, True)
+    P = scipy.sparse.coo_array((values, (rows.astype(np.int32), columns.astype(np.int32))), shape=(12, 12))
+    assert P.row.dtype == np.int32 and len(set(zip(rows, columns))) < len(rows)
+    expected = tool(Y, rows, columns, values, 12, "--z", "3.25")["loss"]
+    assert same_bits(tsneloss.kl_divergence(Y, P, 3.25), expected)

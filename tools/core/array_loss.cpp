@@ -1,7 +1,7 @@
 #include "core/array_loss.hpp"
 
+#include <chrono>
 #include <cmath>
-#include <cstdio>
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
@@ -9,21 +9,32 @@
 #include "core/normaliser_choice.hpp"
 #include "core/per_point_shares.hpp"
 #include "core/text.hpp"
-#include "loader/module.hpp"
+#include "core/z_choice.hpp"
 
 namespace tsneloss {
 namespace {
 
 constexpr const char* kEmbeddingName = "Y";
+// How often a long computation asks whether to stop: often enough for Ctrl-C to feel
+// immediate, seldom enough that taking the interpreter's lock costs nothing.
+constexpr std::chrono::milliseconds kCheckInterval{100};
 
-Embedding EmbeddingFromRows(std::span<const double> y_rows, std::uint64_t n, std::uint64_t d, bool z_computed) {
-  ValidateEmbedding(y_rows, n, d, z_computed, kEmbeddingName);
-  return Embedding{n, d, std::vector<double>(y_rows.begin(), y_rows.end())};
+// The exact Z's progress, which arrives on the calling thread, turned into checks.
+std::function<void(double)> ProgressChecks(const std::function<void()>& interrupt_check) {
+  if (!interrupt_check) return {};
+  return [&interrupt_check, last = std::chrono::steady_clock::now()](double) mutable {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last < kCheckInterval) return;
+    last = now;
+    interrupt_check();
+  };
 }
 
 // A Z that overflowed (or vanished) cannot serve as a normaliser: refused, as by tsneloss.
-double CheckedNormaliser(const Embedding& y, normaliser::ZMethod method) {
-  const normaliser::ChosenZ chosen = ComputeNormaliser(y, method);
+double CheckedNormaliser(const HostEmbedding& y, normaliser::ZMethod method,
+                         const std::function<void()>& interrupt_check) {
+  const normaliser::ChosenZ chosen =
+      normaliser::ComputeZ(y.coordinates(), y.n, y.d, method, ProgressChecks(interrupt_check));
   if (!NormaliserFault(chosen.z).empty()) {
     throw InputError(kEmbeddingName, std::string("the ") + (chosen.approximate ? "approximate" : "exact") +
                                          " Z of this embedding is " + FormatNumber(chosen.z) +
@@ -34,29 +45,40 @@ double CheckedNormaliser(const Embedding& y, normaliser::ZMethod method) {
 
 }  // namespace
 
-ArrayLoss ComputeArrayLoss(std::span<const double> y_rows, std::uint64_t n, std::uint64_t d,
-                           const std::function<SparseColumns()>& pack_p, const ArrayLossOptions& options) {
+ArrayLoss ComputeArrayLoss(const EmbeddingPacker& pack_y, const AffinitiesPacker& pack_p,
+                           const ArrayLossOptions& options) {
   if (options.z) {
     const std::string fault = NormaliserFault(*options.z);
     if (!fault.empty()) throw InputError("z", fault);
   }
-  const Embedding y = EmbeddingFromRows(y_rows, n, d, !options.z);
-  const SparseColumns p = pack_p();
+  const HostEmbedding y = pack_y(!options.z);
+  const HostAffinities p = pack_p();
   CheckSizesAgree(p.n, "P", y.n, y.d, kEmbeddingName);
 
   ArrayLoss result;
-  result.z = options.z ? *options.z : CheckedNormaliser(y, normaliser::ZMethod::kAuto);
-  const auto module = matrix::loader::Module::Open(options.module_path);
-  const HostAffinities host_p = HostAffinitiesOf(p);
-  result.loss = options.single ? ModuleLoss<float>(module, y, host_p, result.z)
-                               : ModuleLoss<double>(module, y, host_p, result.z);
-  if (options.per_point) result.shares = PerPointShares(y, p, result.z, options.single);
+  result.nnz = p.nnz;
+  result.merged_positions = p.merged_positions;
+  result.sum_p = SumOfValues(p);
+  result.z = options.z ? *options.z : CheckedNormaliser(y, normaliser::ZMethod::kAuto, options.interrupt_check);
+  const matrix::loader::Module& module = CachedModule(options.module_path);
+  result.loss_double = ModuleLoss(module, y.points.get(), p, result.z);
+  result.loss = result.loss_double;
+  if (options.single) {
+    const matrix::ArrayPtr single_points = HostPoints<float>(y.coordinates(), y.n, y.d);
+    result.loss = ModuleLoss(module, single_points.get(), p, result.z);
+  }
+  if (options.per_point) {
+    const Embedding points{y.n, y.d, std::vector<double>(y.coordinates(), y.coordinates() + y.n * y.d)};
+    result.shares = PerPointShares(points, ArrayData(p.column_counts), ArrayData(p.row_indices), ArrayData(p.values),
+                                   result.z, options.single);
+  }
   return result;
 }
 
-double ArrayNormaliser(std::span<const double> y_rows, std::uint64_t n, std::uint64_t d, const std::string& method) {
+double ArrayNormaliser(const EmbeddingPacker& pack_y, const std::string& method,
+                       const std::function<void()>& interrupt_check) {
   const normaliser::ZMethod chosen = ParseNormaliserMethod(method);
-  return CheckedNormaliser(EmbeddingFromRows(y_rows, n, d, /*z_computed=*/true), chosen);
+  return CheckedNormaliser(pack_y(/*z_computed=*/true), chosen, interrupt_check);
 }
 
 }  // namespace tsneloss

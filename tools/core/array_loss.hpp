@@ -1,16 +1,16 @@
 // The loss of arrays held in memory, as the Python package asks for it: the rules,
 // the messages, the module call and so the numbers of tsneloss on files holding the
-// same values.
+// same values, with what tsneloss notes (merged positions, the sum of P, the
+// double-precision loss beside the single one) handed back for the caller to say.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
-#include "core/sparse_columns.hpp"
+#include "core/array_packing.hpp"
 
 namespace tsneloss {
 
@@ -19,23 +19,36 @@ struct ArrayLossOptions {
   bool single = false;
   bool per_point = false;
   std::string module_path;
+  // Called on the calling thread about every 0.1 s while the exact Z runs; what it
+  // throws stops the computation (every thread) and comes out of the call.
+  std::function<void()> interrupt_check;
 };
 
 struct ArrayLoss {
-  double loss = 0;
-  double z = 0;                // given or computed
+  double loss = 0;         // in the precision asked for, widened to double
+  double loss_double = 0;  // the double-precision loss, computed alongside a single one
+  double z = 0;            // given or computed
+  double sum_p = 0;        // P's stored values added in the order stored
+  std::uint64_t nnz = 0;   // positions stored, after merging
+  std::uint64_t merged_positions = 0;
   std::vector<double> shares;  // one per point, with per_point only
 };
 
-// Y is a row-major N-by-D buffer, named "Y" in messages; `pack_p` reads P (PackColumns
-// or PackDense) once Y has passed. Checks in the tool's order: Z, Y, P, their sizes.
-// Throws InputError for a refused input, matrix::loader::LoadError or ModuleError
-// from the module.
-ArrayLoss ComputeArrayLoss(std::span<const double> y_rows, std::uint64_t n, std::uint64_t d,
-                           const std::function<SparseColumns()>& pack_p, const ArrayLossOptions& options);
+// Packs Y; the flag says whether Z is to be computed from it.
+using EmbeddingPacker = std::function<HostEmbedding(bool z_computed)>;
+using AffinitiesPacker = std::function<HostAffinities()>;
 
-// Z of the embedding by the named method ("exact", "approx" or "auto"). Throws InputError for an unknown
-// method, an embedding that is refused, or a Z that is not finite and above 0.
-double ArrayNormaliser(std::span<const double> y_rows, std::uint64_t n, std::uint64_t d, const std::string& method);
+// Checks in the tool's order: Z, Y (`pack_y`, named "Y"), P (`pack_p`, named "P"),
+// their sizes. The module comes from CachedModule. Throws InputError for a refused
+// input, matrix::loader::LoadError or ModuleError from the module, and whatever
+// interrupt_check throws.
+ArrayLoss ComputeArrayLoss(const EmbeddingPacker& pack_y, const AffinitiesPacker& pack_p,
+                           const ArrayLossOptions& options);
+
+// Z of the embedding by the named method ("exact", "approx" or "auto"). Throws
+// InputError for an unknown method, an embedding that is refused, or a Z that is not
+// finite and above 0, and whatever interrupt_check throws.
+double ArrayNormaliser(const EmbeddingPacker& pack_y, const std::string& method,
+                       const std::function<void()>& interrupt_check);
 
 }  // namespace tsneloss

@@ -3,6 +3,7 @@
 // readers pack it in place (see PackEntries).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "core/embedding.hpp"
@@ -35,6 +36,23 @@ double SumOfValues(const HostAffinities& p);
 // Calls the module with Y and P's values in T (double or float); the loss as double.
 template <typename T>
 double ModuleLoss(const matrix::loader::Module& module, const Embedding& y, const HostAffinities& p, double z);
+
+// Y as the module takes it: a new D-by-N host array of T (double or float) from n
+// points of d coordinates, point after point.
+template <typename T>
+matrix::ArrayPtr HostPoints(const double* coordinates, std::uint64_t n, std::uint64_t d);
+
+// Calls the module with Y already in a host array of double or single class (from
+// HostPoints); P's values are rounded to float for a single Y. The loss as double.
+double ModuleLoss(const matrix::loader::Module& module, const vqArray_tag* points, const HostAffinities& p, double z);
+
+// The module at `path`, opened on its first use and kept open for the life of the
+// process, so repeated calls do not map it again. Safe from any thread (the host keeps
+// no mutable state between calls). Throws LoadError, and caches nothing then.
+const matrix::loader::Module& CachedModule(const std::string& path);
+
+// How many modules CachedModule holds open.
+std::size_t CachedModuleCount();
 
 // The module to load: --module if given, else $TSNELOSS_MODULE if set, else
 // ../lib/tsnelossvek.so from the directory of the running program.

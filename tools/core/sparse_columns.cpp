@@ -16,16 +16,8 @@ void CheckEntries(std::uint64_t n, std::span<const std::int64_t> rows, std::span
   }
   if (values.empty()) throw InputError(source, "P has no stored entries");
   for (std::size_t k = 0; k < values.size(); ++k) {
-    switch (FirstFault(rows[k], columns[k], values[k], n)) {
-      case EntryPart::kNone:
-        continue;
-      case EntryPart::kRow:
-        throw InputError::AtElement(source, k, "row " + OutsideRange(std::to_string(rows[k]), n, false));
-      case EntryPart::kColumn:
-        throw InputError::AtElement(source, k, "column " + OutsideRange(std::to_string(columns[k]), n, false));
-      case EntryPart::kValue:
-        throw InputError::AtElement(source, k, AffinityFault(values[k]));
-    }
+    const EntryPart part = FirstFault(rows[k], columns[k], values[k], n);
+    if (part != EntryPart::kNone) ThrowEntryFault(part, k, rows[k], columns[k], values[k], n, source);
   }
 }
 
@@ -40,6 +32,20 @@ class TripletStream : public EntryStream {
 };
 
 }  // namespace
+
+void ThrowEntryFault(EntryPart part, std::uint64_t k, std::int64_t row, std::int64_t column, double value,
+                     std::uint64_t n, const std::string& source) {
+  switch (part) {
+    case EntryPart::kRow:
+      throw InputError::AtElement(source, k, "row " + OutsideRange(std::to_string(row), n, false));
+    case EntryPart::kColumn:
+      throw InputError::AtElement(source, k, "column " + OutsideRange(std::to_string(column), n, false));
+    case EntryPart::kValue:
+    case EntryPart::kNone:
+      break;
+  }
+  throw InputError::AtElement(source, k, AffinityFault(value));
+}
 
 SparseColumns PackIntoVectors(std::uint64_t n, EntryStream& entries, const std::string& source) {
   SparseColumns p;

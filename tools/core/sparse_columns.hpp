@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/entry_packing.hpp"
+#include "core/input_rules.hpp"
 
 namespace tsneloss {
 
@@ -29,6 +30,11 @@ struct SparseColumns {
 // sum of repeated entries that overflows. O(nnz log nnz) at worst.
 SparseColumns PackColumns(std::uint64_t n, std::span<const std::int64_t> rows, std::span<const std::int64_t> columns,
                           std::span<const double> values, const std::string& source);
+
+// Throws InputError naming "element k" of `source` for the part of the entry
+// (zero-based row, column and value of an N-by-N P) that FirstFault refused.
+[[noreturn]] void ThrowEntryFault(EntryPart part, std::uint64_t k, std::int64_t row, std::int64_t column, double value,
+                                  std::uint64_t n, const std::string& source);
 
 // Packs the entries of a reader's stream into a SparseColumns. Throws InputError.
 SparseColumns PackIntoVectors(std::uint64_t n, EntryStream& entries, const std::string& source);

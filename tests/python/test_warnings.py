@@ -1,0 +1,39 @@
+"""What tsneloss notes on standard error comes as a TsnelossWarning."""
+
+import warnings
+
+import numpy as np
+import pytest
+import scipy.sparse
+
+import tsneloss
+
+Y = np.array([[0.0, 0.0], [3.0, 4.0]])
+
+
+def test_a_normalised_p_without_repeats_warns_of_nothing():
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        tsneloss.kl_divergence(Y, np.array([[0, 0.5], [0.5, 0]]), 1.0)
+
+
+def test_merged_positions_and_the_sum_of_p():
+    P = scipy.sparse.coo_array(([0.25, 0.25, 0.25], ([1, 1, 0], [0, 0, 1])), shape=(2, 2))
+    with pytest.warns(tsneloss.TsnelossWarning) as caught:
+        tsneloss.kl_divergence(Y, P, 1.0)
+    messages = [str(w.message) for w in caught]
+    assert "1 positions of P were given more than once; their values were added together" in messages
+    assert any(m.startswith("the stored values of P add up to 0.75, not 1") for m in messages)
+
+
+def test_single_precision_far_from_double():
+    rng = np.random.default_rng(9)
+    n = 2000
+    Ys = rng.normal(scale=10, size=(n, 2))
+    P = scipy.sparse.random(n, n, density=0.05, format="csc", random_state=9)
+    P.data /= P.data.sum()
+    double = tsneloss.kl_divergence(Ys, P, 1e3)
+    with pytest.warns(tsneloss.TsnelossWarning, match=f"from the double-precision loss {double!r} by a relative") as w:
+        single = tsneloss.kl_divergence(Ys, P, 1e3, precision="single")
+    assert abs(single - double) > 1e-6 * abs(double)
+    assert len(w) == 1

@@ -1,0 +1,298 @@
+#include "core/array_packing.hpp"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "core/entry_packing.hpp"
+#include "core/input_error.hpp"
+#include "core/input_rules.hpp"
+#include "core/sparse_columns.hpp"
+
+namespace tsneloss {
+namespace {
+
+namespace api = matrix::detail::noninlined::vq_array_api;
+
+// Entries handed to PackEntries at a time: the caller's index types widened to
+// int64 a block at a time, never all at once.
+constexpr std::size_t kBlockEntries = std::size_t{1} << 16;
+
+double* MutableData(const matrix::ArrayPtr& array) { return static_cast<double*>(api::vqGetData(array.get())); }
+
+// A fresh host array is mapped page by page as it is first written, and on a virtual
+// machine each fault is dear: in 2 MB pages, P's arrays fault 512 times less often.
+// Only advice: where the system keeps to small pages nothing changes.
+double* AdviseHugePages(double* data, std::uint64_t elements) {
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
+  const auto start = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t end = (start + elements * sizeof(double)) & ~(kHugePage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  return data;
+}
+
+ColumnArrays AllocateHost(HostAffinities& p, std::uint64_t n, std::uint64_t entries) {
+  p.column_counts = NewHostRow(n);
+  p.row_indices = NewHostRow(entries);
+  p.values = NewHostRow(entries);
+  return {AdviseHugePages(MutableData(p.column_counts), n), AdviseHugePages(MutableData(p.row_indices), entries),
+          AdviseHugePages(MutableData(p.values), entries)};
+}
+
+// NumPy's strides need not be multiples of the element size: read through memcpy.
+template <typename T>
+T At(const StridedMatrix<T>& matrix, std::uint64_t i, std::uint64_t k) {
+  T value;
+  std::memcpy(&value,
+              matrix.data + static_cast<std::int64_t>(i) * matrix.row_stride +
+                  static_cast<std::int64_t>(k) * matrix.column_stride,
+              sizeof value);
+  return value;
+}
+
+void CheckSameLength(std::size_t a, std::size_t b, const char* names, const std::string& source) {
+  if (a != b) {
+    throw InputError(source, std::string(names) + " have different lengths (" + std::to_string(a) + ", " +
+                                 std::to_string(b) + ")");
+  }
+}
+
+template <typename Index>
+void CheckIndptr(std::span<const Index> indptr, std::uint64_t n, std::uint64_t nnz, const std::string& source) {
+  if (indptr.size() != n + 1) {
+    throw InputError(source, "indptr holds " + std::to_string(indptr.size()) + " offsets, not N + 1 = " +
+                                 std::to_string(n + 1));
+  }
+  if (indptr[0] != 0) throw InputError(source, "indptr starts at " + std::to_string(indptr[0]) + ", not 0");
+  for (std::uint64_t j = 0; j < n; ++j) {
+    if (indptr[j + 1] < indptr[j]) {
+      throw InputError(source, "indptr decreases at offset " + std::to_string(j + 1) + " (" +
+                                   std::to_string(indptr[j + 1]) + " after " + std::to_string(indptr[j]) + ")");
+    }
+  }
+  if (static_cast<std::uint64_t>(indptr[n]) != nnz) {
+    throw InputError(source, "indptr ends at " + std::to_string(indptr[n]) + ", but indices and data hold " +
+                                 std::to_string(nnz) + " entries");
+  }
+}
+
+// Int64 triplets handed over in blocks; the first pass checks each entry, naming
+// its index k in the caller's arrays.
+class BlockBuffer {
+ public:
+  // Room for `entries` at most: a small P should not pay for a block's pages.
+  explicit BlockBuffer(std::size_t entries)
+      : block_(std::min(entries, kBlockEntries)), rows_(block_), columns_(block_), values_(block_) {}
+
+  void Add(std::int64_t row, std::int64_t column, double value, const std::function<void(const EntryBlock&)>& take) {
+    rows_[filled_] = row;
+    columns_[filled_] = column;
+    values_[filled_] = value;
+    if (++filled_ == block_) Flush(take);
+  }
+
+  void Flush(const std::function<void(const EntryBlock&)>& take) {
+    if (filled_ == 0) return;
+    take({{rows_.data(), filled_}, {columns_.data(), filled_}, {values_.data(), filled_}});
+    filled_ = 0;
+  }
+
+ private:
+  std::size_t block_;
+  std::vector<std::int64_t> rows_;
+  std::vector<std::int64_t> columns_;
+  std::vector<double> values_;
+  std::size_t filled_ = 0;
+};
+
+template <typename Index, typename Value>
+class CompressedStream final : public EntryStream {
+ public:
+  CompressedStream(const CompressedArrays<Index, Value>& p, const std::string& source) : p_(p), source_(source) {}
+
+  void ForEach(const std::function<void(const EntryBlock&)>& take) override {
+    const bool check = !checked_;
+    BlockBuffer buffer(p_.data.size());
+    for (std::uint64_t j = 0; j < p_.n; ++j) {
+      const auto end = static_cast<std::uint64_t>(p_.indptr[j + 1]);
+      for (auto k = static_cast<std::uint64_t>(p_.indptr[j]); k < end; ++k) {
+        const auto other = static_cast<std::int64_t>(p_.indices[k]);
+        const std::int64_t row = p_.by_columns ? other : static_cast<std::int64_t>(j);
+        const std::int64_t column = p_.by_columns ? static_cast<std::int64_t>(j) : other;
+        const auto value = static_cast<double>(p_.data[k]);
+        if (check) {
+          const EntryPart part = FirstFault(row, column, value, p_.n);
+          if (part != EntryPart::kNone) ThrowEntryFault(part, k, row, column, value, p_.n, source_);
+        }
+        buffer.Add(row, column, value, take);
+      }
+    }
+    buffer.Flush(take);
+    checked_ = true;
+  }
+
+  std::optional<std::uint64_t> EntryBound() const override { return p_.data.size(); }
+
+ private:
+  const CompressedArrays<Index, Value>& p_;
+  const std::string& source_;
+  bool checked_ = false;
+};
+
+template <typename Index, typename Value>
+class CoordinateStream final : public EntryStream {
+ public:
+  CoordinateStream(const CoordinateArrays<Index, Value>& p, const std::string& source) : p_(p), source_(source) {}
+
+  void ForEach(const std::function<void(const EntryBlock&)>& take) override {
+    const bool check = !checked_;
+    BlockBuffer buffer(p_.values.size());
+    for (std::size_t k = 0; k < p_.values.size(); ++k) {
+      const auto row = static_cast<std::int64_t>(p_.rows[k]);
+      const auto column = static_cast<std::int64_t>(p_.columns[k]);
+      const auto value = static_cast<double>(p_.values[k]);
+      if (check) {
+        const EntryPart part = FirstFault(row, column, value, p_.n);
+        if (part != EntryPart::kNone) ThrowEntryFault(part, k, row, column, value, p_.n, source_);
+      }
+      buffer.Add(row, column, value, take);
+    }
+    buffer.Flush(take);
+    checked_ = true;
+  }
+
+  std::optional<std::uint64_t> EntryBound() const override { return p_.values.size(); }
+
+ private:
+  const CoordinateArrays<Index, Value>& p_;
+  const std::string& source_;
+  bool checked_ = false;
+};
+
+HostAffinities PackStream(std::uint64_t n, EntryStream& entries, const std::string& source) {
+  HostAffinities p;
+  p.n = n;
+  const PackedSize size = PackEntries(
+      n, entries, [&](std::uint64_t order, std::uint64_t count) { return AllocateHost(p, order, count); }, source);
+  p.nnz = size.nnz;
+  p.merged_positions = size.merged_positions;
+  return p;
+}
+
+// CSC with rows increasing in every column is already the module's layout: counts
+// from indptr, rows one-based. False at the first column that is not in order (the
+// arrays are then left for PackEntries to fill again).
+template <typename Index, typename Value>
+bool PackCanonicalColumns(const CompressedArrays<Index, Value>& p, const ColumnArrays& out, const std::string& source) {
+  for (std::uint64_t j = 0; j < p.n; ++j) {
+    const auto begin = static_cast<std::uint64_t>(p.indptr[j]);
+    const auto end = static_cast<std::uint64_t>(p.indptr[j + 1]);
+    out.column_counts[j] = static_cast<double>(end - begin);
+    std::int64_t previous = -1;
+    for (std::uint64_t k = begin; k < end; ++k) {
+      const auto row = static_cast<std::int64_t>(p.indices[k]);
+      const auto value = static_cast<double>(p.data[k]);
+      const EntryPart part = FirstFault(row, static_cast<std::int64_t>(j), value, p.n);
+      if (part != EntryPart::kNone) ThrowEntryFault(part, k, row, static_cast<std::int64_t>(j), value, p.n, source);
+      if (row <= previous) return false;
+      previous = row;
+      out.row_indices[k] = static_cast<double>(row + 1);
+      out.values[k] = value;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+const double* HostEmbedding::coordinates() const { return ArrayData(points); }
+
+template <typename T>
+HostEmbedding PackEmbedding(const StridedMatrix<T>& y, bool z_computed, const std::string& source) {
+  CheckPointCount(y.rows, y.columns, z_computed, source);
+  HostEmbedding packed{y.rows, y.columns, matrix::ArrayPtr(api::vqCreateNumericMatrix(y.columns, y.rows, vqDOUBLE_CLASS, vqREAL))};
+  double* to = AdviseHugePages(MutableData(packed.points), y.rows * y.columns);
+  for (std::uint64_t i = 0; i < y.rows; ++i) {
+    for (std::uint64_t k = 0; k < y.columns; ++k) {
+      const auto value = static_cast<double>(At(y, i, k));
+      if (!std::isfinite(value)) throw InputError::AtElement(source, i * y.columns + k, CoordinateFault(value));
+      to[i * y.columns + k] = value;
+    }
+  }
+  return packed;
+}
+
+template <typename Index, typename Value>
+HostAffinities PackCompressed(const CompressedArrays<Index, Value>& p, const std::string& source) {
+  CheckSameLength(p.indices.size(), p.data.size(), "indices and data", source);
+  CheckIndptr(p.indptr, p.n, p.data.size(), source);
+  if (p.data.empty()) throw InputError(source, "P has no stored entries");
+  if (p.by_columns) {
+    HostAffinities packed;
+    packed.n = p.n;
+    packed.nnz = p.data.size();
+    if (PackCanonicalColumns(p, AllocateHost(packed, p.n, p.data.size()), source)) return packed;
+  }
+  CompressedStream<Index, Value> stream(p, source);
+  return PackStream(p.n, stream, source);
+}
+
+template <typename Index, typename Value>
+HostAffinities PackCoordinates(const CoordinateArrays<Index, Value>& p, const std::string& source) {
+  CheckSameLength(p.rows.size(), p.columns.size(), "rows and columns", source);
+  CheckSameLength(p.rows.size(), p.values.size(), "rows and values", source);
+  if (p.values.empty()) throw InputError(source, "P has no stored entries");
+  CoordinateStream<Index, Value> stream(p, source);
+  return PackStream(p.n, stream, source);
+}
+
+HostAffinities PackDense(const StridedMatrix<double>& p, const std::string& source) {
+  if (p.rows != p.columns) {
+    throw InputError(source, "P must be square; it is " + std::to_string(p.rows) + " by " + std::to_string(p.columns));
+  }
+  const std::uint64_t n = p.rows;
+  // First pass: check in NumPy's flat order and count each column's non-zeros.
+  std::vector<std::uint64_t> next(n + 1, 0);
+  for (std::uint64_t i = 0; i < n; ++i) {
+    for (std::uint64_t j = 0; j < n; ++j) {
+      const double value = At(p, i, j);
+      if (!AffinityAllowed(value)) throw InputError::AtElement(source, i * n + j, AffinityFault(value));
+      if (value != 0) ++next[j + 1];
+    }
+  }
+  for (std::uint64_t j = 0; j < n; ++j) next[j + 1] += next[j];
+  if (next[n] == 0) throw InputError(source, "P has no stored entries");
+  HostAffinities packed;
+  packed.n = n;
+  packed.nnz = next[n];
+  const ColumnArrays out = AllocateHost(packed, n, next[n]);
+  for (std::uint64_t j = 0; j < n; ++j) out.column_counts[j] = static_cast<double>(next[j + 1] - next[j]);
+  // Second pass, row after row: rows come out increasing within each column.
+  for (std::uint64_t i = 0; i < n; ++i) {
+    for (std::uint64_t j = 0; j < n; ++j) {
+      const double value = At(p, i, j);
+      if (value == 0) continue;
+      const std::uint64_t at = next[j]++;
+      out.row_indices[at] = static_cast<double>(i + 1);
+      out.values[at] = value;
+    }
+  }
+  return packed;
+}
+
+template HostEmbedding PackEmbedding(const StridedMatrix<double>&, bool, const std::string&);
+template HostEmbedding PackEmbedding(const StridedMatrix<float>&, bool, const std::string&);
+template HostAffinities PackCompressed(const CompressedArrays<std::int32_t, double>&, const std::string&);
+template HostAffinities PackCompressed(const CompressedArrays<std::int32_t, float>&, const std::string&);
+template HostAffinities PackCompressed(const CompressedArrays<std::int64_t, double>&, const std::string&);
+template HostAffinities PackCompressed(const CompressedArrays<std::int64_t, float>&, const std::string&);
+template HostAffinities PackCoordinates(const CoordinateArrays<std::int32_t, double>&, const std::string&);
+template HostAffinities PackCoordinates(const CoordinateArrays<std::int32_t, float>&, const std::string&);
+template HostAffinities PackCoordinates(const CoordinateArrays<std::int64_t, double>&, const std::string&);
+template HostAffinities PackCoordinates(const CoordinateArrays<std::int64_t, float>&, const std::string&);
+
+}  // namespace tsneloss
