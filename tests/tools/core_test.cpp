@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <map>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <system_error>
@@ -20,11 +22,15 @@ namespace {
 
 using tsneloss::threads::Parallel;
 
-// Starts threads until `allowed` have started, then fails as the system would.
-tsneloss::threads::ThreadStarter FailingAfter(int allowed) {
+// Starts threads until `allowed` have started, then fails as the system would and
+// sets `refused`.
+tsneloss::threads::ThreadStarter FailingAfter(int allowed, std::shared_ptr<std::atomic<bool>> refused = nullptr) {
   auto started = std::make_shared<std::atomic<int>>(0);
-  return [started, allowed](std::function<void()> body) {
-    if (started->fetch_add(1) >= allowed) throw std::system_error(EAGAIN, std::generic_category());
+  return [started, allowed, refused](std::function<void()> body) {
+    if (started->fetch_add(1) >= allowed) {
+      if (refused) *refused = true;
+      throw std::system_error(EAGAIN, std::generic_category());
+    }
     return std::thread(std::move(body));
   };
 }
@@ -34,10 +40,19 @@ TEST(ThreadUtility, AThreadThatCannotStartStopsTheLoopAsASystemFailure) {
     SCOPED_TRACE(allowed);
     std::atomic<int> worked{0};
     std::atomic<int> taken{0};
-    const Parallel parallel{4, FailingAfter(allowed)};
+    // The threads that did start cannot finish every task before the refusal: none
+    // begins before it, and each then takes a while.
+    auto refused = std::make_shared<std::atomic<bool>>(false);
+    const Parallel parallel{4, FailingAfter(allowed, refused)};
     try {
       tsneloss::threads::ParallelInOrder(
-          64, parallel, [&](std::size_t) { ++worked; }, [&](std::size_t) { ++taken; });
+          64, parallel,
+          [&](std::size_t) {
+            while (!*refused) std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ++worked;
+          },
+          [&](std::size_t) { ++taken; });
       ADD_FAILURE() << "no failure reported";
     } catch (const std::system_error& error) {
       EXPECT_NE(std::string(error.what()).find("cannot start a thread"), std::string::npos) << error.what();
