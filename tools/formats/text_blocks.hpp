@@ -1,6 +1,7 @@
 // Text files read in large blocks of whole lines, and blocks split into pieces that
 // threads parse side by side. Readers number lines themselves: a piece reports how
-// many lines it holds, so places stay exact however the text was split.
+// many lines it holds, so places stay exact however the text was split. A plain file
+// is mapped (see mapped_file.hpp); one cut short meanwhile is refused by name.
 #pragma once
 
 #include <algorithm>
