@@ -84,35 +84,45 @@ Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& reading)
   std::uint64_t line_base = 0;
   bool dimension_known = false;
   std::string_view block;
-  while (blocks.Next(block)) {
-    if (line_base == 0) RefuseOtherFormats(block.substr(0, block.find('\n')), name);
-    if (!dimension_known) {
-      // D is the number of fields on the first line that is a point.
-      LineCursor cursor(block);
-      std::string_view line;
-      std::string_view from = block;
-      while (!dimension_known && cursor.Next(line)) {
-        const auto fields = SplitFields(line);
-        if (fields.empty() || fields[0].text[0] == '#') {
-          ++line_base;
-          from = cursor.rest();
-          continue;
+  // Faults in a file cut short while mapped may come from the zeros standing for it.
+  try {
+    while (blocks.Next(block)) {
+      if (line_base == 0) RefuseOtherFormats(block.substr(0, block.find('\n')), name);
+      if (!dimension_known) {
+        // D is the number of fields on the first line that is a point.
+        LineCursor cursor(block);
+        std::string_view line;
+        std::string_view from = block;
+        while (!dimension_known && cursor.Next(line)) {
+          const auto fields = SplitFields(line);
+          if (fields.empty() || fields[0].text[0] == '#') {
+            ++line_base;
+            from = cursor.rest();
+            continue;
+          }
+          embedding.d = fields.size();
+          dimension_known = true;
         }
-        embedding.d = fields.size();
-        dimension_known = true;
+        if (!dimension_known) continue;
+        block = from;
       }
-      if (!dimension_known) continue;
-      block = from;
+      ParseInPieces(
+          block, reading,
+          [&](std::size_t k, std::string_view piece) { ParsePointsPiece(piece, embedding.d, pieces[k]); },
+          [&](std::size_t k) {
+            const PointsPiece& piece = pieces[k];
+            if (piece.fault_line) {
+              throw InputError(name, line_base + *piece.fault_line, piece.fault_column, piece.fault);
+            }
+            const auto& values = piece.coordinates;
+            embedding.coordinates.insert(embedding.coordinates.end(), values.begin(), values.end());
+            embedding.n += piece.points;
+            line_base += piece.lines;
+          });
     }
-    ParseInPieces(
-        block, reading, [&](std::size_t k, std::string_view piece) { ParsePointsPiece(piece, embedding.d, pieces[k]); },
-        [&](std::size_t k) {
-          const PointsPiece& piece = pieces[k];
-          if (piece.fault_line) throw InputError(name, line_base + *piece.fault_line, piece.fault_column, piece.fault);
-          embedding.coordinates.insert(embedding.coordinates.end(), piece.coordinates.begin(), piece.coordinates.end());
-          embedding.n += piece.points;
-          line_base += piece.lines;
-        });
+  } catch (const InputError&) {
+    blocks.ThrowIfShrunk();
+    throw;
   }
   if (embedding.n == 0) throw InputError(name, "the file holds no points");
   return embedding;

@@ -10,6 +10,7 @@
 
 #include "core/embedding.hpp"
 #include "formats/input_source.hpp"
+#include "formats/npy_file.hpp"
 #include "formats/text_blocks.hpp"
 
 namespace tsneloss {
@@ -21,6 +22,5 @@ Embedding ReadEmbedding(InputSource& source, bool z_computed, const ParallelRead
 // Text is parsed in blocks split over threads, with the same values and the same
 // first error as a reading line by line.
 Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& reading = {});
-Embedding ReadNpyEmbedding(InputSource& source);
 
 }  // namespace tsneloss

@@ -13,7 +13,8 @@
 namespace tsneloss {
 namespace {
 
-constexpr std::size_t kRawBufferBytes = 1 << 20;
+constexpr std::size_t kRawBufferBytes = std::size_t{1} << 20;
+constexpr std::size_t kSmallestRawBufferBytes = std::size_t{4} << 10;
 
 bool StartsWithGzipMagic(const char* bytes, std::size_t size) {
   return size >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1F && static_cast<unsigned char>(bytes[1]) == 0x8B;
@@ -22,14 +23,14 @@ bool StartsWithGzipMagic(const char* bytes, std::size_t size) {
 }  // namespace
 
 InputSource::InputSource(const std::string& path)
-    : path_(path), name_(path == kStandardInputPath ? "standard input" : path), raw_(kRawBufferBytes) {
+    : path_(path), name_(path == kStandardInputPath ? "standard input" : path) {
   if (path == kStandardInputPath) {
-    fd_ = STDIN_FILENO;
+    fd_ = FileDescriptor(STDIN_FILENO, false);
   } else {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw InputError(name_, "cannot open the file");
+    fd_ = FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC), true);
+    if (!fd_.valid()) throw InputError(name_, WithReason("cannot open the file"));
     struct stat info {};
-    if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
+    if (::fstat(fd_.get(), &info) == 0 && S_ISREG(info.st_mode)) {
       seekable_ = true;
       size_ = static_cast<std::uint64_t>(info.st_size);
     }
@@ -37,10 +38,7 @@ InputSource::InputSource(const std::string& path)
   StartDecompression();
 }
 
-InputSource::~InputSource() {
-  if (inflater_ready_) inflateEnd(&inflater_);
-  if (fd_ >= 0 && fd_ != STDIN_FILENO) ::close(fd_);
-}
+InputSource::~InputSource() = default;
 
 bool InputSource::PathEndsWith(const std::string& suffix) const {
   return path_.size() >= suffix.size() && path_.compare(path_.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -56,48 +54,55 @@ void InputSource::StartDecompression() {
   while (raw_end_ - raw_begin_ < 2 && FillRaw()) {
   }
   compressed_ = StartsWithGzipMagic(raw_.data() + raw_begin_, raw_end_ - raw_begin_);
-  if (!compressed_) return;
-  if (inflater_ready_) inflateEnd(&inflater_);
-  inflater_ = z_stream{};
-  // 16 + MAX_WBITS: a gzip wrapper, not raw deflate or zlib.
-  if (inflateInit2(&inflater_, 16 + MAX_WBITS) != Z_OK) throw InputError(name_, "cannot start decompressing");
-  inflater_ready_ = true;
+  inflater_.reset();
   member_ended_ = false;
+  if (compressed_) inflater_ = std::make_unique<GzipInflater>(name_);
+}
+
+std::size_t InputSource::ReadDescriptor(char* out, std::size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(fd_.get(), out, size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw InputError(name_, WithReason("read error"));
+    if (got == 0 && size > 0) {
+      raw_ended_ = true;
+      // A regular file ends where its size said, unless it was cut meanwhile.
+      if (size_ && raw_read_ < *size_) throw InputError(name_, "the file shrank while it was read");
+    }
+    raw_read_ += static_cast<std::uint64_t>(got);
+    return static_cast<std::size_t>(got);
+  }
 }
 
 bool InputSource::FillRaw() {
   if (raw_ended_) return false;
+  if (raw_.empty()) {
+    // Sized to the file, so small files cost little.
+    const std::uint64_t wanted = size_ ? std::max<std::uint64_t>(*size_, kSmallestRawBufferBytes) : kRawBufferBytes;
+    raw_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, kRawBufferBytes)));
+  }
   if (raw_begin_ == raw_end_) raw_begin_ = raw_end_ = 0;
   if (raw_end_ == raw_.size()) {
-    std::memmove(raw_.data(), raw_.data() + raw_begin_, raw_end_ - raw_begin_);
-    raw_end_ -= raw_begin_;
-    raw_begin_ = 0;
-  }
-  for (;;) {
-    const ssize_t got = ::read(fd_, raw_.data() + raw_end_, raw_.size() - raw_end_);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw InputError(name_, "read error");
-    if (got == 0) {
-      raw_ended_ = true;
-      return false;
+    if (raw_begin_ == 0) {
+      raw_.resize(raw_.size() * 2);
+    } else {
+      std::memmove(raw_.data(), raw_.data() + raw_begin_, raw_end_ - raw_begin_);
+      raw_end_ -= raw_begin_;
+      raw_begin_ = 0;
     }
-    raw_end_ += static_cast<std::size_t>(got);
-    return true;
   }
+  const std::size_t got = ReadDescriptor(raw_.data() + raw_end_, raw_.size() - raw_end_);
+  raw_end_ += got;
+  return got > 0;
 }
 
 std::size_t InputSource::ReadRaw(char* out, std::size_t size) {
   if (raw_begin_ == raw_end_) {
     // Large reads go straight into the caller's buffer.
-    if (size >= raw_.size() && !raw_ended_) {
-      for (;;) {
-        const ssize_t got = ::read(fd_, out, size);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw InputError(name_, "read error");
-        if (got == 0) raw_ended_ = true;
-        raw_consumed_ += static_cast<std::uint64_t>(got);
-        return static_cast<std::size_t>(got);
-      }
+    if (size >= kRawBufferBytes && !raw_ended_) {
+      const std::size_t got = ReadDescriptor(out, size);
+      raw_consumed_ += got;
+      return got;
     }
     if (!FillRaw()) return 0;
   }
@@ -109,32 +114,25 @@ std::size_t InputSource::ReadRaw(char* out, std::size_t size) {
 }
 
 std::size_t InputSource::Inflate(char* out, std::size_t size) {
-  inflater_.next_out = reinterpret_cast<Bytef*>(out);
-  inflater_.avail_out = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
-  const uInt wanted = inflater_.avail_out;
-  while (inflater_.avail_out == wanted) {
+  // Each member is inflated to its end, where zlib checks its CRC-32 and length.
+  for (;;) {
     if (raw_begin_ == raw_end_ && !FillRaw()) {
       if (!member_ended_) throw InputError(name_, "the gzip data ends too early");
-      break;
+      return 0;
     }
     if (member_ended_) {
       // Another gzip member follows (as `cat a.gz b.gz` makes).
-      if (inflateReset(&inflater_) != Z_OK) throw InputError(name_, "the gzip data is corrupt");
+      inflater_->Reset();
       member_ended_ = false;
     }
-    inflater_.next_in = reinterpret_cast<Bytef*>(raw_.data() + raw_begin_);
-    inflater_.avail_in = static_cast<uInt>(raw_end_ - raw_begin_);
-    const int status = inflate(&inflater_, Z_NO_FLUSH);
-    const std::size_t used = (raw_end_ - raw_begin_) - inflater_.avail_in;
+    std::size_t used = 0;
+    std::size_t made = 0;
+    const auto step = inflater_->Inflate(raw_.data() + raw_begin_, raw_end_ - raw_begin_, used, out, size, made);
     raw_begin_ += used;
     raw_consumed_ += used;
-    if (status == Z_STREAM_END) {
-      member_ended_ = true;
-    } else if (status != Z_OK && status != Z_BUF_ERROR) {
-      throw InputError(name_, "the gzip data is corrupt");
-    }
+    if (step == GzipInflater::Step::kMemberEnd) member_ended_ = true;
+    if (made > 0) return made;
   }
-  return wanted - inflater_.avail_out;
 }
 
 std::size_t InputSource::Read(char* out, std::size_t size) {
@@ -160,18 +158,21 @@ std::string InputSource::PeekPrefix(std::size_t count) {
   // Decompressed bytes cannot be pushed back: peek on a copy of the state.
   if (!seekable_) {
     // Standard input: decompress the prefix from the buffered compressed bytes only.
-    while (raw_end_ - raw_begin_ < raw_.size() / 2 && FillRaw()) {
+    while (raw_end_ - raw_begin_ < kRawBufferBytes / 2 && FillRaw()) {
     }
-    z_stream copy{};
-    inflateCopy(&copy, &inflater_);
+    const auto copy = inflater_->Copy();
     std::string prefix(count, '\0');
-    copy.next_in = reinterpret_cast<Bytef*>(raw_.data() + raw_begin_);
-    copy.avail_in = static_cast<uInt>(raw_end_ - raw_begin_);
-    copy.next_out = reinterpret_cast<Bytef*>(prefix.data());
-    copy.avail_out = static_cast<uInt>(count);
-    inflate(&copy, Z_NO_FLUSH);
-    prefix.resize(count - copy.avail_out);
-    inflateEnd(&copy);
+    std::size_t made = 0;
+    std::size_t at = raw_begin_;
+    while (made < count && at < raw_end_) {
+      std::size_t used = 0;
+      std::size_t more = 0;
+      const auto step = copy->Inflate(raw_.data() + at, raw_end_ - at, used, prefix.data() + made, count - made, more);
+      at += used;
+      made += more;
+      if (step == GzipInflater::Step::kMemberEnd || (used == 0 && more == 0)) break;
+    }
+    prefix.resize(made);
     return prefix;
   }
   std::string prefix(count, '\0');
@@ -187,9 +188,11 @@ std::string InputSource::PeekPrefix(std::size_t count) {
 }
 
 void InputSource::Rewind() {
-  if (!seekable_ || ::lseek(fd_, 0, SEEK_SET) != 0) throw InputError(name_, "cannot read the file a second time");
+  if (!seekable_) throw InputError(name_, "cannot read the file a second time");
+  if (::lseek(fd_.get(), 0, SEEK_SET) != 0) throw InputError(name_, WithReason("cannot read the file a second time"));
   raw_begin_ = raw_end_ = 0;
   raw_consumed_ = 0;
+  raw_read_ = 0;
   raw_ended_ = false;
   StartDecompression();
 }

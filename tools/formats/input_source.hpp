@@ -3,12 +3,14 @@
 // takes plain and compressed files alike.
 #pragma once
 
-#include <zlib.h>
-
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "formats/file_descriptor.hpp"
+#include "formats/gzip_inflater.hpp"
 
 namespace tsneloss {
 
@@ -16,7 +18,8 @@ inline constexpr const char* kStandardInputPath = "-";
 
 class InputSource {
  public:
-  // Opens the file. Throws InputError when it cannot be opened.
+  // Opens the file. Throws InputError, with the system's reason, when it cannot be
+  // opened, or when its first bytes cannot be read or start corrupt gzip data.
   explicit InputSource(const std::string& path);
   ~InputSource();
   InputSource(const InputSource&) = delete;
@@ -32,7 +35,8 @@ class InputSource {
   std::optional<std::uint64_t> BytesLeft() const;
 
   // Up to `size` bytes into `out`; 0 only at the end. Throws InputError on a read
-  // error or corrupt compressed data.
+  // error, corrupt compressed data (each gzip member's CRC-32 and length are checked
+  // at its end), or a regular file that ends before the size it had when opened.
   std::size_t Read(char* out, std::size_t size);
   // The next byte without consuming it, or -1 at the end.
   int Peek();
@@ -52,19 +56,20 @@ class InputSource {
   }
 
   // The open file for random access (.npz archives), -1 for standard input.
-  int descriptor() const { return seekable_ ? fd_ : -1; }
+  int descriptor() const { return seekable_ ? fd_.get() : -1; }
   // The file's size as stored, where it is a regular file.
   std::optional<std::uint64_t> stored_size() const { return size_; }
 
  private:
   std::size_t ReadRaw(char* out, std::size_t size);
   bool FillRaw();
+  std::size_t ReadDescriptor(char* out, std::size_t size);
   std::size_t Inflate(char* out, std::size_t size);
   void StartDecompression();
 
   std::string path_;
   std::string name_;
-  int fd_ = -1;
+  FileDescriptor fd_;
   bool seekable_ = false;
   bool compressed_ = false;
   std::optional<std::uint64_t> size_;
@@ -73,9 +78,9 @@ class InputSource {
   std::size_t raw_begin_ = 0;
   std::size_t raw_end_ = 0;
   std::uint64_t raw_consumed_ = 0;  // bytes of the file handed out or decompressed
+  std::uint64_t raw_read_ = 0;      // bytes of the file read from the descriptor
   bool raw_ended_ = false;
-  z_stream inflater_{};
-  bool inflater_ready_ = false;
+  std::unique_ptr<GzipInflater> inflater_;
   bool member_ended_ = false;
 };
 

@@ -281,6 +281,8 @@ struct MatrixMarketStream::State {
 
   const std::string& name() const { return source.name(); }
   void ReadHeader(const EmbeddingShape& embedding);
+  void ReadHeaderLines(const EmbeddingShape& embedding);
+  void ReadEntries(const std::function<void(const EntryBlock&)>& take);
   void Take(Piece& piece, std::uint64_t& line_base, std::uint64_t& given,
             const std::function<void(const EntryBlock&)>& take);
   void PlaceDenseValues(Piece& piece);
@@ -288,6 +290,16 @@ struct MatrixMarketStream::State {
 
 void MatrixMarketStream::State::ReadHeader(const EmbeddingShape& embedding) {
   blocks = std::make_unique<TextBlocks>(source, reading.block_bytes);
+  // Faults in a file cut short while mapped may come from the zeros standing for it.
+  try {
+    ReadHeaderLines(embedding);
+  } catch (const InputError&) {
+    blocks->ThrowIfShrunk();
+    throw;
+  }
+}
+
+void MatrixMarketStream::State::ReadHeaderLines(const EmbeddingShape& embedding) {
   std::string_view block;
   if (!blocks->Next(block)) throw InputError(name(), 1, 1, "the file is empty");
   LineCursor cursor(block);
@@ -418,7 +430,6 @@ std::optional<std::uint64_t> MatrixMarketStream::EntryBound() const { return sta
 
 void MatrixMarketStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
   State& s = *state_;
-  const bool keep = !s.passed_once && !s.source.CanRewind();
   if (s.passed_once && !s.source.CanRewind()) {
     for (const Piece& piece : s.kept) {
       if (!piece.values.empty()) take(EntryBlock{piece.rows, piece.columns, piece.values});
@@ -430,6 +441,18 @@ void MatrixMarketStream::ForEach(const std::function<void(const EntryBlock&)>& t
     s.source.Rewind();
     s.ReadHeader({s.n, 0, ""});
   }
+  try {
+    s.ReadEntries(take);
+  } catch (const InputError&) {
+    s.blocks->ThrowIfShrunk();
+    throw;
+  }
+  s.passed_once = true;
+}
+
+void MatrixMarketStream::State::ReadEntries(const std::function<void(const EntryBlock&)>& take) {
+  State& s = *this;
+  const bool keep = !s.source.CanRewind();
   std::vector<Piece> pieces(s.reading.ThreadCount());
   std::uint64_t line_base = s.header_lines;
   std::uint64_t given = 0;
@@ -461,7 +484,6 @@ void MatrixMarketStream::ForEach(const std::function<void(const EntryBlock&)>& t
                      "the file ends after " + std::to_string(given) + " of " + std::to_string(s.declared) +
                          (s.banner.dense ? " values" : " entries"));
   }
-  s.passed_once = true;
 }
 
 SparseColumns ReadMatrixMarket(InputSource& source, const EmbeddingShape& embedding, const ParallelReading& reading) {

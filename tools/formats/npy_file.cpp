@@ -1,37 +1,77 @@
 // The .npy format: a magic string, a version, a little-endian header length, then a
 // Python dictionary literal naming dtype, order and shape, then the raw data.
+#include "formats/npy_file.hpp"
+
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
 #include "core/text.hpp"
-#include "formats/embedding_file.hpp"
 #include "formats/npy_header.hpp"
-#include "formats/text_fields.hpp"
 
 namespace tsneloss {
+namespace {
+
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;  // a multiple of either element size
+// Where the data's length cannot be checked first (compressed, or a pipe), room
+// for this many values at first; more only as data arrive.
+constexpr std::size_t kFirstReservation = std::size_t{1} << 17;
+
+// Up to `size` bytes: fewer only at the end of the file.
+std::size_t ReadFully(InputSource& source, char* out, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    const std::size_t more = source.Read(out + got, size - got);
+    if (more == 0) break;
+    got += more;
+  }
+  return got;
+}
+
+// The bytes left, read to the end (a compressed file is then checked to its end).
+std::uint64_t CountTheRest(InputSource& source) {
+  char sink[4096];
+  std::uint64_t count = 0;
+  while (const std::size_t more = source.Read(sink, sizeof sink)) count += more;
+  return count;
+}
+
+std::string Extra(std::uint64_t bytes, const std::string& shape) {
+  return "the file holds " + std::to_string(bytes) + " bytes more than its shape " + Shown(shape) + " needs";
+}
+
+std::string Missing(const std::string& shape) {
+  return "the file holds less data than its shape " + Shown(shape) + " needs";
+}
+
+}  // namespace
 
 Embedding ReadNpyEmbedding(InputSource& source) {
   const std::string& path = source.name();
-  std::string bytes;
-  for (std::size_t got = 0;; got = bytes.size()) {
-    bytes.resize(got + (std::size_t{1} << 20) + got / 2);
-    const std::size_t more = source.Read(bytes.data() + got, bytes.size() - got);
-    bytes.resize(got + more);
-    if (more == 0) break;
+  char prefix[16];
+  if (ReadFully(source, prefix, 10) < 10 || std::memcmp(prefix, "\x93NUMPY", 6) != 0) {
+    throw InputError(path, "not a .npy file");
   }
-  if (bytes.size() < 10 || bytes.compare(0, 6, "\x93NUMPY") != 0) throw InputError(path, "not a .npy file");
-  const int major = static_cast<unsigned char>(bytes[6]);
+  const int major = static_cast<unsigned char>(prefix[6]);
   const std::size_t prefix_bytes = NpyPrefixBytes(major);
-  if (prefix_bytes == 0 || bytes.size() < prefix_bytes) {
+  if (prefix_bytes == 0 || prefix_bytes > sizeof prefix) {
     throw InputError(path, "unsupported .npy version " + std::to_string(major));
   }
-  const std::size_t header_length = NpyHeaderLength(bytes.data(), prefix_bytes);
-  const std::size_t data_start = prefix_bytes + header_length;
-  if (data_start > bytes.size()) throw InputError(path, "the .npy header is truncated");
-  const std::string header = bytes.substr(prefix_bytes, header_length);
+  if (ReadFully(source, prefix + 10, prefix_bytes - 10) < prefix_bytes - 10) {
+    throw InputError(path, "the .npy header is truncated");
+  }
+  const std::size_t header_length = NpyHeaderLength(prefix, prefix_bytes);
+  if (header_length > kLargestNpyHeaderBytes) {
+    throw InputError(path, "the .npy header is " + std::to_string(header_length) + " bytes long, more than the " +
+                               std::to_string(kLargestNpyHeaderBytes) + " NumPy reads");
+  }
+  std::string header(header_length, '\0');
+  if (ReadFully(source, header.data(), header_length) < header_length) {
+    throw InputError(path, "the .npy header is truncated");
+  }
 
   const std::string descr = NpyHeaderValue(header, "descr", path);
   const bool is_double = descr == "'<f8'" || descr == "\"<f8\"";
@@ -45,34 +85,77 @@ Embedding ReadNpyEmbedding(InputSource& source) {
   }
   const bool fortran_order = order == "True";
   const std::string shape = NpyHeaderValue(header, "shape", path);
-  Embedding embedding;
   const auto extents = ParseNpyShape(shape);
   if (!extents || extents->size() != 2) {
     throw InputError(path, "the array's shape is " + Shown(shape) + "; a 2-D shape (N, D) is needed");
   }
+  Embedding embedding;
   embedding.n = (*extents)[0];
   embedding.d = (*extents)[1];
+  // Before anything is allocated from the shape.
+  CheckPointCount(embedding.n, embedding.d, false, path);
   const std::size_t element_size = is_double ? 8 : 4;
-  const std::size_t count = embedding.n * embedding.d;
-  if (embedding.d != 0 && (count / embedding.d != embedding.n || count > (bytes.size() - data_start) / element_size)) {
-    throw InputError(path, "the file holds less data than its shape " + Shown(shape) + " needs");
+  if (embedding.n > UINT64_MAX / embedding.d || embedding.n * embedding.d > SIZE_MAX / 8) {
+    throw InputError(path, "the array's shape " + Shown(shape) + " is too large");
   }
-  if (embedding.n == 0) throw InputError(path, "the array holds no points");
-  embedding.coordinates.resize(count);
-  const char* data = bytes.data() + data_start;
-  for (std::size_t stored = 0; stored < count; ++stored) {
-    // Fortran order stores coordinate after coordinate; the embedding is point after point.
-    const std::size_t k = fortran_order ? (stored % embedding.n) * embedding.d + stored / embedding.n : stored;
+  const std::uint64_t count = embedding.n * embedding.d;
+  const std::uint64_t data_bytes = count * element_size;
+  const auto left = source.BytesLeft();
+  if (left && *left < data_bytes) throw InputError(path, Missing(shape));
+  if (left && *left > data_bytes) throw InputError(path, Extra(*left - data_bytes, shape));
+
+  // As stored: point after point in C order, coordinate after coordinate in Fortran.
+  std::vector<double> stored;
+  stored.reserve(left ? count : std::min<std::uint64_t>(count, kFirstReservation));
+  std::vector<char> chunk(std::min<std::uint64_t>(kChunkBytes, data_bytes));
+  for (std::uint64_t have = 0; have < data_bytes;) {
+    const std::size_t want = std::min<std::uint64_t>(chunk.size(), data_bytes - have);
+    if (ReadFully(source, chunk.data(), want) < want) throw InputError(path, Missing(shape));
+    const std::size_t values = want / element_size;
+    const std::size_t at = stored.size();
+    stored.resize(at + values);
     if (is_double) {
-      std::memcpy(&embedding.coordinates[k], data + 8 * stored, 8);
+      std::memcpy(stored.data() + at, chunk.data(), want);
     } else {
-      float value;
-      std::memcpy(&value, data + 4 * stored, 4);
-      embedding.coordinates[k] = value;
+      for (std::size_t k = 0; k < values; ++k) {
+        float value;
+        std::memcpy(&value, chunk.data() + 4 * k, 4);
+        stored[at + k] = value;
+      }
     }
+    have += want;
+  }
+  if (const std::uint64_t extra = CountTheRest(source)) throw InputError(path, Extra(extra, shape));
+
+  if (fortran_order) {
+    embedding.coordinates.resize(count);
+    for (std::uint64_t k = 0; k < count; ++k) {
+      embedding.coordinates[(k % embedding.n) * embedding.d + k / embedding.n] = stored[k];
+    }
+  } else {
+    embedding.coordinates = std::move(stored);
   }
   CheckCoordinates(embedding.coordinates, path);
   return embedding;
+}
+
+void WriteNpy(std::ostream& out, std::span<const double> values, bool single) {
+  // Format version 1: the header padded with spaces so the data start on a multiple of 64.
+  std::string header = std::string("{'descr': '<f") + (single ? "4" : "8") + "', 'fortran_order': False, 'shape': (" +
+                       std::to_string(values.size()) + ",), }";
+  while ((10 + header.size() + 1) % 64 != 0) header += ' ';
+  header += '\n';
+  const char prefix[8] = {'\x93', 'N', 'U', 'M', 'P', 'Y', 1, 0};
+  out.write(prefix, sizeof prefix);
+  const char length[2] = {static_cast<char>(header.size() & 0xFF), static_cast<char>(header.size() >> 8)};
+  out.write(length, sizeof length);
+  out << header;
+  if (single) {
+    const std::vector<float> narrowed(values.begin(), values.end());
+    out.write(reinterpret_cast<const char*>(narrowed.data()), static_cast<std::streamsize>(narrowed.size() * sizeof(float)));
+  } else {
+    out.write(reinterpret_cast<const char*>(values.data()), static_cast<std::streamsize>(values.size() * sizeof(double)));
+  }
 }
 
 }  // namespace tsneloss

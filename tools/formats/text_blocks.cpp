@@ -1,6 +1,5 @@
 #include "formats/text_blocks.hpp"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,68 +14,78 @@ TextBlocks::TextBlocks(InputSource& source, std::size_t block_bytes) : source_(s
   const auto offset = source.MappableOffset();
   const auto size = source.stored_size();
   if (!offset || !size || *offset >= *size) return;
-  void* map = ::mmap(nullptr, *size, PROT_READ, MAP_PRIVATE, source.descriptor(), 0);
-  if (map == MAP_FAILED) return;  // read it instead
-  ::madvise(map, *size, MADV_SEQUENTIAL);
-  map_ = static_cast<const char*>(map);
-  map_size_ = *size;
+  auto map = std::make_unique<MappedFile>(source.descriptor(), *size);
+  if (!map->mapped()) return;  // read it instead
+  map_ = std::move(map);
   map_at_ = *offset;
 }
 
 TextBlocks::~TextBlocks() {
-  // The read ahead uses the source: it ends before the source may go.
+  // The read aheads use the source and the mapping: they end before those may go.
   ahead_ = {};
   mapped_ahead_ = {};
-  if (map_ != nullptr) ::munmap(const_cast<char*>(map_), map_size_);
+}
+
+void TextBlocks::ThrowIfShrunk() const {
+  if (map_) map_->ThrowIfShrunk(source_.name());
 }
 
 bool TextBlocks::NextMapped(std::string_view& block) {
+  // The block handed out last was read from a file still whole, or the reader learns
+  // now that zeros stood for what was cut off.
+  mapped_ahead_.Wait();
+  ThrowIfShrunk();
+  const char* const map = map_->data();
+  const std::uint64_t map_size = map_->size();
   // Pages wholly behind the blocks handed out are not needed again: they leave
   // this process's memory (the page cache keeps them).
   static const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
   const std::uint64_t done = map_at_ / page * page;
   if (done > released_) {
-    ::madvise(const_cast<char*>(map_) + released_, done - released_, MADV_DONTNEED);
+    map_->Release(released_, done - released_);
     released_ = done;
   }
-  if (map_at_ >= map_size_) return false;
-  std::uint64_t end = std::min<std::uint64_t>(map_at_ + block_bytes_, map_size_);
-  if (end < map_size_) {
-    if (const void* last = memrchr(map_ + map_at_, '\n', end - map_at_)) {
-      end = static_cast<std::uint64_t>(static_cast<const char*>(last) - map_) + 1;
+  if (map_at_ >= map_size) return false;
+  std::uint64_t end = std::min<std::uint64_t>(map_at_ + block_bytes_, map_size);
+  if (end < map_size) {
+    if (const void* last = memrchr(map + map_at_, '\n', end - map_at_)) {
+      end = static_cast<std::uint64_t>(static_cast<const char*>(last) - map) + 1;
     } else {
       // One line longer than a block: on to its end.
-      const void* next = std::memchr(map_ + end, '\n', map_size_ - end);
-      end = next != nullptr ? static_cast<std::uint64_t>(static_cast<const char*>(next) - map_) + 1 : map_size_;
+      const void* next = std::memchr(map + end, '\n', map_size - end);
+      end = next != nullptr ? static_cast<std::uint64_t>(static_cast<const char*>(next) - map) + 1 : map_size;
     }
   }
-  block = std::string_view(map_ + map_at_, end - map_at_);
+  block = std::string_view(map + map_at_, end - map_at_);
   map_at_ = end;
-#ifdef MADV_POPULATE_READ
-  // The next block's pages are mapped meanwhile, so parsing does not stop for them.
-  mapped_ahead_.Wait();
-  const std::uint64_t ahead_from = map_at_ / page * page;
-  const std::uint64_t ahead_to = std::min<std::uint64_t>(map_at_ + block_bytes_ + page, map_size_);
-  if (ahead_from < ahead_to) {
-    char* const start = const_cast<char*>(map_) + ahead_from;
-    const std::uint64_t length = ahead_to - ahead_from;
-    mapped_ahead_ = threads::Background([start, length] { ::madvise(start, length, MADV_POPULATE_READ); });
+  // The next block's pages are mapped meanwhile, so parsing does not stop for them;
+  // a small rest is not worth a thread.
+  constexpr std::uint64_t kSmallestReadAhead = std::uint64_t{1} << 20;
+  if (map_size - map_at_ >= kSmallestReadAhead) {
+    const std::uint64_t from = map_at_ / page * page;
+    const std::uint64_t to = std::min<std::uint64_t>(map_at_ + block_bytes_ + page, map_size);
+    const MappedFile* const mapped = map_.get();
+    mapped_ahead_ = threads::Background([mapped, from, to] { mapped->Populate(from, to - from); });
   }
-#endif
   return true;
 }
 
 TextBlocks::Filled TextBlocks::Fill(int k, const char* carried, std::size_t carried_bytes) {
+  // The buffer grows as bytes come, so a small file never costs a whole block.
+  constexpr std::size_t kFirstBufferBytes = std::size_t{64} << 10;
   std::string& buffer = buffers_[k];
-  if (buffer.size() < carried_bytes + block_bytes_) buffer.resize(carried_bytes + block_bytes_);
+  if (buffer.size() < carried_bytes) buffer.resize(carried_bytes);
   if (carried_bytes > 0) std::memcpy(buffer.data(), carried, carried_bytes);
   Filled fill;
   fill.filled = carried_bytes;
   for (;;) {
     const std::size_t target = fill.filled + block_bytes_;
-    if (buffer.size() < target) buffer.resize(target);
     while (!fill.ended && fill.filled < target) {
-      const std::size_t got = source_.Read(buffer.data() + fill.filled, target - fill.filled);
+      if (buffer.size() == fill.filled) {
+        buffer.resize(std::min(target, std::max(2 * buffer.size(), fill.filled + kFirstBufferBytes)));
+      }
+      const std::size_t room = std::min(target, buffer.size()) - fill.filled;
+      const std::size_t got = source_.Read(buffer.data() + fill.filled, room);
       if (got == 0) fill.ended = true;
       fill.filled += got;
     }
@@ -93,7 +102,7 @@ TextBlocks::Filled TextBlocks::Fill(int k, const char* carried, std::size_t carr
 }
 
 bool TextBlocks::Next(std::string_view& block) {
-  if (map_ != nullptr) return NextMapped(block);
+  if (map_) return NextMapped(block);
   Filled fill;
   if (!started_) {
     started_ = true;

@@ -1,14 +1,18 @@
 // Text files read in large blocks of whole lines, and blocks split into pieces that
 // threads parse side by side. Readers number lines themselves: a piece reports how
-// many lines it holds, so places stay exact however the text was split.
+// many lines it holds, so places stay exact however the text was split. A plain file
+// is mapped (see mapped_file.hpp); one cut short meanwhile is refused by name.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "formats/input_source.hpp"
+#include "formats/mapped_file.hpp"
 #include "threads/parallel.hpp"
 
 namespace tsneloss {
@@ -26,7 +30,8 @@ struct ParallelReading {
 
 class TextBlocks {
  public:
-  // An uncompressed regular file is mapped into memory rather than copied out of it.
+  // Reads `source` from where it stands, `block_bytes` at a time. An uncompressed
+  // regular file is mapped into memory rather than copied out of it.
   TextBlocks(InputSource& source, std::size_t block_bytes);
   ~TextBlocks();
   TextBlocks(const TextBlocks&) = delete;
@@ -35,7 +40,12 @@ class TextBlocks {
   // The next block: whole lines, each with its '\n', except that the file's last
   // line may lack it. False at the end of the file. The block stays valid until the
   // next call; the one after it is read meanwhile, on a thread of its own.
+  // Throws InputError naming the file when it shrank while it was read, before
+  // handing out a block and at the end.
   bool Next(std::string_view& block);
+  // Throws that InputError now if so: a reader calls it before reporting a fault of
+  // the text, which may come from zeros standing for bytes cut off.
+  void ThrowIfShrunk() const;
 
  private:
   struct Filled {
@@ -55,8 +65,7 @@ class TextBlocks {
   threads::Background ahead_;
   Filled ahead_fill_;
   // The mapped file: blocks are views of it, pages behind them given back as it goes.
-  const char* map_ = nullptr;
-  std::uint64_t map_size_ = 0;
+  std::unique_ptr<MappedFile> map_;
   std::uint64_t map_at_ = 0;
   std::uint64_t released_ = 0;
   threads::Background mapped_ahead_;
@@ -68,7 +77,8 @@ class LineCursor {
   explicit LineCursor(std::string_view text) : text_(text) {}
   // The next line without its '\n', false at the end.
   bool Next(std::string_view& line);
-  std::string_view rest() const { return text_.substr(at_); }
+  // The text after the lines taken; empty after the last, with or without its '\n'.
+  std::string_view rest() const { return text_.substr(std::min(at_, text_.size())); }
 
  private:
   std::string_view text_;

@@ -1,0 +1,20 @@
+// Any bytes after the .npy magic as an embedding: read, or refused with an InputError.
+#include <cstdint>
+#include <string>
+
+#include "core/input_error.hpp"
+#include "formats/embedding_file.hpp"
+#include "fuzz_input.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The magic given, so the fuzzer spends its time on the header and the data.
+  std::string bytes = "\x93NUMPY";
+  bytes.append(reinterpret_cast<const char*>(data), size);
+  const tsne_fuzz::MemoryFile file(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  try {
+    tsneloss::InputSource source(file.path());
+    tsneloss::ReadNpyEmbedding(source);
+  } catch (const tsneloss::InputError&) {
+  }
+  return 0;
+}

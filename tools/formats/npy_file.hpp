@@ -1,0 +1,27 @@
+// NumPy .npy files: an embedding read from a 2-D array, and a vector written. The
+// reader streams: the shape is checked before anything is allocated from it.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <span>
+
+#include "core/embedding.hpp"
+#include "formats/input_source.hpp"
+
+namespace tsneloss {
+
+// NumPy refuses longer headers as unsafe to parse; so does the reader.
+inline constexpr std::size_t kLargestNpyHeaderBytes = 10000;
+
+// A 2-D little-endian float64 or float32 array (N, D), N and D at least 1, C or
+// Fortran order, as point after point. The file must hold exactly the array's data:
+// less or more is refused. Memory grows with the data that arrive, never ahead of
+// them from the header alone. Throws InputError naming the file.
+Embedding ReadNpyEmbedding(InputSource& source);
+
+// `values` as a 1-D .npy array (format version 1), float64 or, with `single`,
+// float32. The caller checks the stream.
+void WriteNpy(std::ostream& out, std::span<const double> values, bool single);
+
+}  // namespace tsneloss
