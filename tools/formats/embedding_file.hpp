@@ -1,7 +1,7 @@
 // Reading an embedding: N points of D coordinates, from a text file with one point
 // per line or from a NumPy .npy file holding a 2-D float64 or float32 array (N, D) in
 // C or Fortran order, either of them gzip-compressed or not. Coordinates must be
-// finite (see value_rules.hpp).
+// finite (see core/input_rules.hpp).
 #pragma once
 
 #include <cstdint>
