@@ -230,7 +230,7 @@ template <typename Index, typename Value>
 HostAffinities PackCompressed(const CompressedArrays<Index, Value>& p, const std::string& source) {
   CheckSameLength(p.indices.size(), p.data.size(), "indices and data", source);
   CheckIndptr(p.indptr, p.n, p.data.size(), source);
-  if (p.data.empty()) throw InputError(source, "P has no stored entries");
+  if (p.data.empty()) ThrowNoStoredEntries(source);
   if (p.by_columns) {
     HostAffinities packed;
     packed.n = p.n;
@@ -245,7 +245,7 @@ template <typename Index, typename Value>
 HostAffinities PackCoordinates(const CoordinateArrays<Index, Value>& p, const std::string& source) {
   CheckSameLength(p.rows.size(), p.columns.size(), "rows and columns", source);
   CheckSameLength(p.rows.size(), p.values.size(), "rows and values", source);
-  if (p.values.empty()) throw InputError(source, "P has no stored entries");
+  if (p.values.empty()) ThrowNoStoredEntries(source);
   CoordinateStream<Index, Value> stream(p, source);
   return PackStream(p.n, stream, source);
 }
@@ -265,7 +265,7 @@ HostAffinities PackDense(const StridedMatrix<double>& p, const std::string& sour
     }
   }
   for (std::uint64_t j = 0; j < n; ++j) next[j + 1] += next[j];
-  if (next[n] == 0) throw InputError(source, "P has no stored entries");
+  if (next[n] == 0) ThrowNoStoredEntries(source);
   HostAffinities packed;
   packed.n = n;
   packed.nnz = next[n];

@@ -11,6 +11,8 @@ std::string OutsideRange(std::string_view index, std::uint64_t n, bool one_based
   return "index " + std::string(index) + " is outside " + range;
 }
 
+void ThrowNoStoredEntries(const std::string& source) { throw InputError(source, "P has no stored entries"); }
+
 std::string AffinityFault(double value) {
   return "a value of P is " + FormatNumber(value) + "; values of P must be finite and not negative";
 }

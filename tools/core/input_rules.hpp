@@ -35,6 +35,9 @@ inline EntryPart FirstFault(std::int64_t row, std::int64_t column, double value,
 // the input shows it.
 std::string OutsideRange(std::string_view index, std::uint64_t n, bool one_based);
 
+// Throws InputError naming `source`: P must hold at least one stored entry.
+[[noreturn]] void ThrowNoStoredEntries(const std::string& source);
+
 // The message for a value of P that is not allowed.
 std::string AffinityFault(double value);
 // The message for a coordinate that is not finite, empty for one that is.

@@ -14,7 +14,7 @@ void CheckEntries(std::uint64_t n, std::span<const std::int64_t> rows, std::span
     throw InputError(source, "rows, columns and values have different lengths (" + std::to_string(rows.size()) + ", " +
                                  std::to_string(columns.size()) + ", " + std::to_string(values.size()) + ")");
   }
-  if (values.empty()) throw InputError(source, "P has no stored entries");
+  if (values.empty()) ThrowNoStoredEntries(source);
   for (std::size_t k = 0; k < values.size(); ++k) {
     const EntryPart part = FirstFault(rows[k], columns[k], values[k], n);
     if (part != EntryPart::kNone) ThrowEntryFault(part, k, rows[k], columns[k], values[k], n, source);
