@@ -8,12 +8,16 @@
 #include <utility>
 #include <vector>
 
+#include "core/destination_sort.hpp"
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
 #include "threads/parallel.hpp"
 
 namespace tsneloss {
 namespace {
+
+// Columns, rows and places below this fit a key's 32-bit halves.
+constexpr std::uint64_t kKeyLimit = std::uint64_t{1} << 32;
 
 // What sorting a column needs, kept from column to column.
 struct ColumnScratch {
@@ -101,13 +105,41 @@ void CheckPlaces(const EntryBlock& block, std::uint64_t n, const std::string& so
   }
 }
 
+// How the first pass keeps the entries it is handed.
+enum class Taking {
+  kInOrder,    // column after column so far: each placed where it ends up
+  kKeys,       // in the order given, each row slot holding its column and row
+  kCountOnly,  // not kept (no room set aside, or more than it holds): read again
+};
+
+// Turns the first `placed` entries, placed column after column (`counts[j + 1]` of
+// column j), into (column, row) keys, as if they had been taken as keys.
+void KeysOfPlaced(std::uint64_t placed, const std::vector<std::uint64_t>& counts, double* rows) {
+  std::uint64_t at = 0;
+  for (std::uint64_t j = 0; at < placed; ++j) {
+    for (const std::uint64_t end = at + counts[j + 1]; at < end; ++at) {
+      StoreKey(rows + at, DestinationKey(j, static_cast<std::uint64_t>(rows[at]) - 1));
+    }
+  }
+}
+
+// Entries taken as keys end column after column, each column's in the order given:
+// every (column, row) key becomes (place, row), `starts[j]` being where column j
+// starts; it is left where column j ends.
+void ChoosePlaces(double* keys, std::uint64_t count, std::vector<std::uint64_t>& starts) {
+  for (std::uint64_t k = 0; k < count; ++k) {
+    const std::uint64_t key = LoadKey(keys + k);
+    StoreKey(keys + k, DestinationKey(starts[KeyDestination(key)]++, KeyRow(key)));
+  }
+}
+
 }  // namespace
 
 PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAllocator& allocate, const std::string& source,
                        unsigned threads) {
   // First pass: check (the stream does) and count each column's entries. Where room
-  // can be set aside first, entries are placed too, for as long as they come column
-  // after column.
+  // can be set aside first, every entry is kept too: placed, for as long as they come
+  // column after column; past that, as keys to be moved to their places at the end.
   std::vector<std::uint64_t> next(n + 1, 0);
   const auto bound = entries.EntryBound();
   std::optional<ColumnArrays> arrays;
@@ -119,28 +151,52 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
       arrays.reset();
     }
   }
-  bool in_order = arrays.has_value();
+  // Keys hold a column or a place and a row in 32 bits each.
+  const bool keys_fit = arrays && n <= kKeyLimit && *bound <= kKeyLimit;
+  Taking taking = arrays ? Taking::kInOrder : Taking::kCountOnly;
   std::uint64_t placed = 0;
   std::int64_t last_column = 0;
   entries.ForEach([&](const EntryBlock& block) {
     CheckPlaces(block, n, source);
-    for (const std::int64_t column : block.columns) ++next[static_cast<std::uint64_t>(column) + 1];
-    for (std::size_t k = 0; in_order && k < block.values.size(); ++k) {
-      in_order = block.columns[k] >= last_column && placed < *bound;
-      if (!in_order) break;
-      last_column = block.columns[k];
-      arrays->row_indices[placed] = static_cast<double>(block.rows[k] + 1);
-      arrays->values[placed] = block.values[k];
-      ++placed;
+    const std::size_t size = block.values.size();
+    std::size_t k = 0;
+    if (taking == Taking::kInOrder) {
+      for (; k < size && block.columns[k] >= last_column && placed < *bound; ++k, ++placed) {
+        last_column = block.columns[k];
+        ++next[static_cast<std::uint64_t>(last_column) + 1];
+        arrays->row_indices[placed] = static_cast<double>(block.rows[k] + 1);
+        arrays->values[placed] = block.values[k];
+      }
+      if (k < size) {
+        taking = keys_fit && placed < *bound ? Taking::kKeys : Taking::kCountOnly;
+        if (taking == Taking::kKeys) KeysOfPlaced(placed, next, arrays->row_indices);
+      }
     }
+    if (taking == Taking::kKeys) {
+      const std::size_t end = k + static_cast<std::size_t>(std::min<std::uint64_t>(size - k, *bound - placed));
+      for (; k < end; ++k, ++placed) {
+        const auto column = static_cast<std::uint64_t>(block.columns[k]);
+        ++next[column + 1];
+        StoreKey(arrays->row_indices + placed, DestinationKey(column, static_cast<std::uint64_t>(block.rows[k])));
+        arrays->values[placed] = block.values[k];
+      }
+      if (k < size) taking = Taking::kCountOnly;
+    }
+    for (; k < size; ++k) ++next[static_cast<std::uint64_t>(block.columns[k]) + 1];
   });
   for (std::uint64_t j = 0; j < n; ++j) next[j + 1] += next[j];
   const std::uint64_t total = next[n];
   if (total == 0) throw InputError(source, "P has no stored entries");
 
-  if (in_order) {
+  if (taking == Taking::kInOrder) {
     // Every entry is in place: next[j + 1] is where column j ends.
     next.erase(next.begin());
+  } else if (taking == Taking::kKeys) {
+    // Every entry is kept, in the order given: each column's entries go to its room
+    // in that order, as the second pass below would place them.
+    next.pop_back();
+    ChoosePlaces(arrays->row_indices, total, next);
+    PlaceAtDestinations(arrays->row_indices, arrays->values, total, threads::ThreadCount(threads));
   } else {
     if (!arrays || total > *bound) arrays = allocate(n, total);
     // Second pass: each entry straight to its column's next free place, so a

@@ -1,7 +1,9 @@
 // P's entries as a reader hands them over, block after block, in the order given, and
-// their packing into columns in two passes over them: one to check and count, one to
-// place each entry straight where the caller's arrays want it. Nothing holds all the
-// entries twice, so packing a P costs little more than the packed arrays.
+// their packing into columns. Where the stream bounds its entries, one pass keeps them
+// all in the caller's arrays, in the order given, and moves them to their columns in
+// place; otherwise one pass checks and counts, a second places each entry straight
+// where the caller's arrays want it. Nothing holds all the entries twice, so packing a
+// P costs little more than the packed arrays.
 #pragma once
 
 #include <cstdint>
@@ -47,10 +49,10 @@ struct PackedSize {
 
 // Packs an N-by-N P column after column, rows increasing within a column, entries at
 // one position added together in the order given. Allocates once, for all the entries
-// given or for the stream's bound (merging only shortens what is used). Entries that
-// come column after column, as most writers give them, are placed on the first pass
-// and read only once. Throws InputError naming `source` for no
-// entries at all and for repeated values that add up past the largest double.
+// given or for the stream's bound (merging only shortens what is used). With a bound
+// whose room could be set aside, the entries are read once, in any order: those that
+// come column after column are placed as they come. Throws InputError naming `source`
+// for no entries at all and for repeated values that add up past the largest double.
 // Columns are sorted on `threads` threads (0: one per processor).
 PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAllocator& allocate, const std::string& source,
                        unsigned threads = 0);

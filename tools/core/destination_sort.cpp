@@ -1,0 +1,122 @@
+#include "core/destination_sort.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <vector>
+
+#include "threads/parallel.hpp"
+
+namespace tsneloss {
+namespace {
+
+// Runs written at once by one distribution: few enough that the line each one is
+// writing stays in cache.
+constexpr unsigned kFanOutBits = 11;
+// How far ahead of a run's head its lines are fetched: hundreds of runs are more
+// streams than the hardware follows on its own.
+constexpr std::uint64_t kAhead = 16;
+
+// Room for one piece's rows and values, one per thread.
+struct PieceScratch {
+  std::vector<double> rows;
+  std::vector<double> values;
+};
+
+// Moves every entry of a piece (destinations base .. base + count - 1) to its place
+// by way of `scratch`: each entry is written once where it goes, with no entry
+// waiting on the one before, and the keys become one-based rows on the way.
+void PlacePiece(double* keys, double* values, std::uint64_t count, std::uint64_t base, PieceScratch& scratch) {
+  scratch.rows.resize(count);
+  scratch.values.resize(count);
+  for (std::uint64_t k = 0; k < count; ++k) {
+    const std::uint64_t key = LoadKey(keys + k);
+    const std::uint64_t to = KeyDestination(key) - base;
+    scratch.rows[to] = static_cast<double>(KeyRow(key) + 1);
+    scratch.values[to] = values[k];
+  }
+  std::copy(scratch.rows.begin(), scratch.rows.end(), keys);
+  std::copy(scratch.values.begin(), scratch.values.end(), values);
+}
+
+// Spreads the entries (destinations base .. base + count - 1) into runs of 2^shift
+// destinations each, in place. Sweeps over the slots not yet filled: the entry in a
+// slot goes to the front of its own run's unfilled slots and takes the entry there
+// in exchange, to be looked at in a later sweep. Each step fills one slot, and no
+// step waits for the one before, so many cache misses are in flight at once.
+// Returns the runs.
+std::uint64_t Distribute(double* keys, double* values, std::uint64_t count, std::uint64_t base, unsigned shift) {
+  const std::uint64_t runs = ((count - 1) >> shift) + 1;
+  std::vector<std::uint64_t> heads(runs);
+  std::vector<std::uint64_t> open(runs);
+  for (std::uint64_t r = 0; r < runs; ++r) {
+    heads[r] = r << shift;
+    open[r] = r;
+  }
+  while (!open.empty()) {
+    for (const std::uint64_t r : open) {
+      const std::uint64_t end = std::min((r + 1) << shift, count);
+      for (std::uint64_t at = heads[r]; at < end; ++at) {
+        const std::uint64_t key = LoadKey(keys + at);
+        const double value = values[at];
+        const std::uint64_t to = heads[(KeyDestination(key) - base) >> shift]++;
+        if (to + kAhead < count) {
+          __builtin_prefetch(keys + to + kAhead, 1);
+          __builtin_prefetch(values + to + kAhead, 1);
+        }
+        StoreKey(keys + at, LoadKey(keys + to));
+        values[at] = values[to];
+        StoreKey(keys + to, key);
+        values[to] = value;
+      }
+    }
+    std::erase_if(open, [&](std::uint64_t r) { return heads[r] == std::min((r + 1) << shift, count); });
+  }
+  return runs;
+}
+
+// The run size for `count` entries: pieces once small enough, else as many runs as
+// one distribution writes at once.
+unsigned RunShift(std::uint64_t count, unsigned piece_bits) {
+  const auto bits = static_cast<unsigned>(std::bit_width(count - 1));
+  return std::max(piece_bits, bits > kFanOutBits ? bits - kFanOutBits : 0u);
+}
+
+void Place(double* keys, double* values, std::uint64_t count, std::uint64_t base, unsigned piece_bits,
+           PieceScratch& scratch) {
+  if (count <= std::uint64_t{1} << piece_bits) {
+    PlacePiece(keys, values, count, base, scratch);
+    return;
+  }
+  const unsigned shift = RunShift(count, piece_bits);
+  const std::uint64_t runs = Distribute(keys, values, count, base, shift);
+  for (std::uint64_t r = 0; r < runs; ++r) {
+    const std::uint64_t from = r << shift;
+    Place(keys + from, values + from, std::min(count - from, std::uint64_t{1} << shift), base + from, piece_bits,
+          scratch);
+  }
+}
+
+}  // namespace
+
+void PlaceAtDestinations(double* keys, double* values, std::uint64_t count, unsigned threads, unsigned piece_bits) {
+  // 2^15 entries (keys and values, 512 KB, and as much scratch) stay in a core's cache
+  // while each goes straight to its place.
+  if (count <= std::uint64_t{1} << piece_bits) {
+    PieceScratch scratch;
+    if (count > 0) PlacePiece(keys, values, count, 0, scratch);
+    return;
+  }
+  // The first distribution walks all entries on one thread; its runs are then
+  // independent, and go to the threads.
+  const unsigned shift = RunShift(count, piece_bits);
+  const std::uint64_t runs = Distribute(keys, values, count, 0, shift);
+  threads = threads::ThreadCount(threads);
+  std::vector<PieceScratch> scratch(threads);
+  threads::ParallelFor(runs, {threads, {}}, [&](std::size_t r, unsigned worker) {
+    const std::uint64_t from = std::uint64_t{r} << shift;
+    Place(keys + from, values + from, std::min(count - from, std::uint64_t{1} << shift), from, piece_bits,
+          scratch[worker]);
+  });
+}
+
+}  // namespace tsneloss

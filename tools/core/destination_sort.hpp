@@ -1,0 +1,36 @@
+// Moving entries, in place, to places already chosen for them. Each entry's row slot
+// holds its destination and row packed into one word (the bits of a uint64 kept in a
+// double); destinations are all different, so the move needs no order among equal
+// keys. Done as an in-place radix distribution on the destination's high bits, then
+// piece by cache-sized piece through a piece of scratch per thread, so memory is
+// walked in a bounded number of streams at a time rather than one random place per
+// entry, and nothing the size of the entries is set aside.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace tsneloss {
+
+// A destination (below 2^32) and a zero-based row (below 2^32) as one word.
+inline std::uint64_t DestinationKey(std::uint64_t destination, std::uint64_t row) { return destination << 32 | row; }
+inline std::uint64_t KeyDestination(std::uint64_t key) { return key >> 32; }
+inline std::uint64_t KeyRow(std::uint64_t key) { return key & 0xFFFFFFFF; }
+
+// A key kept in, and read from, a double's slot, bit for bit (copied as bytes, so no
+// pattern is ever taken for a number).
+inline void StoreKey(double* slot, std::uint64_t key) { std::memcpy(slot, &key, sizeof key); }
+inline std::uint64_t LoadKey(const double* slot) {
+  std::uint64_t key;
+  std::memcpy(&key, slot, sizeof key);
+  return key;
+}
+
+// Moves entry k (keys[k], values[k]) to its destination for every k < count, where
+// keys hold DestinationKeys whose destinations are exactly 0 .. count - 1, and leaves
+// each row slot holding its one-based row as a double. Pieces go to `threads` threads;
+// pieces of 2^piece_bits entries (tests take small ones to reach every level).
+void PlaceAtDestinations(double* keys, double* values, std::uint64_t count, unsigned threads,
+                         unsigned piece_bits = 15);
+
+}  // namespace tsneloss
