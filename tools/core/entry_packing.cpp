@@ -186,7 +186,7 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
   });
   for (std::uint64_t j = 0; j < n; ++j) next[j + 1] += next[j];
   const std::uint64_t total = next[n];
-  if (total == 0) throw InputError(source, "P has no stored entries");
+  if (total == 0) ThrowNoStoredEntries(source);
 
   if (taking == Taking::kInOrder) {
     // Every entry is in place: next[j + 1] is where column j ends.
