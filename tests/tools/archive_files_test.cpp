@@ -19,7 +19,8 @@ namespace {
 
 std::string Le(std::uint64_t value, int bytes) {
   std::string out;
-  for (int k = 0; k < bytes; ++k) out += static_cast<char>((value >> (8 * k)) & 0xFF);
+  // Fields wider than 8 bytes are zero above the value.
+  for (int k = 0; k < bytes; ++k) out += static_cast<char>(k < 8 ? (value >> (8 * k)) & 0xFF : 0);
   return out;
 }
 
