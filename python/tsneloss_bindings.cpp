@@ -70,8 +70,9 @@ void CheckSignals() {
   if (PyErr_CheckSignals() != 0) throw py::error_already_set();
 }
 
-tsneloss::ArrayLossOptions OptionsOf(std::optional<double> z, bool single, bool per_point, std::string module_path) {
-  return {z, single, per_point, std::move(module_path), CheckSignals};
+tsneloss::ArrayLossOptions OptionsOf(std::optional<double> z, bool single, bool per_point, std::string module_path,
+                                     unsigned threads) {
+  return {z, single, per_point, std::move(module_path), threads, CheckSignals};
 }
 
 py::dict ResultOf(const tsneloss::ArrayLoss& result) {
@@ -100,37 +101,37 @@ py::dict Compute(const py::array& y, const tsneloss::AffinitiesPacker& pack_p, c
 
 py::dict LossOfCompressed(const py::array& y, std::uint64_t n, bool by_columns, const py::array& indptr,
                           const py::array& indices, const py::array& data, std::optional<double> z, bool single,
-                          bool per_point, std::string module_path) {
+                          bool per_point, std::string module_path, unsigned threads) {
   const auto pack_p = WithTypes(indices, data, [&]<typename Index, typename Value>(Index, Value) {
     const tsneloss::CompressedArrays<Index, Value> p{n, by_columns, SpanOf<Index>(indptr), SpanOf<Index>(indices),
                                                      SpanOf<Value>(data)};
-    return tsneloss::AffinitiesPacker([p] { return tsneloss::PackCompressed(p, "P"); });
+    return tsneloss::AffinitiesPacker([p, threads] { return tsneloss::PackCompressed(p, "P", threads); });
   });
-  return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path)));
+  return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path), threads));
 }
 
 py::dict LossOfCoordinates(const py::array& y, std::uint64_t n, const py::array& rows, const py::array& columns,
                            const py::array& values, std::optional<double> z, bool single, bool per_point,
-                           std::string module_path) {
+                           std::string module_path, unsigned threads) {
   const auto pack_p = WithTypes(rows, values, [&]<typename Index, typename Value>(Index, Value) {
     const tsneloss::CoordinateArrays<Index, Value> p{n, SpanOf<Index>(rows), SpanOf<Index>(columns),
                                                      SpanOf<Value>(values)};
-    return tsneloss::AffinitiesPacker([p] { return tsneloss::PackCoordinates(p, "P"); });
+    return tsneloss::AffinitiesPacker([p, threads] { return tsneloss::PackCoordinates(p, "P", threads); });
   });
-  return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path)));
+  return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path), threads));
 }
 
 py::dict LossOfDense(const py::array& y, const py::array& p, std::optional<double> z, bool single, bool per_point,
-                     std::string module_path) {
+                     std::string module_path, unsigned threads) {
   if (p.ndim() != 2 || !Holds<double>(p)) throw py::type_error("P: a 2-D array of float64 is needed");
   const auto pack_p = [p = MatrixOf<double>(p)] { return tsneloss::PackDense(p, "P"); };
-  return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path)));
+  return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path), threads));
 }
 
-double Normaliser(const py::array& y, const std::string& method) {
+double Normaliser(const py::array& y, const std::string& method, unsigned threads) {
   const tsneloss::EmbeddingPacker pack_y = EmbeddingOf(y);
   const py::gil_scoped_release unlocked;
-  return tsneloss::ArrayNormaliser(pack_y, method, CheckSignals);
+  return tsneloss::ArrayNormaliser(pack_y, method, CheckSignals, threads);
 }
 
 }  // namespace
@@ -151,11 +152,12 @@ PYBIND11_MODULE(_core, m) {
 
   m.def("loss_of_compressed", &LossOfCompressed, py::arg("y"), py::arg("n"), py::arg("by_columns"), py::arg("indptr"),
         py::arg("indices"), py::arg("data"), py::arg("z"), py::arg("single"), py::arg("per_point"),
-        py::arg("module_path"));
+        py::arg("module_path"), py::arg("threads"));
   m.def("loss_of_coordinates", &LossOfCoordinates, py::arg("y"), py::arg("n"), py::arg("rows"), py::arg("columns"),
-        py::arg("values"), py::arg("z"), py::arg("single"), py::arg("per_point"), py::arg("module_path"));
+        py::arg("values"), py::arg("z"), py::arg("single"), py::arg("per_point"), py::arg("module_path"),
+        py::arg("threads"));
   m.def("loss_of_dense", &LossOfDense, py::arg("y"), py::arg("p"), py::arg("z"), py::arg("single"),
-        py::arg("per_point"), py::arg("module_path"));
-  m.def("normaliser", &Normaliser, py::arg("y"), py::arg("method"));
+        py::arg("per_point"), py::arg("module_path"), py::arg("threads"));
+  m.def("normaliser", &Normaliser, py::arg("y"), py::arg("method"), py::arg("threads"));
   m.def("cached_modules", &tsneloss::CachedModuleCount, "How many module files this process holds open.");
 }

@@ -31,6 +31,8 @@ _PRECISIONS = {"double": False, "single": True}
 # the double one (relative), is worth a warning.
 _SUM_TOLERANCE = 1e-6
 _SINGLE_TOLERANCE = 1e-6
+# As tsneloss --threads: more would only cost memory.
+_MOST_THREADS = 1024
 _MODULE_BESIDE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsnelossvek.so")
 
 
@@ -82,9 +84,20 @@ def _checked_z(z):
     return float(z)
 
 
-def _loss_of(Y, P, z, single, per_point):
+def _checked_threads(threads):
+    """0 (one per core) for None, else a whole number from 1 to _MOST_THREADS."""
+    if threads is None:
+        return 0
+    if isinstance(threads, (bool, np.bool_)) or not isinstance(threads, numbers.Integral):
+        raise TypeError(f"threads must be a whole number or None, not {type(threads).__name__}")
+    if not 1 <= threads <= _MOST_THREADS:
+        raise ValueError(f"threads must be from 1 to {_MOST_THREADS}, not {threads}")
+    return int(threads)
+
+
+def _loss_of(Y, P, z, single, per_point, threads):
     """The boundary's dictionary for P in whatever form it comes."""
-    common = dict(z=z, single=single, per_point=per_point, module_path=_module_path())
+    common = dict(z=z, single=single, per_point=per_point, module_path=_module_path(), threads=threads)
     if not scipy.sparse.issparse(P):
         P = _real_array(P, "P", keep_float32=False)
         _check_square(P.shape)
@@ -117,7 +130,7 @@ def _warn_as_tsneloss(result, precision):
                           TsnelossWarning, stacklevel=3)
 
 
-def kl_divergence(Y, P, z=None, *, precision="double", per_point=False):
+def kl_divergence(Y, P, z=None, *, precision="double", per_point=False, threads=None):
     """The t-SNE loss, KL(P || Q), over the stored entries of P.
 
     The sum of ``p ln(p (1 + |y_i - y_j|^2) Z)`` over the stored entries ``p`` of P,
@@ -143,6 +156,9 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False):
         term in float and so drifts from the double loss as P grows.
     per_point : bool, optional
         Also return each point's share: the loss over column i of P alone.
+    threads : int, optional
+        The threads that pack P and compute Z; None (the default) uses one per
+        core. Every count gives the same bits.
 
     Returns
     -------
@@ -159,8 +175,8 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False):
         and the element (NumPy's flat index for a dense array, the index in
         ``data`` for COO, CSR and CSC, in ``P.tocoo()`` for other formats).
     TypeError
-        For values that are not real numbers (strings, objects, complex) and a `z`
-        that is not a real number.
+        For values that are not real numbers (strings, objects, complex), a `z`
+        that is not a real number, and `threads` that is not a whole number.
     ModuleError
         For an error the module raises.
 
@@ -187,8 +203,9 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False):
     if precision not in _PRECISIONS:
         raise ValueError(f"precision must be 'double' or 'single', not {precision!r}")
     z = _checked_z(z)
+    threads = _checked_threads(threads)
     Y = _embedding(Y)
-    result = _loss_of(Y, P, z, _PRECISIONS[precision], per_point)
+    result = _loss_of(Y, P, z, _PRECISIONS[precision], per_point, threads)
     _warn_as_tsneloss(result, precision)
     if not per_point:
         return result["loss"]
@@ -196,7 +213,7 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False):
     return result["loss"], shares.astype(np.float32) if precision == "single" else shares
 
 
-def normaliser(Y, method="auto"):
+def normaliser(Y, method="auto", *, threads=None):
     """The normaliser Z of the output affinities of an embedding.
 
     ``Z = sum over i != j of 1 / (1 + |y_i - y_j|^2)``, in double precision.
@@ -210,6 +227,9 @@ def normaliser(Y, method="auto"):
         same bits whatever the number of cores. "approx" (D <= 3): interpolated on a
         grid with FFTs, relative error typically 1e-11 to 1e-8. "auto", the
         default of `kl_divergence`: exact up to N = 100000, approximate above.
+    threads : int, optional
+        The threads that compute Z; None (the default) uses one per core. Every
+        count gives the same bits.
 
     Returns
     -------
@@ -229,4 +249,5 @@ def normaliser(Y, method="auto"):
     >>> tsneloss.normaliser(np.array([[0.0, 0.0], [3.0, 4.0]])) == 2 / 26
     True
     """
-    return _core.normaliser(_embedding(Y), method)
+    threads = _checked_threads(threads)
+    return _core.normaliser(_embedding(Y), method, threads)

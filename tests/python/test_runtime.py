@@ -51,6 +51,24 @@ def test_the_module_stays_mapped_once():
     assert _core.cached_modules() == opened
 
 
+def test_every_thread_count_gives_the_same_bits():
+    # Enough entries to pack on several threads; Z both ways.
+    Y, P = random_case(4, 8000, per_column=12)
+    P = P.tocoo()
+    for method in ("exact", "approx"):
+        z = tsneloss.normaliser(Y, method, threads=1)
+        assert all(tsneloss.normaliser(Y, method, threads=t) == z for t in (2, 3))
+    one = tsneloss.kl_divergence(Y, P, threads=1)
+    assert all(tsneloss.kl_divergence(Y, P, threads=t) == one for t in (2, 3, None))
+
+
+@pytest.mark.parametrize("threads,error", [(0, ValueError), (2000, ValueError), (1.5, TypeError), ("2", TypeError)])
+def test_thread_counts_refused(threads, error):
+    Y, P = random_case(1, 50)
+    with pytest.raises(error, match="threads"):
+        tsneloss.kl_divergence(Y, P, 1.0, threads=threads)
+
+
 def test_two_threads_at_once_give_the_same_bits():
     cases = [random_case(seed, 3000) for seed in (2, 3)]
     alone = [tsneloss.kl_divergence(Y, P) for Y, P in cases]

@@ -32,9 +32,9 @@ std::function<void(double)> ProgressChecks(const std::function<void()>& interrup
 
 // A Z that overflowed (or vanished) cannot serve as a normaliser: refused, as by tsneloss.
 double CheckedNormaliser(const HostEmbedding& y, normaliser::ZMethod method,
-                         const std::function<void()>& interrupt_check) {
+                         const std::function<void()>& interrupt_check, unsigned threads) {
   const normaliser::ChosenZ chosen =
-      normaliser::ComputeZ(y.coordinates(), y.n, y.d, method, ProgressChecks(interrupt_check));
+      normaliser::ComputeZ(y.coordinates(), y.n, y.d, method, ProgressChecks(interrupt_check), threads);
   if (!NormaliserFault(chosen.z).empty()) {
     throw InputError(kEmbeddingName, std::string("the ") + (chosen.approximate ? "approximate" : "exact") +
                                          " Z of this embedding is " + FormatNumber(chosen.z) +
@@ -59,7 +59,7 @@ ArrayLoss ComputeArrayLoss(const EmbeddingPacker& pack_y, const AffinitiesPacker
   result.nnz = p.nnz;
   result.merged_positions = p.merged_positions;
   result.sum_p = SumOfValues(p);
-  result.z = options.z ? *options.z : CheckedNormaliser(y, normaliser::ZMethod::kAuto, options.interrupt_check);
+  result.z = options.z ? *options.z : CheckedNormaliser(y, normaliser::ZMethod::kAuto, options.interrupt_check, options.threads);
   const matrix::loader::Module& module = CachedModule(options.module_path);
   result.loss_double = ModuleLoss(module, y.points.get(), p, result.z);
   result.loss = result.loss_double;
@@ -76,9 +76,9 @@ ArrayLoss ComputeArrayLoss(const EmbeddingPacker& pack_y, const AffinitiesPacker
 }
 
 double ArrayNormaliser(const EmbeddingPacker& pack_y, const std::string& method,
-                       const std::function<void()>& interrupt_check) {
+                       const std::function<void()>& interrupt_check, unsigned threads) {
   const normaliser::ZMethod chosen = ParseNormaliserMethod(method);
-  return CheckedNormaliser(pack_y(/*z_computed=*/true), chosen, interrupt_check);
+  return CheckedNormaliser(pack_y(/*z_computed=*/true), chosen, interrupt_check, threads);
 }
 
 }  // namespace tsneloss

@@ -19,6 +19,7 @@ struct ArrayLossOptions {
   bool single = false;
   bool per_point = false;
   std::string module_path;
+  unsigned threads = 0;  // for Z (the packers take theirs); 0: one per processor
   // Called on the calling thread about every 0.1 s while the exact Z runs; what it
   // throws stops the computation (every thread) and comes out of the call.
   std::function<void()> interrupt_check;
@@ -49,6 +50,6 @@ ArrayLoss ComputeArrayLoss(const EmbeddingPacker& pack_y, const AffinitiesPacker
 // InputError for an unknown method, an embedding that is refused, or a Z that is not
 // finite and above 0, and whatever interrupt_check throws.
 double ArrayNormaliser(const EmbeddingPacker& pack_y, const std::string& method,
-                       const std::function<void()>& interrupt_check);
+                       const std::function<void()>& interrupt_check, unsigned threads = 0);
 
 }  // namespace tsneloss

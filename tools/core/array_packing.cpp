@@ -173,11 +173,12 @@ class CoordinateStream final : public EntryStream {
   bool checked_ = false;
 };
 
-HostAffinities PackStream(std::uint64_t n, EntryStream& entries, const std::string& source) {
+HostAffinities PackStream(std::uint64_t n, EntryStream& entries, const std::string& source, unsigned threads) {
   HostAffinities p;
   p.n = n;
   const PackedSize size = PackEntries(
-      n, entries, [&](std::uint64_t order, std::uint64_t count) { return AllocateHost(p, order, count); }, source);
+      n, entries, [&](std::uint64_t order, std::uint64_t count) { return AllocateHost(p, order, count); }, source,
+      threads);
   p.nnz = size.nnz;
   p.merged_positions = size.merged_positions;
   return p;
@@ -227,7 +228,7 @@ HostEmbedding PackEmbedding(const StridedMatrix<T>& y, bool z_computed, const st
 }
 
 template <typename Index, typename Value>
-HostAffinities PackCompressed(const CompressedArrays<Index, Value>& p, const std::string& source) {
+HostAffinities PackCompressed(const CompressedArrays<Index, Value>& p, const std::string& source, unsigned threads) {
   CheckSameLength(p.indices.size(), p.data.size(), "indices and data", source);
   CheckIndptr(p.indptr, p.n, p.data.size(), source);
   if (p.data.empty()) ThrowNoStoredEntries(source);
@@ -238,16 +239,17 @@ HostAffinities PackCompressed(const CompressedArrays<Index, Value>& p, const std
     if (PackCanonicalColumns(p, AllocateHost(packed, p.n, p.data.size()), source)) return packed;
   }
   CompressedStream<Index, Value> stream(p, source);
-  return PackStream(p.n, stream, source);
+  return PackStream(p.n, stream, source, threads);
 }
 
 template <typename Index, typename Value>
-HostAffinities PackCoordinates(const CoordinateArrays<Index, Value>& p, const std::string& source) {
+HostAffinities PackCoordinates(const CoordinateArrays<Index, Value>& p, const std::string& source,
+                               unsigned threads) {
   CheckSameLength(p.rows.size(), p.columns.size(), "rows and columns", source);
   CheckSameLength(p.rows.size(), p.values.size(), "rows and values", source);
   if (p.values.empty()) ThrowNoStoredEntries(source);
   CoordinateStream<Index, Value> stream(p, source);
-  return PackStream(p.n, stream, source);
+  return PackStream(p.n, stream, source, threads);
 }
 
 HostAffinities PackDense(const StridedMatrix<double>& p, const std::string& source) {
@@ -286,13 +288,13 @@ HostAffinities PackDense(const StridedMatrix<double>& p, const std::string& sour
 
 template HostEmbedding PackEmbedding(const StridedMatrix<double>&, bool, const std::string&);
 template HostEmbedding PackEmbedding(const StridedMatrix<float>&, bool, const std::string&);
-template HostAffinities PackCompressed(const CompressedArrays<std::int32_t, double>&, const std::string&);
-template HostAffinities PackCompressed(const CompressedArrays<std::int32_t, float>&, const std::string&);
-template HostAffinities PackCompressed(const CompressedArrays<std::int64_t, double>&, const std::string&);
-template HostAffinities PackCompressed(const CompressedArrays<std::int64_t, float>&, const std::string&);
-template HostAffinities PackCoordinates(const CoordinateArrays<std::int32_t, double>&, const std::string&);
-template HostAffinities PackCoordinates(const CoordinateArrays<std::int32_t, float>&, const std::string&);
-template HostAffinities PackCoordinates(const CoordinateArrays<std::int64_t, double>&, const std::string&);
-template HostAffinities PackCoordinates(const CoordinateArrays<std::int64_t, float>&, const std::string&);
+template HostAffinities PackCompressed(const CompressedArrays<std::int32_t, double>&, const std::string&, unsigned);
+template HostAffinities PackCompressed(const CompressedArrays<std::int32_t, float>&, const std::string&, unsigned);
+template HostAffinities PackCompressed(const CompressedArrays<std::int64_t, double>&, const std::string&, unsigned);
+template HostAffinities PackCompressed(const CompressedArrays<std::int64_t, float>&, const std::string&, unsigned);
+template HostAffinities PackCoordinates(const CoordinateArrays<std::int32_t, double>&, const std::string&, unsigned);
+template HostAffinities PackCoordinates(const CoordinateArrays<std::int32_t, float>&, const std::string&, unsigned);
+template HostAffinities PackCoordinates(const CoordinateArrays<std::int64_t, double>&, const std::string&, unsigned);
+template HostAffinities PackCoordinates(const CoordinateArrays<std::int64_t, float>&, const std::string&, unsigned);
 
 }  // namespace tsneloss

@@ -63,14 +63,17 @@ HostEmbedding PackEmbedding(const StridedMatrix<T>& y, bool z_computed, const st
 // copied in one pass; anything else goes through PackEntries. Throws InputError
 // naming `source` for an indptr that is not N + 1 offsets from 0 to nnz, never
 // decreasing, for arrays of different lengths, for no entries, and "element k" of
-// indices and data at the first entry FirstFault refuses.
+// indices and data at the first entry FirstFault refuses. `threads` as PackEntries
+// takes them.
 template <typename Index, typename Value>
-HostAffinities PackCompressed(const CompressedArrays<Index, Value>& p, const std::string& source);
+HostAffinities PackCompressed(const CompressedArrays<Index, Value>& p, const std::string& source,
+                              unsigned threads = 0);
 
 // Packs triplets through PackEntries, entries at one position added in the order
 // given. Throws InputError as PackCompressed does, "element k" of the three arrays.
 template <typename Index, typename Value>
-HostAffinities PackCoordinates(const CoordinateArrays<Index, Value>& p, const std::string& source);
+HostAffinities PackCoordinates(const CoordinateArrays<Index, Value>& p, const std::string& source,
+                               unsigned threads = 0);
 
 // Packs a dense N-by-N P, zeros left out. Throws InputError naming "element k"
 // (NumPy's flat index) at the first value refused, and `source` when P is not square
