@@ -142,12 +142,6 @@ std::optional<PieceFault> ParseEntryFields(const Field* fields, std::uint64_t n,
   return PieceFault{line_number, field.column, OutsideRange(field.text, n, true)};
 }
 
-bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == ','; }
-
-// The usual entry line, "row column value" with single separators and nothing odd,
-// read without splitting it first. False when the line is anything else: the general
-// path then reads it and names any fault. Whatever it accepts, the general path
-// would read to the same numbers.
 // Up to 18 decimal digits, which cannot overflow; false for anything else.
 std::from_chars_result ParseShortWhole(const char* at, const char* end, unsigned long long& value) {
   const char* const first = at;
@@ -160,6 +154,10 @@ std::from_chars_result ParseShortWhole(const char* at, const char* end, unsigned
   return {at, std::errc()};
 }
 
+// The usual entry line, "row column value" with single separators and nothing odd,
+// read without splitting it first. False when the line is anything else: the general
+// path then reads it and names any fault. Whatever it accepts, the general path
+// would read to the same numbers.
 bool ParsePlainEntry(const char* at, const char* const end, unsigned long long& row, unsigned long long& column,
                      double& value, const char*& next_line) {
   // Numbers stop at a line's end: `end` is the piece's.

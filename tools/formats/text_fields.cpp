@@ -5,11 +5,6 @@
 #include <cstdlib>
 
 namespace tsneloss {
-namespace {
-
-bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == ','; }
-
-}  // namespace
 
 std::size_t SplitFieldsInto(std::string_view line, Field* fields, std::size_t capacity) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);

@@ -12,6 +12,10 @@ struct Field {
   std::size_t column;  // one-based
 };
 
+// What separates fields: a space, a tab or a comma (inlined: every byte of a file
+// meets it).
+inline bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == ','; }
+
 // Fields separated by runs of spaces, tabs or commas (a trailing '\r' is ignored).
 std::vector<Field> SplitFields(std::string_view line);
 
