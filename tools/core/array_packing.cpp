@@ -23,24 +23,11 @@ constexpr std::size_t kBlockEntries = std::size_t{1} << 16;
 
 double* MutableData(const matrix::ArrayPtr& array) { return static_cast<double*>(api::vqGetData(array.get())); }
 
-// A fresh host array is mapped page by page as it is first written, and on a virtual
-// machine each fault is dear: in 2 MB pages, P's arrays fault 512 times less often.
-// Only advice: where the system keeps to small pages nothing changes.
-double* AdviseHugePages(double* data, std::uint64_t elements) {
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
-  const auto start = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t end = (start + elements * sizeof(double)) & ~(kHugePage - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  return data;
-}
-
 ColumnArrays AllocateHost(HostAffinities& p, std::uint64_t n, std::uint64_t entries) {
   p.column_counts = NewHostRow(n);
   p.row_indices = NewHostRow(entries);
   p.values = NewHostRow(entries);
-  return {AdviseHugePages(MutableData(p.column_counts), n), AdviseHugePages(MutableData(p.row_indices), entries),
-          AdviseHugePages(MutableData(p.values), entries)};
+  return {MutableData(p.column_counts), MutableData(p.row_indices), MutableData(p.values)};
 }
 
 // NumPy's strides need not be multiples of the element size: read through memcpy.

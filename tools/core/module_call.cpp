@@ -1,8 +1,10 @@
 #include "core/module_call.hpp"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -39,7 +41,23 @@ std::mutex& CacheMutex() {
 
 const double* ArrayData(const matrix::ArrayPtr& array) { return DataOf(array); }
 
-matrix::ArrayPtr NewHostRow(std::uint64_t columns) { return NewRow(columns, vqDOUBLE_CLASS); }
+double* AdviseHugePages(double* data, std::uint64_t elements) {
+  // A fresh host array is mapped page by page as it is first written, and on a virtual
+  // machine each fault is dear: in 2 MB pages, P's arrays fault 512 times less often.
+  // Only advice: where the system keeps to small pages nothing changes.
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
+  const auto start = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t end = (start + elements * sizeof(double)) & ~(kHugePage - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  return data;
+}
+
+matrix::ArrayPtr NewHostRow(std::uint64_t columns) {
+  matrix::ArrayPtr array = NewRow(columns, vqDOUBLE_CLASS);
+  AdviseHugePages(DataOf(array), columns);
+  return array;
+}
 
 HostAffinities HostAffinitiesOf(const SparseColumns& p) {
   HostAffinities host;

@@ -24,7 +24,12 @@ struct HostAffinities {
 // The elements of one of P's arrays, all double.
 const double* ArrayData(const matrix::ArrayPtr& array);
 
-// A new 1-by-`columns` double array of the host's, for one of P's arrays.
+// Advises the whole 2 MB pages of `elements` doubles from `data` into huge pages
+// (fewer page faults when a fresh array is first written); returns `data`.
+double* AdviseHugePages(double* data, std::uint64_t elements);
+
+// A new 1-by-`columns` double array of the host's, for one of P's arrays, advised
+// into 2 MB pages where it spans them.
 matrix::ArrayPtr NewHostRow(std::uint64_t columns);
 
 // P held in vectors (as the Python package packs it) copied into host arrays.
