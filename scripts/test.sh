@@ -28,10 +28,10 @@ trap 'rm -rf "$work"' EXIT
 for fuzzer in "${fuzzers[@]}"; do
   family=${fuzzer%_fuzzer}
   corpus=tests/fuzz/corpus_$family
-  seconds=15
+  seconds=10
   if [ "$fuzzer" = gateway_fuzzer ]; then
     corpus=tests/fuzz/corpus
-    seconds=30
+    seconds=20
   fi
   mkdir -p "$work/$family"
   status=0
