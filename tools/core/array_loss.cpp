@@ -6,7 +6,6 @@
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
 #include "core/module_call.hpp"
-#include "core/normaliser_choice.hpp"
 #include "core/per_point_shares.hpp"
 #include "core/text.hpp"
 #include "core/z_choice.hpp"
@@ -28,6 +27,13 @@ std::function<void(double)> ProgressChecks(const std::function<void()>& interrup
     last = now;
     interrupt_check();
   };
+}
+
+// "exact", "approx" or "auto"; InputError naming "method" for any other name.
+normaliser::ZMethod ParseNormaliserMethod(const std::string& name) {
+  const auto method = normaliser::ParseZMethod(name);
+  if (!method) throw InputError("method", "unknown method " + Shown(name) + "; the methods are 'exact', 'approx' and 'auto'");
+  return *method;
 }
 
 // A Z that overflowed (or vanished) cannot serve as a normaliser: refused, as by tsneloss.

@@ -59,22 +59,6 @@ matrix::ArrayPtr NewHostRow(std::uint64_t columns) {
   return array;
 }
 
-HostAffinities HostAffinitiesOf(const SparseColumns& p) {
-  HostAffinities host;
-  host.n = p.n;
-  host.nnz = p.values.size();
-  host.merged_positions = p.merged_positions;
-  auto copy = [](const std::vector<double>& from) {
-    matrix::ArrayPtr array = NewRow(from.size(), vqDOUBLE_CLASS);
-    if (!from.empty()) std::memcpy(DataOf(array), from.data(), from.size() * sizeof(double));
-    return array;
-  };
-  host.column_counts = copy(p.column_counts);
-  host.row_indices = copy(p.row_indices);
-  host.values = copy(p.values);
-  return host;
-}
-
 double SumOfValues(const HostAffinities& p) {
   const double* values = DataOf(p.values);
   double sum = 0;

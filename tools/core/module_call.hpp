@@ -7,7 +7,6 @@
 #include <string>
 
 #include "core/embedding.hpp"
-#include "core/sparse_columns.hpp"
 #include "loader/module.hpp"
 
 namespace tsneloss {
@@ -31,9 +30,6 @@ double* AdviseHugePages(double* data, std::uint64_t elements);
 // A new 1-by-`columns` double array of the host's, for one of P's arrays, advised
 // into 2 MB pages where it spans them.
 matrix::ArrayPtr NewHostRow(std::uint64_t columns);
-
-// P held in vectors (as the Python package packs it) copied into host arrays.
-HostAffinities HostAffinitiesOf(const SparseColumns& p);
 
 // The sum of P's stored values, in the order stored.
 double SumOfValues(const HostAffinities& p);

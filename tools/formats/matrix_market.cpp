@@ -484,9 +484,4 @@ void MatrixMarketStream::State::ReadEntries(const std::function<void(const Entry
   }
 }
 
-SparseColumns ReadMatrixMarket(InputSource& source, const EmbeddingShape& embedding, const ParallelReading& reading) {
-  MatrixMarketStream stream(source, embedding, reading);
-  return PackIntoVectors(stream.n(), stream, source.name());
-}
-
 }  // namespace tsneloss

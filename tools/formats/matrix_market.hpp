@@ -11,7 +11,6 @@
 
 #include "core/embedding.hpp"
 #include "core/entry_packing.hpp"
-#include "core/sparse_columns.hpp"
 #include "formats/input_source.hpp"
 #include "formats/text_blocks.hpp"
 
@@ -35,10 +34,5 @@ class MatrixMarketStream : public EntryStream {
  private:
   std::unique_ptr<State> state_;
 };
-
-// The whole file packed into vectors; positions given more than once are added
-// together (see PackEntries). Throws InputError with line and column.
-SparseColumns ReadMatrixMarket(InputSource& source, const EmbeddingShape& embedding,
-                               const ParallelReading& reading = {});
 
 }  // namespace tsneloss
