@@ -111,10 +111,7 @@ class CompressedStream final : public EntryStream {
         const std::int64_t row = p_.by_columns ? other : static_cast<std::int64_t>(j);
         const std::int64_t column = p_.by_columns ? static_cast<std::int64_t>(j) : other;
         const auto value = static_cast<double>(p_.data[k]);
-        if (check) {
-          const EntryPart part = FirstFault(row, column, value, p_.n);
-          if (part != EntryPart::kNone) ThrowEntryFault(part, k, row, column, value, p_.n, source_);
-        }
+        if (check) CheckElement(k, row, column, value, p_.n, source_);
         buffer.Add(row, column, value, take);
       }
     }
@@ -142,10 +139,7 @@ class CoordinateStream final : public EntryStream {
       const auto row = static_cast<std::int64_t>(p_.rows[k]);
       const auto column = static_cast<std::int64_t>(p_.columns[k]);
       const auto value = static_cast<double>(p_.values[k]);
-      if (check) {
-        const EntryPart part = FirstFault(row, column, value, p_.n);
-        if (part != EntryPart::kNone) ThrowEntryFault(part, k, row, column, value, p_.n, source_);
-      }
+      if (check) CheckElement(k, row, column, value, p_.n, source_);
       buffer.Add(row, column, value, take);
     }
     buffer.Flush(take);
@@ -184,8 +178,7 @@ bool PackCanonicalColumns(const CompressedArrays<Index, Value>& p, const ColumnA
     for (std::uint64_t k = begin; k < end; ++k) {
       const auto row = static_cast<std::int64_t>(p.indices[k]);
       const auto value = static_cast<double>(p.data[k]);
-      const EntryPart part = FirstFault(row, static_cast<std::int64_t>(j), value, p.n);
-      if (part != EntryPart::kNone) ThrowEntryFault(part, k, row, static_cast<std::int64_t>(j), value, p.n, source);
+      CheckElement(k, row, static_cast<std::int64_t>(j), value, p.n, source);
       if (row <= previous) return false;
       previous = row;
       out.row_indices[k] = static_cast<double>(row + 1);

@@ -16,8 +16,7 @@ void CheckEntries(std::uint64_t n, std::span<const std::int64_t> rows, std::span
   }
   if (values.empty()) ThrowNoStoredEntries(source);
   for (std::size_t k = 0; k < values.size(); ++k) {
-    const EntryPart part = FirstFault(rows[k], columns[k], values[k], n);
-    if (part != EntryPart::kNone) ThrowEntryFault(part, k, rows[k], columns[k], values[k], n, source);
+    CheckElement(k, rows[k], columns[k], values[k], n, source);
   }
 }
 

@@ -36,6 +36,14 @@ SparseColumns PackColumns(std::uint64_t n, std::span<const std::int64_t> rows, s
 [[noreturn]] void ThrowEntryFault(EntryPart part, std::uint64_t k, std::int64_t row, std::int64_t column, double value,
                                   std::uint64_t n, const std::string& source);
 
+// The one check of an entry that is element k of arrays in memory: throws as
+// ThrowEntryFault where FirstFault refuses it.
+inline void CheckElement(std::uint64_t k, std::int64_t row, std::int64_t column, double value, std::uint64_t n,
+                         const std::string& source) {
+  const EntryPart part = FirstFault(row, column, value, n);
+  if (part != EntryPart::kNone) ThrowEntryFault(part, k, row, column, value, n, source);
+}
+
 // Packs the entries of a reader's stream into a SparseColumns. Throws InputError.
 SparseColumns PackIntoVectors(std::uint64_t n, EntryStream& entries, const std::string& source);
 
