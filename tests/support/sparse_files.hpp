@@ -14,9 +14,12 @@
 
 namespace tsne_test {
 
-// The .npy form of a 1-D (or, with `shape` "()", 0-d) array of raw little-endian data.
-inline std::string NpyArray(const std::string& descr, const std::string& shape, const std::string& data) {
-  std::string header = "{'descr': '" + descr + "', 'fortran_order': False, 'shape': " + shape + ", }";
+// The .npy form of an array of raw little-endian data of any `shape` ("()" for 0-d),
+// its data in C order or, with `fortran_order`, in Fortran order.
+inline std::string NpyArray(const std::string& descr, const std::string& shape, const std::string& data,
+                            bool fortran_order = false) {
+  std::string header = "{'descr': '" + descr + "', 'fortran_order': " + (fortran_order ? "True" : "False") +
+                       ", 'shape': " + shape + ", }";
   while ((10 + header.size() + 1) % 64 != 0) header += ' ';
   header += '\n';
   std::string file = "\x93NUMPY";

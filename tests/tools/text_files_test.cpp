@@ -30,19 +30,6 @@ const ParallelReading kSmallBlocks{3, 16, 1, {}};
 
 const std::string kBanner = "%%MatrixMarket matrix coordinate real general\n";
 
-// A 2-D .npy array of raw data, in either order.
-std::string NpyMatrix(const std::string& descr, bool fortran, const std::string& shape, const std::string& data) {
-  std::string header = "{'descr': '" + descr + "', 'fortran_order': " + (fortran ? "True" : "False") +
-                       ", 'shape': " + shape + ", }";
-  while ((10 + header.size() + 1) % 64 != 0) header += ' ';
-  header += '\n';
-  std::string file = "\x93NUMPY\x01";
-  file += '\0';
-  file += static_cast<char>(header.size() & 0xFF);
-  file += static_cast<char>(header.size() >> 8);
-  return file + header + data;
-}
-
 std::string CorruptAt(std::string bytes, std::size_t from_end) {
   bytes[bytes.size() - from_end] ^= 0x01;
   return bytes;
@@ -142,10 +129,10 @@ TEST_F(TextFiles, NpyInEitherOrderAndPrecisionGivesTheTextFilesBits) {
   const std::string text = Embedding(Write("y.txt", "0.5 -1.25\n3 0.125\n-0 7.75\n"));
   const auto single = [](const std::vector<double>& values) { return RawBytes(std::vector<float>(values.begin(), values.end())); };
   const std::pair<const char*, std::string> cases[] = {
-      {"C float64", NpyMatrix("<f8", false, "(3, 2)", RawBytes(c_order))},
-      {"Fortran float64", NpyMatrix("<f8", true, "(3, 2)", RawBytes(fortran))},
-      {"C float32", NpyMatrix("<f4", false, "(3, 2)", single(c_order))},
-      {"Fortran float32", NpyMatrix("<f4", true, "(3, 2)", single(fortran))},
+      {"C float64", NpyArray("<f8", "(3, 2)", RawBytes(c_order))},
+      {"Fortran float64", NpyArray("<f8", "(3, 2)", RawBytes(fortran), true)},
+      {"C float32", NpyArray("<f4", "(3, 2)", single(c_order))},
+      {"Fortran float32", NpyArray("<f4", "(3, 2)", single(fortran), true)},
   };
   for (const auto& [name, file] : cases) {
     SCOPED_TRACE(name);
@@ -159,7 +146,7 @@ TEST_F(TextFiles, NpyInEitherOrderAndPrecisionGivesTheTextFilesBits) {
 TEST_F(TextFiles, HostileFilesAreRefusedByName) {
   const std::string points = "0.5 -1.25\n3 0.125\n";
   const std::string data = RawBytes(std::vector<double>{0.5, -1.25, 3, 0.125});
-  const std::string npy = NpyMatrix("<f8", false, "(2, 2)", data);
+  const std::string npy = NpyArray("<f8", "(2, 2)", data);
   std::string long_header = "{'descr': '<f8', 'fortran_order': False, 'shape': (2, 2), }" + std::string(10000, ' ');
   long_header += '\n';
   const std::string long_npy = std::string("\x93NUMPY\x01\x00", 8) + static_cast<char>(long_header.size() & 0xFF) +
@@ -178,17 +165,17 @@ TEST_F(TextFiles, HostileFilesAreRefusedByName) {
        ": the gzip data is corrupt (incorrect data check)"},
       {"gzip truncated", Gzip(points).substr(0, Gzip(points).size() - 3), ": the gzip data ends too early"},
       {"gzip followed by junk", Gzip(points) + "junk", ": the gzip data is corrupt (incorrect header check)"},
-      {".npy of shape (16777216, 0)", NpyMatrix("<f8", false, "(16777216, 0)", ""),
+      {".npy of shape (16777216, 0)", NpyArray("<f8", "(16777216, 0)", ""),
        ": the embedding's points have no coordinates (D = 0)"},
-      {".npy of shape (0, 2)", NpyMatrix("<f8", false, "(0, 2)", ""), ": the embedding holds no points"},
-      {".npy of a shape overflowing", NpyMatrix("<f8", false, "(4294967296, 4294967296)", ""),
+      {".npy of shape (0, 2)", NpyArray("<f8", "(0, 2)", ""), ": the embedding holds no points"},
+      {".npy of a shape overflowing", NpyArray("<f8", "(4294967296, 4294967296)", ""),
        ": the array's shape '(4294967296, 4294967296)' is too large"},
       {".npy header over 10000 bytes", long_npy, ": the .npy header is 10060 bytes long, more than the 10000 NumPy reads"},
       {".npy with trailing bytes", npy + "xyz", ": the file holds 3 bytes more than its shape '(2, 2)' needs"},
       {".npy.gz with trailing bytes", Gzip(npy + "xyz"), ": the file holds 3 bytes more than its shape '(2, 2)' needs"},
       {".npy short of data", npy.substr(0, npy.size() - 1), ": " + more},
       {".npy.gz short of data", Gzip(npy.substr(0, npy.size() - 1)), ": " + more},
-      {".npy.gz declaring far more", Gzip(NpyMatrix("<f8", false, "(100000000, 2)", data)),
+      {".npy.gz declaring far more", Gzip(NpyArray("<f8", "(100000000, 2)", data)),
        ": the file holds less data than its shape '(100000000, 2)' needs"},
       {".npy header truncated", npy.substr(0, 40), ": the .npy header is truncated"},
       {"gzip'd twice", Gzip(Gzip(kBanner)), ":1:1: the header is not", true},
