@@ -11,9 +11,12 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/array_loss.hpp"
 #include "core/array_packing.hpp"
+#include "core/data_affinities.hpp"
 #include "core/input_error.hpp"
 #include "core/module_call.hpp"
 #include "loader/module.hpp"
@@ -128,6 +131,62 @@ py::dict LossOfDense(const py::array& y, const py::array& p, std::optional<doubl
   return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path), threads));
 }
 
+// A vector handed to NumPy without a copy: the array owns it from here.
+template <typename T>
+py::array_t<T> Adopted(std::vector<T>&& values) {
+  auto* owned = new std::vector<T>(std::move(values));
+  const py::capsule owner(owned, [](void* vector) { delete static_cast<std::vector<T>*>(vector); });
+  return py::array_t<T>(static_cast<py::ssize_t>(owned->size()), owned->data(), owner);
+}
+
+py::dict ResultOf(affinities::SparseRows&& p) {
+  py::dict out;
+  out["n"] = p.n;
+  out["indptr"] = Adopted(std::move(p.row_starts));
+  out["indices"] = Adopted(std::move(p.columns));
+  out["data"] = Adopted(std::move(p.values));
+  return out;
+}
+
+// X: float64, 2-D, C order (the package converts).
+py::dict Affinities(const py::array_t<double>& x, double perplexity, const std::string& neighbours,
+                    unsigned threads) {
+  if (x.ndim() != 2 || !(x.flags() & py::array::c_style)) throw py::type_error("X: a C-ordered 2-D array is needed");
+  const auto method = affinities::ParseNeighbourMethod(neighbours);
+  if (!method) throw py::value_error("neighbours must be 'exact', 'approx', 'all' or 'auto', not '" + neighbours + "'");
+  affinities::AffinitySettings settings{perplexity, *method, threads, {}};
+  affinities::Affinities computed;
+  {
+    const py::gil_scoped_release unlocked;
+    computed = tsneloss::AffinitiesFromData(x.data(), static_cast<std::uint64_t>(x.shape(0)),
+                                            static_cast<std::uint64_t>(x.shape(1)), settings, "X");
+  }
+  py::dict out = ResultOf(std::move(computed.p));
+  out["neighbours"] = affinities::NeighbourMethodName(computed.neighbours);
+  out["recall"] = computed.recall;
+  out["recall_sample"] = computed.recall_sample;
+  return out;
+}
+
+// Steps two and three alone, from neighbour lists: for tests against other
+// implementations given the same neighbours.
+py::dict AffinitiesFromNeighbours(const py::array_t<std::int32_t, py::array::c_style>& indices,
+                                  const py::array_t<float, py::array::c_style>& squared_distances, double perplexity) {
+  if (indices.ndim() != 2 || squared_distances.ndim() != 2 || indices.shape(0) != squared_distances.shape(0) ||
+      indices.shape(1) != squared_distances.shape(1)) {
+    throw py::value_error("indices and squared_distances: two 2-D arrays of one shape are needed");
+  }
+  affinities::NeighbourLists lists;
+  lists.n = static_cast<std::size_t>(indices.shape(0));
+  lists.k = static_cast<std::size_t>(indices.shape(1));
+  lists.indices.assign(indices.data(), indices.data() + indices.size());
+  lists.squared_distances.assign(squared_distances.data(), squared_distances.data() + squared_distances.size());
+  for (const std::int32_t index : lists.indices) {
+    if (index < 0 || static_cast<std::size_t>(index) >= lists.n) throw py::value_error("indices: out of range");
+  }
+  return ResultOf(affinities::AffinitiesFromNeighbours(lists, perplexity, 0));
+}
+
 double Normaliser(const py::array& y, const std::string& method, unsigned threads) {
   const tsneloss::EmbeddingPacker pack_y = EmbeddingOf(y);
   const py::gil_scoped_release unlocked;
@@ -158,6 +217,9 @@ PYBIND11_MODULE(_core, m) {
         py::arg("threads"));
   m.def("loss_of_dense", &LossOfDense, py::arg("y"), py::arg("p"), py::arg("z"), py::arg("single"),
         py::arg("per_point"), py::arg("module_path"), py::arg("threads"));
+  m.def("affinities", &Affinities, py::arg("x"), py::arg("perplexity"), py::arg("neighbours"), py::arg("threads"));
+  m.def("affinities_from_neighbours", &AffinitiesFromNeighbours, py::arg("indices"), py::arg("squared_distances"),
+        py::arg("perplexity"));
   m.def("normaliser", &Normaliser, py::arg("y"), py::arg("method"), py::arg("threads"));
   m.def("cached_modules", &tsneloss::CachedModuleCount, "How many module files this process holds open.");
 }

@@ -7,6 +7,11 @@ same numbers, bit for bit, as the tsneloss program on files holding the same val
     P = scipy.io.mmread("examples/iris_p.mtx")
     loss = tsneloss.kl_divergence(Y, P)
 
+or, from the data X the embedding was made of, with P computed as t-SNE computes it:
+
+    X = np.loadtxt("examples/iris_data.txt")
+    loss = tsneloss.kl_divergence(Y, tsneloss.affinities(X, perplexity=30))
+
 Refused inputs raise ValueError (bad values) or TypeError (values that are not real
 numbers) with tsneloss's messages; errors of the module raise ModuleError. What
 tsneloss notes on standard error comes as a TsnelossWarning. The module file is the
@@ -24,7 +29,7 @@ import scipy.sparse
 from . import _core
 from ._errors import ModuleError, TsnelossWarning
 
-__all__ = ["kl_divergence", "normaliser", "ModuleError", "TsnelossWarning"]
+__all__ = ["affinities", "kl_divergence", "normaliser", "ModuleError", "TsnelossWarning"]
 
 _PRECISIONS = {"double": False, "single": True}
 # As tsneloss: a sum of P this far from 1, or a single-precision loss this far from
@@ -251,3 +256,86 @@ def normaliser(Y, method="auto", *, threads=None):
     """
     threads = _checked_threads(threads)
     return _core.normaliser(_embedding(Y), method, threads)
+
+
+def _checked_perplexity(perplexity):
+    if isinstance(perplexity, (bool, np.bool_)) or not isinstance(perplexity, numbers.Real):
+        raise TypeError(f"perplexity must be a real number, not {type(perplexity).__name__}")
+    return float(perplexity)
+
+
+def _csr(result):
+    n = result["n"]
+    indptr = result["indptr"]
+    indices = result["indices"]
+    # SciPy wants one index type; int32 where it holds every offset.
+    if indptr[-1] <= np.iinfo(np.int32).max:
+        indptr = indptr.astype(np.int32)
+    else:
+        indices = indices.astype(np.int64)
+    return scipy.sparse.csr_matrix((result["data"], indices, indptr), shape=(n, n))
+
+
+def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
+    """The input affinities P of t-SNE, computed from the data.
+
+    Each point's ``k = min(N - 1, floor(3 * perplexity + 1))`` nearest neighbours by
+    Euclidean distance (their squared distances rounded to float32), a precision per
+    point found by bisection so that its conditional distribution has the given
+    perplexity, then ``P = (C + C.T) / sum(C + C.T)``: the P t-SNE optimises.
+
+    Parameters
+    ----------
+    X : array_like, shape (N, D)
+        The data, one point per row, N >= 2; converted to float64 as `kl_divergence`
+        converts Y. Coinciding points are fine.
+    perplexity : float, optional
+        Finite, above 0 and below N. 30 by default.
+    neighbours : {"auto", "exact", "approx", "all"}, optional
+        "exact": the true nearest neighbours (ties to the lower index), on all
+        cores. "approx": a graph index that finds at least 98% of them; the share
+        found is estimated on a sample and reported as ``P.neighbours_found``; with
+        more than one thread the index, and so P, may differ slightly from run to
+        run. "all": every other point, as t-SNE's exact method takes them, each
+        value of P raised to at least 2.220446049250313e-16 as that method does;
+        quadratic in time and memory. "auto" (the default): exact up to N = 20000,
+        approximate above.
+    threads : int, optional
+        The threads to use; None (the default) uses one per core.
+
+    Returns
+    -------
+    P : scipy.sparse.csr_matrix, shape (N, N)
+        float64, symmetric, adding up to 1 (a little more with "all"), with its
+        column indices sorted. Its attribute ``neighbours_found`` holds the
+        estimated share of the true neighbours found: 1.0 unless "approx" was used.
+
+    Raises
+    ------
+    ValueError
+        For fewer than 2 points, coordinates that are not finite (named by NumPy's
+        flat index), a perplexity that is not finite, above 0 and below N, an
+        unknown `neighbours`, or an all-pairs P that would not fit in memory.
+    TypeError
+        For values that are not real numbers, or a perplexity that is not a real
+        number.
+
+    Examples
+    --------
+    >>> import numpy as np, tsneloss
+    >>> X = np.array([[0.0], [1.0], [3.0]])
+    >>> P = tsneloss.affinities(X, perplexity=1.5)
+    >>> P.shape, bool(np.isclose(P.sum(), 1.0)), (P != P.T).nnz
+    ((3, 3), True, 0)
+    """
+    perplexity = _checked_perplexity(perplexity)
+    threads = _checked_threads(threads)
+    X = _real_array(X, "X", keep_float32=False)
+    if X.ndim != 2:
+        raise ValueError(f"X: the array's shape is {X.shape}; a 2-D shape (N, D) is needed")
+    if not isinstance(neighbours, str):
+        raise TypeError(f"neighbours must be a string, not {type(neighbours).__name__}")
+    result = _core.affinities(np.ascontiguousarray(X), perplexity, neighbours, threads)
+    P = _csr(result)
+    P.neighbours_found = result["recall"]
+    return P

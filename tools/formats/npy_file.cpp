@@ -139,17 +139,17 @@ Embedding ReadNpyEmbedding(InputSource& source) {
   return embedding;
 }
 
-void WriteNpy(std::ostream& out, std::span<const double> values, bool single) {
-  // Format version 1: the header padded with spaces so the data start on a multiple of 64.
-  std::string header = std::string("{'descr': '<f") + (single ? "4" : "8") + "', 'fortran_order': False, 'shape': (" +
-                       std::to_string(values.size()) + ",), }";
+std::string NpyPreamble(const std::string& descr, const std::string& shape) {
+  std::string header = "{'descr': '" + descr + "', 'fortran_order': False, 'shape': " + shape + ", }";
   while ((10 + header.size() + 1) % 64 != 0) header += ' ';
   header += '\n';
-  const char prefix[8] = {'\x93', 'N', 'U', 'M', 'P', 'Y', 1, 0};
-  out.write(prefix, sizeof prefix);
-  const char length[2] = {static_cast<char>(header.size() & 0xFF), static_cast<char>(header.size() >> 8)};
-  out.write(length, sizeof length);
-  out << header;
+  const char prefix[10] = {'\x93', 'N', 'U', 'M', 'P', 'Y', 1, 0, static_cast<char>(header.size() & 0xFF),
+                           static_cast<char>(header.size() >> 8)};
+  return std::string(prefix, sizeof prefix) + header;
+}
+
+void WriteNpy(std::ostream& out, std::span<const double> values, bool single) {
+  out << NpyPreamble(single ? "<f4" : "<f8", "(" + std::to_string(values.size()) + ",)");
   if (single) {
     const std::vector<float> narrowed(values.begin(), values.end());
     out.write(reinterpret_cast<const char*>(narrowed.data()), static_cast<std::streamsize>(narrowed.size() * sizeof(float)));

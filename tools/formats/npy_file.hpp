@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ostream>
 #include <span>
+#include <string>
 
 #include "core/embedding.hpp"
 #include "formats/input_source.hpp"
@@ -19,6 +20,11 @@ inline constexpr std::size_t kLargestNpyHeaderBytes = 10000;
 // less or more is refused. Memory grows with the data that arrive, never ahead of
 // them from the header alone. Throws InputError naming the file.
 Embedding ReadNpyEmbedding(InputSource& source);
+
+// The bytes of a .npy file (format version 1) before its data: `descr` as NumPy
+// writes it ("<f8"), `shape` as a tuple's text ("(3,)", "()"); padded so the data
+// start on a multiple of 64.
+std::string NpyPreamble(const std::string& descr, const std::string& shape);
 
 // `values` as a 1-D .npy array (format version 1), float64 or, with `single`,
 // float32. The caller checks the stream.

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "apps/tsneloss/computed_p.hpp"
 #include "apps/tsneloss/computed_z.hpp"
 #include "apps/tsneloss/options.hpp"
 #include "core/input_error.hpp"
@@ -40,7 +42,8 @@ double RelativeDifference(double approximate, double exact) {
 
 // The loss of one embedding against P, printed as one line.
 void ScoreEmbedding(const Options& options, const matrix::loader::Module& module, const Embedding& y,
-                    const std::string& embedding_name, const HostAffinities& p, double sum_p) {
+                    const std::string& embedding_name, const HostAffinities& p, double sum_p,
+                    const std::string& p_fields) {
   normaliser::ChosenZ computed;
   if (!options.z) {
     computed = ComputeZ(y, *normaliser::ParseZMethod(options.z_method), options.threads);
@@ -73,12 +76,12 @@ void ScoreEmbedding(const Options& options, const matrix::loader::Module& module
     const std::string z_error = computed.approximate ? JsonNumber(computed.relative_error, 3) : "null";
     std::printf("{\"loss\": %s%s, \"n\": %llu, \"d\": %llu, \"nnz\": %llu, \"merged_positions\": %llu, \"z\": %s, "
                 "\"z_computed\": %s, \"z_method\": \"%s\", \"z_relative_error\": %s, \"precision\": \"%s\", "
-                "\"sum_p\": %s}\n",
+                "\"sum_p\": %s%s}\n",
                 JsonNumber(loss, digits).c_str(), double_field.c_str(), static_cast<unsigned long long>(y.n),
                 static_cast<unsigned long long>(y.d), static_cast<unsigned long long>(p.nnz),
                 static_cast<unsigned long long>(p.merged_positions), JsonNumber(z, 17).c_str(),
                 options.z ? "false" : "true", z_method, z_error.c_str(), options.single ? "single" : "double",
-                JsonNumber(sum_p, 17).c_str());
+                JsonNumber(sum_p, 17).c_str(), p_fields.c_str());
   } else {
     std::printf("%s\n", FormatNumber(loss, digits).c_str());
   }
@@ -94,13 +97,32 @@ int Run(const Options& options) {
     if (!options.module_path.empty()) throw;
     throw matrix::loader::LoadError(std::string(error.what()) + " (give --module PATH or set TSNELOSS_MODULE)");
   }
-  // The first embedding fixes N; P is read once, straight into the module's arrays.
+  // The first embedding fixes N; P is read once, straight into the module's arrays,
+  // or computed once from the data.
   ParallelReading reading;
   reading.threads = options.threads;
   InputSource first_source(options.embedding_paths.front());
   Embedding y = ReadEmbedding(first_source, !options.z, reading);
-  InputSource affinities_source(options.affinities_path);
-  const HostAffinities p = ReadHostAffinities(affinities_source, {y.n, y.d, first_source.name()}, reading);
+  HostAffinities p;
+  std::string p_name;
+  std::string p_fields;
+  if (options.data_path.empty()) {
+    InputSource affinities_source(options.affinities_path);
+    p_name = affinities_source.name();
+    p = ReadHostAffinities(affinities_source, {y.n, y.d, first_source.name()}, reading);
+  } else {
+    InputSource data_source(options.data_path);
+    p_name = data_source.name();
+    const Embedding x = ReadEmbedding(data_source, false, reading);
+    if (x.n != y.n) {
+      throw InputError(p_name, "the data holds " + std::to_string(x.n) + " points, but the embedding " +
+                                   first_source.name() + " holds " + std::to_string(y.n) +
+                                   "; they must be the same points");
+    }
+    ComputedP computed = ComputeP(options, x, p_name);
+    p = std::move(computed.p);
+    p_fields = std::move(computed.json_fields);
+  }
   if (p.merged_positions > 0) {
     std::fprintf(stderr, "tsneloss: note: %llu positions of P were given more than once; their values were added together\n",
                  static_cast<unsigned long long>(p.merged_positions));
@@ -110,12 +132,12 @@ int Run(const Options& options) {
     std::fprintf(stderr, "tsneloss: warning: the stored values of P add up to %s, not 1; the loss is a KL divergence only for a normalised P\n",
                  FormatNumber(sum_p).c_str());
   }
-  ScoreEmbedding(options, *module, y, first_source.name(), p, sum_p);
+  ScoreEmbedding(options, *module, y, first_source.name(), p, sum_p, p_fields);
   for (std::size_t k = 1; k < options.embedding_paths.size(); ++k) {
     InputSource source(options.embedding_paths[k]);
     y = ReadEmbedding(source, !options.z, reading);
-    CheckSizesAgree(p.n, affinities_source.name(), y.n, y.d, source.name());
-    ScoreEmbedding(options, *module, y, source.name(), p, sum_p);
+    CheckSizesAgree(p.n, p_name, y.n, y.d, source.name());
+    ScoreEmbedding(options, *module, y, source.name(), p, sum_p, p_fields);
   }
   return 0;
 }
@@ -144,7 +166,7 @@ int main(int argc, char** argv) {
     return Run(options);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "tsneloss: out of memory reading %s and %s\n", options.embedding_paths.front().c_str(),
-                 options.affinities_path.c_str());
+                 options.data_path.empty() ? options.affinities_path.c_str() : options.data_path.c_str());
     return 1;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "tsneloss: %s\n", error.what());

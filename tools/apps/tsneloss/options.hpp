@@ -10,7 +10,11 @@ namespace tsneloss {
 
 struct Options {
   std::vector<std::string> embedding_paths;  // one or more, each scored against P
-  std::string affinities_path;
+  std::string affinities_path;  // empty with --data
+  std::string data_path;        // X, to compute P from
+  double perplexity = 30;
+  std::string neighbours = "auto";  // "exact", "approx", "all" or "auto"
+  std::string save_p_path;          // empty: P computed from X is not written
   std::optional<double> z;
   std::string z_method = "auto";  // without --z: "exact", "approx" or "auto"
   bool single = false;

@@ -1,0 +1,61 @@
+// t-SNE's input affinities P from the data X: each point's neighbours, a precision
+// per point matching the perplexity, and the symmetric joint P adding up to 1.
+//
+// The number of neighbours is min(N - 1, floor(3 perplexity + 1)); their squared
+// distances are rounded to float before the perplexity search, as t-SNE does.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "affinities/joint_affinities.hpp"
+#include "affinities/neighbours.hpp"
+
+namespace affinities {
+
+enum class NeighbourMethod {
+  kExact,        // the true nearest neighbours
+  kApproximate,  // a graph index: most of them, estimated on a sample
+  kAll,          // every other point, with t-SNE's exact method's floor on P
+  kAuto,         // exact up to kAutoExactLimit points, approximate above
+};
+
+// Above this many points auto takes the approximate search (where it was measured to
+// become faster).
+inline constexpr std::size_t kAutoExactLimit = 20000;
+
+struct AffinitySettings {
+  double perplexity = 30;
+  NeighbourMethod neighbours = NeighbourMethod::kAuto;
+  unsigned threads = 0;                  // 0: one per hardware thread
+  std::function<void(double)> progress;  // the share of the neighbour search done
+};
+
+struct Affinities {
+  SparseRows p;
+  NeighbourMethod neighbours = NeighbourMethod::kExact;  // the method used (never kAuto)
+  double recall = 1;                                     // approximate: estimated share found
+  std::size_t recall_sample = 0;                         // approximate: points in the estimate
+};
+
+// "exact", "approx", "all", "auto".
+std::string NeighbourMethodName(NeighbourMethod method);
+std::optional<NeighbourMethod> ParseNeighbourMethod(const std::string& name);
+
+// How many neighbours each point gets: min(n - 1, floor(3 perplexity + 1)).
+std::size_t NeighbourCount(std::size_t n, double perplexity);
+
+// The method `wanted` resolves to for n points.
+NeighbourMethod ResolvedMethod(NeighbourMethod wanted, std::size_t n);
+
+// P from given neighbour lists (as ExactNeighbours returns them, in any order within
+// a row): steps two and three alone. Reorders the lists.
+SparseRows AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, unsigned threads);
+
+// `x` holds n >= 2 points of d >= 1 coordinates, point after point, all finite;
+// 0 < perplexity < n (the caller checks). Throws std::bad_alloc, std::system_error.
+Affinities ComputeAffinities(const double* x, std::size_t n, std::size_t d, const AffinitySettings& settings);
+
+}  // namespace affinities

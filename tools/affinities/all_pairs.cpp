@@ -1,0 +1,69 @@
+#include "affinities/all_pairs.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+#include "affinities/perplexity_search.hpp"
+#include "threads/parallel.hpp"
+
+namespace affinities {
+namespace {
+
+constexpr std::size_t kRowsPerTask = 16;
+constexpr std::size_t kTile = 64;
+
+}  // namespace
+
+SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, double perplexity, unsigned threads,
+                              const std::function<void(double)>& progress) {
+  const std::size_t row_length = n - 1;
+  SparseRows p;
+  p.n = n;
+  p.row_starts.resize(n + 1);
+  for (std::size_t i = 0; i <= n; ++i) p.row_starts[i] = static_cast<std::int64_t>(i * row_length);
+  p.columns.resize(n * row_length);
+  p.values.resize(n * row_length);
+  // Row i first holds C's row i (columns 0 .. n-1 without i, in order).
+  std::atomic<std::size_t> rows_done{0};
+  const std::size_t tasks = (n + kRowsPerTask - 1) / kRowsPerTask;
+  tsneloss::threads::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned worker) {
+    std::vector<float> distances(row_length);
+    const std::size_t end = std::min(n, (task + 1) * kRowsPerTask);
+    for (std::size_t i = task * kRowsPerTask; i < end; ++i) {
+      std::int32_t* columns = p.columns.data() + i * row_length;
+      std::size_t m = 0;
+      for (std::size_t j = 0; j < n; ++j) {
+        if (j == i) continue;
+        columns[m] = static_cast<std::int32_t>(j);
+        distances[m++] = static_cast<float>(SquaredDistance(x + i * d, x + j * d, d));
+      }
+      ConditionalRow(distances.data(), row_length, perplexity, p.values.data() + i * row_length);
+    }
+    const std::size_t done = rows_done += end - task * kRowsPerTask;
+    if (worker == 0 && progress) progress(static_cast<double>(done) / static_cast<double>(n));
+  });
+  // C + C^T in place: (i, j) sits at slot j - 1 of row i when j > i, and (j, i) at
+  // slot i of row j.
+  const auto slot = [&](std::size_t row, std::size_t column) {
+    return row * row_length + (column > row ? column - 1 : column);
+  };
+  // In tiles, so that the column walk stays in cache.
+  for (std::size_t i0 = 0; i0 < n; i0 += kTile) {
+    for (std::size_t j0 = i0; j0 < n; j0 += kTile) {
+      for (std::size_t i = i0; i < std::min(n, i0 + kTile); ++i) {
+        for (std::size_t j = std::max(j0, i + 1); j < std::min(n, j0 + kTile); ++j) {
+          const double sum = p.values[slot(i, j)] + p.values[slot(j, i)];
+          p.values[slot(i, j)] = sum;
+          p.values[slot(j, i)] = sum;
+        }
+      }
+    }
+  }
+  double total = 0;
+  for (const double value : p.values) total += value;
+  for (double& value : p.values) value = std::max(value / total, kAllPairsFloor);
+  return p;
+}
+
+}  // namespace affinities

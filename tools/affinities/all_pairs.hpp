@@ -1,0 +1,33 @@
+// P with every other point as a neighbour, as t-SNE's exact method takes it: each
+// value raised, after normalising, to at least the double machine epsilon, so that
+// the loss is that method's exact KL divergence. Quadratic in time and memory: about
+// 12 bytes per ordered pair.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+#include "affinities/joint_affinities.hpp"
+
+namespace affinities {
+
+// The floor of every value of the all-pairs P.
+inline constexpr double kAllPairsFloor = 2.220446049250313e-16;
+
+// `x` holds n >= 2 points of d coordinates, point after point, all finite.
+// `progress` (may be empty) gets the share of rows done, on the calling thread.
+SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, double perplexity, unsigned threads,
+                              const std::function<void(double)>& progress);
+
+// The squared distance of two points of d coordinates, summed over the coordinates
+// in order: the value every search ranks by.
+inline double SquaredDistance(const double* a, const double* b, std::size_t d) {
+  double sum = 0;
+  for (std::size_t c = 0; c < d; ++c) {
+    const double difference = a[c] - b[c];
+    sum += difference * difference;
+  }
+  return sum;
+}
+
+}  // namespace affinities

@@ -1,0 +1,169 @@
+#include "affinities/approximate_neighbours.hpp"
+
+#include <hnswlib/hnswlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <utility>
+#include <vector>
+
+#include "affinities/all_pairs.hpp"
+#include "threads/parallel.hpp"
+
+namespace affinities {
+namespace {
+
+// The index's shape: links per point, and the breadth of the search while building.
+constexpr std::size_t kLinks = 16;
+constexpr std::size_t kBuildBreadth = 200;
+constexpr std::size_t kSeed = 100;
+constexpr std::size_t kSamplePoints = 200;
+constexpr double kWantedRecall = 0.985;
+constexpr std::size_t kPointsPerTask = 1024;
+
+using Ranked = std::pair<double, std::int32_t>;  // (squared distance, index): sorts as the lists do
+
+// Keeps the k nearest of `candidates` in order.
+void KeepNearest(std::vector<Ranked>& candidates, std::size_t k) {
+  std::partial_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(k), candidates.end());
+  candidates.resize(k);
+}
+
+// Point i's true k neighbours, by trying every other point.
+std::vector<Ranked> ExactRow(const double* x, std::size_t n, std::size_t d, std::size_t i, std::size_t k) {
+  std::vector<Ranked> all;
+  all.reserve(n - 1);
+  for (std::size_t j = 0; j < n; ++j) {
+    if (j != i) all.emplace_back(SquaredDistance(x + i * d, x + j * d, d), static_cast<std::int32_t>(j));
+  }
+  KeepNearest(all, k);
+  return all;
+}
+
+class GraphIndex {
+ public:
+  GraphIndex(const double* x, std::size_t n, std::size_t d, unsigned threads,
+             const std::function<void(double)>& progress)
+      : d_(d), points_(n * d), space_(d), graph_(&space_, n, kLinks, kBuildBreadth, kSeed) {
+    // Centred, so that float keeps the digits that tell near points apart.
+    std::vector<double> mean(d, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t c = 0; c < d; ++c) mean[c] += x[i * d + c];
+    }
+    for (double& value : mean) value /= static_cast<double>(n);
+    for (std::size_t e = 0; e < n * d; ++e) points_[e] = static_cast<float>(x[e] - mean[e % d]);
+    graph_.addPoint(Point(0), 0);
+    std::atomic<std::size_t> added{1};
+    const std::size_t tasks = (n - 1 + kPointsPerTask - 1) / kPointsPerTask;
+    tsneloss::threads::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned worker) {
+      const std::size_t first = 1 + task * kPointsPerTask;
+      const std::size_t end = std::min(n, first + kPointsPerTask);
+      for (std::size_t i = first; i < end; ++i) graph_.addPoint(Point(i), i);
+      const std::size_t done = added += end - first;
+      if (worker == 0 && progress) progress(static_cast<double>(done) / static_cast<double>(n));
+    });
+  }
+
+  void SetBreadth(std::size_t breadth) { graph_.setEf(breadth); }
+
+  // The labels of up to `count` points the index finds near point i (its own among
+  // them, as a rule).
+  std::vector<std::int32_t> Near(std::size_t i, std::size_t count) const {
+    auto found = graph_.searchKnn(Point(i), count);
+    std::vector<std::int32_t> labels;
+    labels.reserve(found.size());
+    for (; !found.empty(); found.pop()) labels.push_back(static_cast<std::int32_t>(found.top().second));
+    return labels;
+  }
+
+ private:
+  const float* Point(std::size_t i) const { return points_.data() + i * d_; }
+
+  std::size_t d_;
+  std::vector<float> points_;
+  hnswlib::L2Space space_;
+  hnswlib::HierarchicalNSW<float> graph_;
+};
+
+// Point i's k neighbours among those the index finds, ranked at exact distances; where
+// the index finds too few, every point is tried.
+std::vector<Ranked> RowFromIndex(const GraphIndex& index, const double* x, std::size_t n, std::size_t d,
+                                 std::size_t i, std::size_t k) {
+  std::vector<Ranked> candidates;
+  for (const std::int32_t j : index.Near(i, k + 1)) {
+    const auto other = static_cast<std::size_t>(j);
+    if (other != i) candidates.emplace_back(SquaredDistance(x + i * d, x + other * d, d), j);
+  }
+  if (candidates.size() < k) return ExactRow(x, n, d, i, k);
+  KeepNearest(candidates, k);
+  return candidates;
+}
+
+// The share of the true neighbours of the sample points that the index finds.
+double SampleRecall(const GraphIndex& index, const double* x, std::size_t n, std::size_t d, std::size_t k,
+                    const std::vector<std::size_t>& sample, const std::vector<std::vector<Ranked>>& truth,
+                    unsigned threads) {
+  std::vector<std::size_t> found(sample.size());
+  tsneloss::threads::ParallelFor(sample.size(), {threads, {}}, [&](std::size_t s, unsigned) {
+    // A neighbour tied with the k-th true one is as good as it.
+    const Ranked last = truth[s].back();
+    for (const Ranked& neighbour : RowFromIndex(index, x, n, d, sample[s], k)) {
+      found[s] += neighbour.first <= last.first ? 1 : 0;
+    }
+  });
+  std::size_t total = 0;
+  for (const std::size_t count : found) total += count;
+  return static_cast<double>(total) / static_cast<double>(sample.size() * k);
+}
+
+}  // namespace
+
+ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+                                        const SearchSettings& settings) {
+  // Building takes most of the time: it gets 90% of the bar.
+  const auto share = [&](double from, double width) {
+    return [&settings, from, width](double done) {
+      if (settings.progress) settings.progress(from + width * done);
+    };
+  };
+  GraphIndex index(x, n, d, settings.threads, share(0.0, 0.9));
+  ApproximateSearch search;
+  std::vector<std::size_t> sample;
+  const std::size_t sample_points = std::min(n, kSamplePoints);
+  for (std::size_t s = 0; s < sample_points; ++s) sample.push_back(s * n / sample_points);
+  std::vector<std::vector<Ranked>> truth(sample.size());
+  tsneloss::threads::ParallelFor(sample.size(), {settings.threads, {}}, [&](std::size_t s, unsigned) {
+    truth[s] = ExactRow(x, n, d, sample[s], k);
+  });
+  search.sample = sample.size();
+  search.breadth = std::min(n, 2 * (k + 1));
+  for (;;) {
+    index.SetBreadth(search.breadth);
+    search.recall = SampleRecall(index, x, n, d, k, sample, truth, settings.threads);
+    if (search.recall >= kWantedRecall || search.breadth >= n) break;
+    search.breadth = std::min(n, 2 * search.breadth);
+  }
+  NeighbourLists& lists = search.lists;
+  lists.n = n;
+  lists.k = k;
+  lists.indices.resize(n * k);
+  lists.squared_distances.resize(n * k);
+  std::atomic<std::size_t> listed{0};
+  const auto query_progress = share(0.9, 0.1);
+  const std::size_t tasks = (n + kPointsPerTask - 1) / kPointsPerTask;
+  tsneloss::threads::ParallelFor(tasks, {settings.threads, {}}, [&](std::size_t task, unsigned worker) {
+    const std::size_t end = std::min(n, (task + 1) * kPointsPerTask);
+    for (std::size_t i = task * kPointsPerTask; i < end; ++i) {
+      const std::vector<Ranked> row = RowFromIndex(index, x, n, d, i, k);
+      for (std::size_t m = 0; m < k; ++m) {
+        lists.indices[i * k + m] = row[m].second;
+        lists.squared_distances[i * k + m] = static_cast<float>(row[m].first);
+      }
+    }
+    const std::size_t done = listed += end - task * kPointsPerTask;
+    if (worker == 0) query_progress(static_cast<double>(done) / static_cast<double>(n));
+  });
+  return search;
+}
+
+}  // namespace affinities

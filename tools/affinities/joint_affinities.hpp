@@ -1,0 +1,30 @@
+// The joint P of t-SNE from each point's conditional affinities:
+// P = (C + C^T) / sum(C + C^T), where row i of C holds point i's conditional p_j.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace affinities {
+
+// An n-by-n sparse matrix in compressed rows, columns increasing within each row.
+struct SparseRows {
+  std::size_t n = 0;
+  std::vector<std::int64_t> row_starts;  // n + 1
+  std::vector<std::int32_t> columns;
+  std::vector<double> values;
+};
+
+// C given as n rows of k (column, value) pairs, columns increasing within each row and
+// never the row's own; returns the normalised P, symmetric to the bit. `floor` > 0
+// raises every value after normalising to at least `floor`.
+SparseRows JointAffinities(const std::int32_t* columns, const double* conditional, std::size_t n, std::size_t k,
+                           unsigned threads, double floor = 0);
+
+// Puts each row of n rows of k neighbours into increasing index order, carrying the
+// squared distances along.
+void SortRowsByIndex(std::int32_t* indices, float* squared_distances, std::size_t n, std::size_t k,
+                     unsigned threads);
+
+}  // namespace affinities

@@ -1,0 +1,77 @@
+#include "core/data_affinities.hpp"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <span>
+
+#include "core/input_error.hpp"
+#include "core/input_rules.hpp"
+#include "core/text.hpp"
+
+namespace tsneloss {
+namespace {
+
+// An all-pairs P holds a column index (4 bytes) and a value (8) per ordered pair, and
+// the module's copy 16 more.
+constexpr double kAllPairsBytesPerEntry = 28;
+
+double PhysicalMemoryBytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGE_SIZE);
+  return pages > 0 && page_size > 0 ? static_cast<double>(pages) * static_cast<double>(page_size) : 0;
+}
+
+}  // namespace
+
+void CheckAffinityRequest(std::uint64_t points, std::uint64_t dimension, double perplexity,
+                          affinities::NeighbourMethod method, const std::string& source) {
+  if (points < 2) {
+    throw InputError(source, "P needs at least 2 points; the data holds " + std::to_string(points));
+  }
+  if (dimension == 0) throw InputError(source, "the data's points have no coordinates (D = 0)");
+  if (points > static_cast<std::uint64_t>(INT32_MAX)) {
+    throw InputError(source, "P can be computed for at most 2147483647 points; the data holds " +
+                                 std::to_string(points));
+  }
+  if (!(std::isfinite(perplexity) && perplexity > 0 && perplexity < static_cast<double>(points))) {
+    throw InputError(source, "the perplexity must be finite, above 0 and below the number of points (" +
+                                 std::to_string(points) + "); it is " + FormatNumber(perplexity));
+  }
+  if (method == affinities::NeighbourMethod::kAll) {
+    const double needed = static_cast<double>(points) * static_cast<double>(points - 1) * kAllPairsBytesPerEntry;
+    const double memory = PhysicalMemoryBytes();
+    if (memory > 0 && needed > memory) {
+      throw InputError(source, "P over all pairs of " + std::to_string(points) + " points needs about " +
+                                   FormatNumber(needed / 1e9, 3) + " GB, more than this machine's " +
+                                   FormatNumber(memory / 1e9, 3) + " GB; use exact or approximate neighbours");
+    }
+  }
+}
+
+affinities::Affinities AffinitiesFromData(const double* x, std::uint64_t points, std::uint64_t dimension,
+                                          const affinities::AffinitySettings& settings, const std::string& source) {
+  CheckAffinityRequest(points, dimension, settings.perplexity, settings.neighbours, source);
+  CheckCoordinates(std::span<const double>(x, points * dimension), source);
+  return affinities::ComputeAffinities(x, points, dimension, settings);
+}
+
+HostAffinities HostAffinitiesOf(const affinities::SparseRows& p) {
+  HostAffinities host;
+  host.n = p.n;
+  host.nnz = p.values.size();
+  host.column_counts = NewHostRow(p.n);
+  host.row_indices = NewHostRow(host.nnz);
+  host.values = NewHostRow(host.nnz);
+  auto* counts = const_cast<double*>(ArrayData(host.column_counts));
+  auto* rows = const_cast<double*>(ArrayData(host.row_indices));
+  auto* values = const_cast<double*>(ArrayData(host.values));
+  for (std::size_t j = 0; j < p.n; ++j) counts[j] = static_cast<double>(p.row_starts[j + 1] - p.row_starts[j]);
+  for (std::size_t e = 0; e < host.nnz; ++e) {
+    rows[e] = static_cast<double>(p.columns[e]) + 1;
+    values[e] = p.values[e];
+  }
+  return host;
+}
+
+}  // namespace tsneloss

@@ -1,0 +1,20 @@
+// Writing P to a file that scipy.sparse.load_npz (".npz", compressed rows) or a
+// Matrix Market reader (".mtx") takes, and that tsneloss reads back to the same bits.
+#pragma once
+
+#include <string>
+
+#include "affinities/joint_affinities.hpp"
+
+namespace tsneloss {
+
+// Whether WriteAffinities knows the format of `path` (by its extension).
+bool AffinitiesFormatKnown(const std::string& path);
+
+// Writes P to `path`: a .npz of SciPy's CSR (int32 indices where they fit) or a
+// general coordinate Matrix Market file with one-based indices and each value in
+// the fewest digits that read back to it. Throws std::runtime_error naming the path
+// (leaving what was there before), std::invalid_argument for an unknown format.
+void WriteAffinities(const std::string& path, const affinities::SparseRows& p);
+
+}  // namespace tsneloss
