@@ -8,6 +8,7 @@ Writes, beside this script:
   iris_p.mtx          P as a symmetric Matrix Market file (the strict lower triangle:
                       P has a zero diagonal, and each entry stands for (i, j) and (j, i))
   iris_embedding.txt  one point per line, two numbers
+  iris_data.txt       the data X: 150 points of 4 measurements, one per line
   iris_kl.txt         scikit-learn's KL(P || Q) for them
 """
 import os
@@ -45,6 +46,10 @@ def main():
     with open(os.path.join(HERE, "iris_embedding.txt"), "w") as out:
         out.write("# 2-D t-SNE embedding of iris (scikit-learn, exact, perplexity 30, seed 0)\n")
         for point in embedding:
+            out.write(" ".join(repr(float(v)) for v in point) + "\n")
+    with open(os.path.join(HERE, "iris_data.txt"), "w") as out:
+        out.write("# iris: sepal length, sepal width, petal length, petal width (cm)\n")
+        for point in x:
             out.write(" ".join(repr(float(v)) for v in point) + "\n")
     with open(os.path.join(HERE, "iris_kl.txt"), "w") as out:
         out.write(f"{kl!r}\n")

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <vector>
 
+#include "affinities/pairwise_sum.hpp"
 #include "affinities/perplexity_search.hpp"
 #include "threads/parallel.hpp"
 
@@ -60,8 +61,15 @@ SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, dou
       }
     }
   }
-  double total = 0;
-  for (const double value : p.values) total += value;
+  // Summed as NumPy sums the dense N-by-N P, zero diagonal included, and divided as
+  // it divides, so that P has t-SNE's bits.
+  const double total = NumpySum(
+      [&](std::size_t flat) {
+        const std::size_t i = flat / n;
+        const std::size_t j = flat % n;
+        return i == j ? 0.0 : p.values[slot(i, j)];
+      },
+      n * n);
   for (double& value : p.values) value = std::max(value / total, kAllPairsFloor);
   return p;
 }

@@ -4,6 +4,7 @@
 #include <numeric>
 #include <utility>
 
+#include "affinities/pairwise_sum.hpp"
 #include "threads/parallel.hpp"
 
 namespace affinities {
@@ -33,7 +34,7 @@ void SortRowsByIndex(std::int32_t* indices, float* squared_distances, std::size_
 }
 
 SparseRows JointAffinities(const std::int32_t* columns, const double* conditional, std::size_t n, std::size_t k,
-                           unsigned threads, double floor) {
+                           unsigned threads) {
   // C^T in compressed rows: row j lists the i that hold j, in increasing i.
   std::vector<std::int64_t> transposed_starts(n + 1, 0);
   for (std::size_t e = 0; e < n * k; ++e) ++transposed_starts[static_cast<std::size_t>(columns[e]) + 1];
@@ -98,13 +99,22 @@ SparseRows JointAffinities(const std::int32_t* columns, const double* conditiona
       merged_row(i, p.columns.data() + start, p.values.data() + start);
     }
   });
-  // In stored order, as the sum of a sparse matrix is taken.
-  double sum = 0;
-  for (const double value : p.values) sum += value;
+  // Summed as SciPy sums a sparse matrix: each row in order, then the row sums
+  // pairwise as NumPy adds an array, so that P is t-SNE's to the last bit or two.
+  std::vector<double> row_sums(n, 0.0);
+  ForRowBlocks(n, threads, [&](std::size_t first, std::size_t end) {
+    for (std::size_t i = first; i < end; ++i) {
+      double row_sum = 0;
+      for (auto e = p.row_starts[i]; e < p.row_starts[i + 1]; ++e) row_sum += p.values[static_cast<std::size_t>(e)];
+      row_sums[i] = row_sum;
+    }
+  });
+  const double sum = NumpySum([&](std::size_t i) { return row_sums[i]; }, n);
+  // Scaled by the reciprocal, as SciPy divides a sparse matrix by a number.
+  const double scale = 1.0 / sum;
   ForRowBlocks(n, threads, [&](std::size_t first, std::size_t end) {
     for (auto e = p.row_starts[first]; e < p.row_starts[end]; ++e) {
-      const double value = p.values[static_cast<std::size_t>(e)] / sum;
-      p.values[static_cast<std::size_t>(e)] = std::max(value, floor);
+      p.values[static_cast<std::size_t>(e)] *= scale;
     }
   });
   return p;

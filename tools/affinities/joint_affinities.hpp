@@ -17,10 +17,10 @@ struct SparseRows {
 };
 
 // C given as n rows of k (column, value) pairs, columns increasing within each row and
-// never the row's own; returns the normalised P, symmetric to the bit. `floor` > 0
-// raises every value after normalising to at least `floor`.
+// never the row's own; returns the normalised P, symmetric to the bit, summed and
+// scaled as t-SNE does with SciPy, so the same C gives the same bits.
 SparseRows JointAffinities(const std::int32_t* columns, const double* conditional, std::size_t n, std::size_t k,
-                           unsigned threads, double floor = 0);
+                           unsigned threads);
 
 // Puts each row of n rows of k neighbours into increasing index order, carrying the
 // squared distances along.

@@ -1,0 +1,145 @@
+"""P from the data against scikit-learn's, used here as an oracle only; the command
+line's --data against the package."""
+
+import json
+import subprocess
+
+import numpy as np
+import pytest
+import scipy.io
+import scipy.sparse
+from scipy.spatial.distance import squareform
+from sklearn.manifold._t_sne import _joint_probabilities, _joint_probabilities_nn, _kl_divergence
+from sklearn.metrics import pairwise_distances
+from sklearn.neighbors import NearestNeighbors
+
+import tsneloss
+from tsneloss import _core
+
+from conftest import BUILD, EXAMPLES
+
+PERPLEXITY = 30.0
+
+
+def clustered(seed, n, d):
+    """Points in a few clusters of different widths, as real data tends to be."""
+    rng = np.random.default_rng(seed)
+    centres = rng.normal(scale=10, size=(5, d))
+    labels = rng.integers(0, 5, size=n)
+    return centres[labels] + rng.normal(size=(n, d)) * (0.5 + labels[:, None])
+
+
+def sklearn_p(X, perplexity=PERPLEXITY):
+    """scikit-learn's P from its own exact neighbours, as its t-SNE computes it."""
+    k = min(len(X) - 1, int(3.0 * perplexity + 1))
+    graph = NearestNeighbors(n_neighbors=k).fit(X).kneighbors_graph(mode="distance")
+    graph.data **= 2
+    return graph, _joint_probabilities_nn(graph, perplexity, verbose=0)
+
+
+def test_same_neighbours_give_sklearn_p_bit_for_bit():
+    # Over 8192 points: NumPy sums P's row sums in pieces of that many.
+    X = clustered(1, 9000, 3)
+    graph, expected = sklearn_p(X, perplexity=5.0)
+    graph.sort_indices()
+    k = graph.indptr[1]
+    indices = graph.indices.reshape(-1, k).astype(np.int32)
+    distances = graph.data.reshape(-1, k).astype(np.float32)
+    # Rows given out of order: the search sums in index order whatever the lists' order.
+    rng = np.random.default_rng(0)
+    order = np.argsort(rng.random(indices.shape), axis=1)
+    ours = _core.affinities_from_neighbours(np.take_along_axis(indices, order, 1),
+                                            np.take_along_axis(distances, order, 1), 5.0)
+    expected = expected.tocsr()
+    expected.sort_indices()
+    np.testing.assert_array_equal(ours["indptr"], expected.indptr)
+    np.testing.assert_array_equal(ours["indices"], expected.indices)
+    np.testing.assert_array_equal(ours["data"], expected.data)
+
+
+@pytest.mark.parametrize("neighbours", ["exact", "approx"])
+def test_p_from_data_agrees_with_sklearn(neighbours):
+    X = clustered(2, 1500, 10)
+    Y = np.random.default_rng(3).normal(size=(len(X), 2))
+    _, expected = sklearn_p(X)
+    P = tsneloss.affinities(X, PERPLEXITY, neighbours=neighbours)
+    assert P.format == "csr" and P.dtype == np.float64 and P.has_sorted_indices
+    assert (P != P.T).nnz == 0
+    assert abs(P.sum() - 1) < 1e-12
+    if neighbours == "exact":
+        assert P.neighbours_found == 1.0
+        assert np.array_equal(P.indptr, expected.indptr) and np.array_equal(P.indices, expected.indices)
+        relative = np.abs(P.data - expected.data) / expected.data
+        assert np.mean(relative <= 1e-6) >= 0.999
+    else:
+        assert 0.98 <= P.neighbours_found <= 1.0
+    ours, theirs = tsneloss.kl_divergence(Y, P), tsneloss.kl_divergence(Y, expected)
+    assert abs(ours - theirs) <= (1e-6 if neighbours == "exact" else 1e-2) * theirs
+
+
+def test_all_pairs_loss_is_sklearn_exact_kl():
+    X = clustered(4, 300, 5)
+    Y = np.random.default_rng(5).normal(size=(len(X), 2))
+    condensed = _joint_probabilities(pairwise_distances(X, squared=True), PERPLEXITY, verbose=0)
+    expected, _ = _kl_divergence(Y.ravel(), condensed, 1, len(X), 2)
+    P = tsneloss.affinities(X, PERPLEXITY, neighbours="all")
+    assert P.nnz == len(X) * (len(X) - 1) and P.data.min() >= np.finfo(float).eps
+    np.testing.assert_array_equal(P.toarray()[np.triu_indices(len(X), 1)], condensed)
+    assert abs(tsneloss.kl_divergence(Y, P) - expected) <= 1e-9
+
+
+def test_iris_from_data_is_the_shipped_loss():
+    X = np.loadtxt(EXAMPLES / "iris_data.txt")
+    Y = np.loadtxt(EXAMPLES / "iris_embedding.txt")
+    expected = float((EXAMPLES / "iris_kl.txt").read_text())
+    assert abs(tsneloss.kl_divergence(Y, tsneloss.affinities(X, neighbours="all")) - expected) <= 1e-9
+
+
+def test_command_line_data_gives_the_package_bits(tmp_path):
+    X = clustered(6, 400, 4)
+    Y = np.random.default_rng(7).normal(size=(len(X), 2))
+    np.savetxt(tmp_path / "x.txt", X, fmt="%r")
+    np.save(tmp_path / "y.npy", Y)
+    P = tsneloss.affinities(X, 20.0, neighbours="exact", threads=3)
+    done = subprocess.run([BUILD / "bin" / "tsneloss", "--json", "--data", tmp_path / "x.txt", "--perplexity", "20",
+                           "--neighbours", "exact", "--save-p", tmp_path / "p.npz", tmp_path / "y.npy"],
+                          capture_output=True, text=True, check=True)
+    result = json.loads(done.stdout)
+    assert result["loss"] == tsneloss.kl_divergence(Y, P)
+    assert (result["neighbours"], result["perplexity"], result["neighbours_found"]) == ("exact", 20, None)
+    saved = scipy.sparse.load_npz(tmp_path / "p.npz")
+    assert saved.format == "csr" and (saved != P).nnz == 0 and np.array_equal(saved.data, P.data)
+    # Saved as Matrix Market too, and read back by tsneloss to the same loss.
+    subprocess.run([BUILD / "bin" / "tsneloss", "--data", tmp_path / "x.txt", "--perplexity", "20", "--save-p",
+                    tmp_path / "p.mtx", tmp_path / "y.npy"], capture_output=True, check=True)
+    assert np.array_equal(scipy.io.mmread(tmp_path / "p.mtx").tocsr().data, P.data)
+    for saved_p in ("p.npz", "p.mtx"):
+        again = subprocess.run([BUILD / "bin" / "tsneloss", "--json", tmp_path / "y.npy", tmp_path / saved_p],
+                               capture_output=True, text=True, check=True)
+        assert json.loads(again.stdout)["loss"] == result["loss"]
+
+
+@pytest.mark.parametrize("X, perplexity, error, message", [
+    ([[0.0, 1.0]], 0.5, ValueError, "at least 2 points"),
+    ([[0.0, 1.0], [np.nan, 2.0], [3.0, 4.0]], 1.0, ValueError, "element 2"),
+    ([[0.0, np.inf], [1.0, 2.0], [3.0, 4.0]], 1.0, ValueError, "element 1"),
+    ([[0.0], [1.0], [2.0]], 3.0, ValueError, "below the number of points"),
+    ([[0.0], [1.0], [2.0]], 0.0, ValueError, "above 0"),
+    ([[0.0], [1.0], [2.0]], np.nan, ValueError, "finite"),
+    ([[0.0], [1.0], [2.0]], "30", TypeError, "real number"),
+    ([["a"], ["b"]], 1.0, TypeError, "real numbers"),
+])
+def test_refusals(X, perplexity, error, message):
+    with pytest.raises(error, match=message):
+        tsneloss.affinities(X, perplexity)
+
+
+def test_unknown_neighbours_method_is_refused():
+    with pytest.raises(ValueError, match="'exact', 'approx', 'all' or 'auto'"):
+        tsneloss.affinities(np.eye(3), 1.0, neighbours="nearest")
+
+
+def test_coinciding_points_are_fine():
+    X = np.repeat(np.arange(10.0)[:, None], 4, axis=0)
+    P = tsneloss.affinities(X, 5.0, neighbours="exact")
+    assert np.all(np.isfinite(P.data)) and abs(P.sum() - 1) < 1e-12
