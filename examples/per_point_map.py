@@ -4,8 +4,9 @@ from tsneloss.kl_divergence(..., per_point=True):
 
   - iris, the shipped example (examples/iris_embedding.txt, examples/iris_p.mtx);
   - scikit-learn's digits (1797 images of 8 x 8 pixels, shipped with python3-sklearn):
-    P from its 90 nearest neighbours at perplexity 30 and a Barnes-Hut embedding,
-    both made here by scikit-learn (about half a minute).
+    P from its 91 nearest neighbours at perplexity 30, computed by
+    tsneloss.affinities as t-SNE computes it, and a Barnes-Hut embedding made here by
+    scikit-learn (about half a minute).
 
     /usr/bin/python3 examples/per_point_map.py [OUTPUT.png]
 
@@ -23,8 +24,6 @@ import numpy as np
 import scipy.io
 from sklearn.datasets import load_digits
 from sklearn.manifold import TSNE
-from sklearn.manifold._t_sne import _joint_probabilities_nn
-from sklearn.neighbors import NearestNeighbors
 
 import tsneloss
 
@@ -40,12 +39,9 @@ def iris():
 
 def digits():
     x = load_digits().data.astype(np.float64)
-    # The sparse P of Barnes-Hut t-SNE: squared distances to the 3 * perplexity nearest
-    # neighbours, calibrated to the perplexity, symmetrised and normalised.
-    neighbours = NearestNeighbors(n_neighbors=int(3 * PERPLEXITY + 1)).fit(x)
-    distances = neighbours.kneighbors_graph(mode="distance")
-    distances.data **= 2
-    P = _joint_probabilities_nn(distances, PERPLEXITY, verbose=0)
+    # The sparse P of Barnes-Hut t-SNE: the 3 * perplexity + 1 nearest neighbours,
+    # calibrated to the perplexity, symmetrised and normalised.
+    P = tsneloss.affinities(x, PERPLEXITY, neighbours="exact")
     Y = TSNE(n_components=2, perplexity=PERPLEXITY, init="pca", learning_rate="auto",
              random_state=0).fit_transform(x)
     return "scikit-learn digits", Y, P

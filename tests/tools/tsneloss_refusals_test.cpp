@@ -113,5 +113,39 @@ TEST_F(Tsneloss, HintsNameTheLikelyMistake) {
   EXPECT_LT(shown.err.size(), 160u);
 }
 
+TEST_F(Tsneloss, DataForPIsRefusedWithItsPlace) {
+  const auto y = Write("y.txt", "0 0\n3 4\n1 1\n");
+  const auto x = Write("x.txt", "0 1 2\n3 4 5\n7 7 7\n");
+  const struct {
+    const char* name;
+    std::string data;
+    std::vector<std::string> options;
+    std::string says;
+  } cases[] = {
+      {"NaN coordinate", "0 1\n2 nan\n3 3\n", {}, "x.txt:2:3: a coordinate is nan"},
+      {"other N", "0 1\n2 2\n", {}, "x.txt: the data holds 2 points, but the embedding"},
+      {"perplexity N", "0 1\n2 2\n3 3\n", {"--perplexity", "3"}, "x.txt: the perplexity must be finite, above 0 and below the number of points (3); it is 3"},
+      {"perplexity 0", "0 1\n2 2\n3 3\n", {"--perplexity", "0"}, "it is 0"},
+      {"perplexity inf", "0 1\n2 2\n3 3\n", {"--perplexity", "inf"}, "it is inf"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"--data", Write("x.txt", c.data).string()};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(y.string());
+    ExpectRefused(Run(args), c.says);
+  }
+  // One point: no pair to hold an affinity.
+  ExpectRefused(Run({"--z", "1", "--data", Write("x1.txt", "5\n").string(), Write("y1.txt", "0 0\n").string()}),
+                "x1.txt: P needs at least 2 points; the data holds 1");
+  // P that cannot be saved stops the run before any loss, and leaves what was there.
+  const auto kept = Write("kept.npz", "what was here");
+  const std::string unwritable = (kept.parent_path() / "missing" / "p.npz").string();
+  ExpectRefused(Run({"--data", x.string(), "--perplexity", "1", "--save-p", unwritable, y.string()}),
+                "cannot write " + unwritable + ": No such file or directory");
+  EXPECT_EQ(Run({"--data", x.string(), "--perplexity", "1", "--neighbours", "all", "--save-p", kept.string(), y.string()}).status, 0);
+  EXPECT_NE(Run({"--json", y.string(), kept.string()}).out.find("\"nnz\": 6"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tsne_test

@@ -243,7 +243,9 @@ TEST_F(Tsneloss, UsageErrorsExitWithTwo) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {}, {y.string()}, {"--z"}, {"--z", "abc", y.string(), y.string()}, {"--frobnicate", y.string(), y.string()},
            {"--json=yes", y.string(), y.string()}, {"--z-method", "fast", y.string(), y.string()},
-           {"--per-point", "s.npy", y.string(), y.string(), y.string()}}) {
+           {"--per-point", "s.npy", y.string(), y.string(), y.string()}, {"--perplexity", "5", y.string(), y.string()},
+           {"--data", y.string()}, {"--data", y.string(), "--neighbours", "near", y.string()},
+           {"--data", y.string(), "--save-p", "p.txt", y.string()}, {"--data", y.string(), "--perplexity", "x", y.string()}}) {
     const Outcome run = Run(args);
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("usage: tsneloss"), std::string::npos);
