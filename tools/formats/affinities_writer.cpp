@@ -101,17 +101,27 @@ void WriteMatrixMarket(const std::string& path, const std::string& shown, const 
   if (std::fclose(file.release()) != 0) fail();
 }
 
+// Written beside the destination and renamed over it once complete: a failed write
+// leaves whatever was there.
+std::string PartialPath(const std::string& path) { return path + ".partial-" + std::to_string(getpid()); }
+
 }  // namespace
 
 bool AffinitiesFormatKnown(const std::string& path) { return EndsWith(path, ".npz") || EndsWith(path, ".mtx"); }
+
+void CheckAffinitiesWritable(const std::string& path) {
+  const std::string partial = PartialPath(path);
+  std::FILE* file = std::fopen(partial.c_str(), "wb");
+  if (file == nullptr) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+  std::fclose(file);
+  std::remove(partial.c_str());
+}
 
 void WriteAffinities(const std::string& path, const affinities::SparseRows& p) {
   if (!AffinitiesFormatKnown(path)) {
     throw std::invalid_argument("cannot tell the format of " + path + ": P is written to .npz or .mtx files");
   }
-  // Written beside the destination and renamed over it once complete: a failed write
-  // leaves whatever was there.
-  const std::string partial = path + ".partial-" + std::to_string(getpid());
+  const std::string partial = PartialPath(path);
   try {
     if (EndsWith(path, ".npz")) {
       WriteNpz(partial, path, p);

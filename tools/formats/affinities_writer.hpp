@@ -11,6 +11,10 @@ namespace tsneloss {
 // Whether WriteAffinities knows the format of `path` (by its extension).
 bool AffinitiesFormatKnown(const std::string& path);
 
+// Throws std::runtime_error naming `path` when a file cannot be written beside it
+// (say, its folder is missing): checked before a long computation of P.
+void CheckAffinitiesWritable(const std::string& path);
+
 // Writes P to `path`: a .npz of SciPy's CSR (int32 indices where they fit) or a
 // general coordinate Matrix Market file with one-based indices and each value in
 // the fewest digits that read back to it. Throws std::runtime_error naming the path

@@ -16,6 +16,7 @@ ComputedP ComputeP(const Options& options, const Embedding& x, const std::string
   settings.perplexity = options.perplexity;
   settings.neighbours = *affinities::ParseNeighbourMethod(options.neighbours);
   settings.threads = options.threads;
+  if (!options.save_p_path.empty()) CheckAffinitiesWritable(options.save_p_path);
   affinities::Affinities computed;
   {
     normaliser::ProgressBar bar(isatty(STDERR_FILENO) == 1);
