@@ -1,0 +1,80 @@
+"""Times P from the data: tsneloss.affinities next to scikit-learn's own way
+(NearestNeighbors with its default algorithm, then _joint_probabilities_nn on the
+squared distances), side by side in one run, on standard normal data.
+
+    /usr/bin/python3 bench/affinities_vs_sklearn.py compare [N] [D]    (default 20000 50)
+    /usr/bin/python3 bench/affinities_vs_sklearn.py alone N D METHOD   (exact, approx, all)
+
+`compare` runs each side twice, alternating, and prints the best times, their ratio
+and whether the two P agree. `alone` runs tsneloss.affinities once in a fresh
+process and prints its time and the process's peak memory. The package comes from
+the import path (PYTHONPATH=build/dev/python, or scripts/example.sh's .venv).
+"""
+import resource
+import subprocess
+import sys
+import time
+
+import numpy as np
+
+import tsneloss
+
+PERPLEXITY = 30.0
+
+
+def data(n, d):
+    return np.random.default_rng(2026).standard_normal((n, d))
+
+
+def sklearn_p(X):
+    from sklearn.manifold._t_sne import _joint_probabilities_nn
+    from sklearn.neighbors import NearestNeighbors
+
+    k = min(len(X) - 1, int(3.0 * PERPLEXITY + 1))
+    graph = NearestNeighbors(n_neighbors=k).fit(X).kneighbors_graph(mode="distance")
+    graph.data **= 2
+    return _joint_probabilities_nn(graph, PERPLEXITY, verbose=0)
+
+
+def timed(function, *args):
+    start = time.perf_counter()
+    result = function(*args)
+    return time.perf_counter() - start, result
+
+
+def compare(n, d):
+    X = data(n, d)
+    ours, theirs = [], []
+    for _ in range(2):
+        seconds, P = timed(lambda: tsneloss.affinities(X, PERPLEXITY, neighbours="exact"))
+        ours.append(seconds)
+        seconds, expected = timed(sklearn_p, X)
+        theirs.append(seconds)
+    expected = expected.tocsr()
+    same_positions = np.array_equal(P.indptr, expected.indptr) and np.array_equal(P.indices, expected.indices)
+    relative = np.abs(P.data - expected.data) / expected.data if same_positions else np.array([np.inf])
+    print(f"N = {n}, D = {d}: tsneloss.affinities (exact) {min(ours):.3f} s, scikit-learn {min(theirs):.3f} s, "
+          f"ratio {min(theirs) / min(ours):.1f}; same positions: {same_positions}, "
+          f"values within 1e-6 relative: {np.mean(relative <= 1e-6):.6f}, largest {relative.max():.2g}")
+
+
+def alone(n, d, method):
+    if method != "child":
+        done = subprocess.run([sys.executable, __file__, "alone", str(n), str(d), "child", method],
+                              capture_output=True, text=True, check=True)
+        print(done.stdout, end="")
+        return
+    method = sys.argv[5]
+    X = data(n, d)
+    seconds, P = timed(lambda: tsneloss.affinities(X, PERPLEXITY, neighbours=method))
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1e6
+    print(f"N = {n}, D = {d}, {method}: {seconds:.2f} s, peak memory {peak:.2f} GB (X alone {X.nbytes / 1e9:.2f} GB), "
+          f"nnz {P.nnz}, neighbours found {P.neighbours_found:.4f}")
+
+
+if __name__ == "__main__":
+    mode = sys.argv[1] if len(sys.argv) > 1 else "compare"
+    if mode == "compare":
+        compare(int(sys.argv[2]) if len(sys.argv) > 2 else 20000, int(sys.argv[3]) if len(sys.argv) > 3 else 50)
+    else:
+        alone(int(sys.argv[2]), int(sys.argv[3]), sys.argv[4])
