@@ -154,7 +154,8 @@ py::dict Affinities(const py::array_t<double>& x, double perplexity, const std::
   if (x.ndim() != 2 || !(x.flags() & py::array::c_style)) throw py::type_error("X: a C-ordered 2-D array is needed");
   const auto method = affinities::ParseNeighbourMethod(neighbours);
   if (!method) throw py::value_error("neighbours must be 'exact', 'approx', 'all' or 'auto', not '" + neighbours + "'");
-  affinities::AffinitySettings settings{perplexity, *method, threads, {}};
+  // The search reports its progress on this thread: a chance to stop at Ctrl-C.
+  affinities::AffinitySettings settings{perplexity, *method, threads, [](double) { CheckSignals(); }};
   affinities::Affinities computed;
   {
     const py::gil_scoped_release unlocked;

@@ -320,6 +320,11 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
         For values that are not real numbers, or a perplexity that is not a real
         number.
 
+    Notes
+    -----
+    The interpreter's lock is released while P is computed; Ctrl-C stops the
+    neighbour search.
+
     Examples
     --------
     >>> import numpy as np, tsneloss

@@ -91,9 +91,11 @@ CHILD = textwrap.dedent("""
     import sys, time
     import numpy as np, tsneloss
     Y = np.random.default_rng(0).normal(size=(60000, 32))
+    long_call = {"z": lambda: tsneloss.normaliser(Y, "exact"),
+                 "p": lambda: tsneloss.affinities(Y, neighbours="approx")}[sys.argv[1]]
     print("ready", flush=True)
     try:
-        tsneloss.normaliser(Y, "exact")
+        long_call()
         print("finished", flush=True)
     except KeyboardInterrupt:
         # Nothing left behind: the next call runs.
@@ -101,8 +103,9 @@ CHILD = textwrap.dedent("""
 """)
 
 
-def test_ctrl_c_stops_the_exact_z():
-    child = subprocess.Popen([sys.executable, "-c", CHILD], stdout=subprocess.PIPE, text=True)
+@pytest.mark.parametrize("call", ["z", "p"])
+def test_ctrl_c_stops_the_exact_z_and_the_neighbour_search(call):
+    child = subprocess.Popen([sys.executable, "-c", CHILD, call], stdout=subprocess.PIPE, text=True)
     try:
         assert child.stdout.readline().strip() == "ready"
         time.sleep(0.5)
