@@ -48,8 +48,9 @@ void AddBytes(ZipWriter& zip, const std::string& name, const std::string& bytes)
 }
 
 // The members scipy.sparse.save_npz writes for a CSR matrix.
-void WriteNpz(const std::string& path, const std::string& shown, const affinities::SparseRows& p) {
-  ZipWriter zip(path, shown);
+void WriteNpz(const std::string& path, const std::string& shown, const affinities::SparseRows& p,
+              std::uint64_t zip64_from) {
+  ZipWriter zip(path, shown, zip64_from);
   const bool narrow = p.values.size() <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
   if (narrow) {
     AddArray<std::int32_t>(zip, "indices.npy", "<i4", p.columns);
@@ -117,14 +118,14 @@ void CheckAffinitiesWritable(const std::string& path) {
   std::remove(partial.c_str());
 }
 
-void WriteAffinities(const std::string& path, const affinities::SparseRows& p) {
+void WriteAffinities(const std::string& path, const affinities::SparseRows& p, std::uint64_t zip64_from) {
   if (!AffinitiesFormatKnown(path)) {
     throw std::invalid_argument("cannot tell the format of " + path + ": P is written to .npz or .mtx files");
   }
   const std::string partial = PartialPath(path);
   try {
     if (EndsWith(path, ".npz")) {
-      WriteNpz(partial, path, p);
+      WriteNpz(partial, path, p, zip64_from);
     } else {
       WriteMatrixMarket(partial, path, p);
     }

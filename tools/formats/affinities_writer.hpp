@@ -2,9 +2,11 @@
 // Matrix Market reader (".mtx") takes, and that tsneloss reads back to the same bits.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "affinities/joint_affinities.hpp"
+#include "formats/zip_writer.hpp"
 
 namespace tsneloss {
 
@@ -19,6 +21,8 @@ void CheckAffinitiesWritable(const std::string& path);
 // general coordinate Matrix Market file with one-based indices and each value in
 // the fewest digits that read back to it. Throws std::runtime_error naming the path
 // (leaving what was there before), std::invalid_argument for an unknown format.
-void WriteAffinities(const std::string& path, const affinities::SparseRows& p);
+// `zip64_from`: as ZipWriter's (tests force zip64 fields with a lower one).
+void WriteAffinities(const std::string& path, const affinities::SparseRows& p,
+                     std::uint64_t zip64_from = ZipWriter::kZip64From);
 
 }  // namespace tsneloss

@@ -26,7 +26,6 @@ void Put32(std::string& out, std::uint64_t value) {
 void Put64(std::string& out, std::uint64_t value) {
   for (int byte = 0; byte < 8; ++byte) out += static_cast<char>((value >> (8 * byte)) & 0xFF);
 }
-std::uint64_t Saturated(std::uint64_t value) { return value >= kSaturated32 ? kSaturated32 : value; }
 
 std::uint32_t Crc32Of(const ZipWriter::Producer& producer) {
   uLong crc = crc32(0, nullptr, 0);
@@ -44,14 +43,16 @@ std::uint32_t Crc32Of(const ZipWriter::Producer& producer) {
 
 }  // namespace
 
-ZipWriter::ZipWriter(const std::string& path, const std::string& shown)
-    : shown_(shown.empty() ? path : shown), file_(std::fopen(path.c_str(), "wb")) {
+ZipWriter::ZipWriter(const std::string& path, const std::string& shown, std::uint64_t zip64_from)
+    : shown_(shown.empty() ? path : shown), file_(std::fopen(path.c_str(), "wb")), zip64_from_(zip64_from) {
   if (file_ == nullptr) throw std::runtime_error("cannot write " + shown_ + ": " + std::strerror(errno));
 }
 
 ZipWriter::~ZipWriter() {
   if (file_ != nullptr) std::fclose(file_);
 }
+
+std::uint64_t ZipWriter::Saturated(std::uint64_t value) const { return value >= zip64_from_ ? kSaturated32 : value; }
 
 void ZipWriter::Write(const char* bytes, std::size_t count) {
   if (std::fwrite(bytes, 1, count, file_) != count) {
@@ -64,7 +65,7 @@ void ZipWriter::Write(const std::string& bytes) { Write(bytes.data(), bytes.size
 
 void ZipWriter::Add(const std::string& name, std::uint64_t bytes, const Producer& producer) {
   const Member member{name, bytes, Crc32Of(producer), written_};
-  const bool zip64 = bytes >= kSaturated32;
+  const bool zip64 = bytes >= zip64_from_;
   std::string header;
   Put32(header, 0x04034b50);
   Put16(header, zip64 ? kVersionZip64 : kVersionStored);
@@ -98,11 +99,11 @@ void ZipWriter::Finish() {
   const std::uint64_t directory_offset = written_;
   for (const Member& member : members_) {
     std::string extra;
-    if (member.bytes >= kSaturated32) {
+    if (member.bytes >= zip64_from_) {
       Put64(extra, member.bytes);
       Put64(extra, member.bytes);
     }
-    if (member.offset >= kSaturated32) Put64(extra, member.offset);
+    if (member.offset >= zip64_from_) Put64(extra, member.offset);
     const bool zip64 = !extra.empty();
     std::string entry;
     Put32(entry, 0x02014b50);
@@ -132,7 +133,7 @@ void ZipWriter::Finish() {
   }
   const std::uint64_t directory_bytes = written_ - directory_offset;
   std::string end;
-  if (directory_offset >= kSaturated32 || directory_bytes >= kSaturated32) {
+  if (directory_offset >= zip64_from_ || directory_bytes >= zip64_from_ || members_.size() >= 0xFFFF) {
     const std::uint64_t record_offset = written_;
     Put32(end, 0x06064b50);
     Put64(end, 44);
@@ -152,8 +153,8 @@ void ZipWriter::Finish() {
   Put32(end, 0x06054b50);
   Put16(end, 0);
   Put16(end, 0);
-  Put16(end, members_.size());
-  Put16(end, members_.size());
+  Put16(end, std::min<std::uint64_t>(members_.size(), 0xFFFF));
+  Put16(end, std::min<std::uint64_t>(members_.size(), 0xFFFF));
   Put32(end, Saturated(directory_bytes));
   Put32(end, Saturated(directory_offset));
   Put16(end, 0);

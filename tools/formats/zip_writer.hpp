@@ -18,9 +18,12 @@ class ZipWriter {
   // emit the same bytes each time.
   using Producer = std::function<void(const Emit& emit)>;
 
+  // Sizes and offsets from which zip64 fields are written (tests force them lower).
+  static constexpr std::uint64_t kZip64From = 0xFFFFFFFF;
+
   // Creates or truncates `path`. Throws std::runtime_error naming `shown` (the path
   // itself when empty).
-  explicit ZipWriter(const std::string& path, const std::string& shown = "");
+  explicit ZipWriter(const std::string& path, const std::string& shown = "", std::uint64_t zip64_from = kZip64From);
   ~ZipWriter();
   ZipWriter(const ZipWriter&) = delete;
   ZipWriter& operator=(const ZipWriter&) = delete;
@@ -37,11 +40,14 @@ class ZipWriter {
     std::uint32_t crc;
     std::uint64_t offset;
   };
+  // A size or offset as a 32-bit field holds it: saturated where zip64 takes over.
+  std::uint64_t Saturated(std::uint64_t value) const;
   void Write(const std::string& bytes);
   void Write(const char* bytes, std::size_t count);
 
   std::string shown_;
   std::FILE* file_ = nullptr;
+  std::uint64_t zip64_from_;
   std::uint64_t written_ = 0;
   std::vector<Member> members_;
 };
