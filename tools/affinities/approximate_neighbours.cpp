@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "affinities/all_pairs.hpp"
-#include "affinities/graph_distance.hpp"
 #include "threads/parallel.hpp"
 
 namespace affinities {
@@ -40,19 +39,6 @@ std::vector<Ranked> ExactRow(const double* x, std::size_t n, std::size_t d, std:
   KeepNearest(all, k);
   return all;
 }
-
-// The index's space: float points of d coordinates, measured by the widest distance.
-class GraphSpace final : public hnswlib::SpaceInterface<float> {
- public:
-  explicit GraphSpace(std::size_t d) : d_(d), distance_(detail::BestGraphDistance()) {}
-  std::size_t get_data_size() override { return d_ * sizeof(float); }
-  hnswlib::DISTFUNC<float> get_dist_func() override { return distance_; }
-  void* get_dist_func_param() override { return &d_; }
-
- private:
-  std::size_t d_;
-  detail::GraphDistance distance_;
-};
 
 class GraphIndex {
  public:
@@ -95,7 +81,7 @@ class GraphIndex {
 
   std::size_t d_;
   std::vector<float> points_;
-  GraphSpace space_;
+  hnswlib::L2Space space_;
   hnswlib::HierarchicalNSW<float> graph_;
 };
 
