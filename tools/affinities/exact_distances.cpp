@@ -7,8 +7,14 @@ namespace {
 
 constexpr std::size_t kInterleave = 4;  // independent sums hide the latency of the adds
 
-bool Before(const Ranked& a, const Ranked& b) {
+// A lambda, so that the sorts inline it.
+constexpr auto kBefore = [](const Ranked& a, const Ranked& b) {
   return a.distance < b.distance || (a.distance == b.distance && a.index < b.index);
+};
+
+void Prefetch(const double* x, std::size_t d, std::int32_t j) {
+  const char* row = reinterpret_cast<const char*>(x + static_cast<std::size_t>(j) * d);
+  for (std::size_t byte = 0; byte < d * sizeof(double); byte += 64) __builtin_prefetch(row + byte);
 }
 
 }  // namespace
@@ -17,7 +23,12 @@ void ExactSquaredDistances(const double* x, std::size_t d, std::size_t i, const 
                            double* out) {
   const double* xi = x + i * d;
   std::size_t m = 0;
+  // The rows are scattered over memory: ask for the next few while these are summed.
+  for (std::size_t ahead = 0; ahead < count && ahead < kInterleave; ++ahead) Prefetch(x, d, js[ahead]);
   for (; m + kInterleave <= count; m += kInterleave) {
+    for (std::size_t ahead = m + kInterleave; ahead < count && ahead < m + 2 * kInterleave; ++ahead) {
+      Prefetch(x, d, js[ahead]);
+    }
     const double* x0 = x + static_cast<std::size_t>(js[m]) * d;
     const double* x1 = x + static_cast<std::size_t>(js[m + 1]) * d;
     const double* x2 = x + static_cast<std::size_t>(js[m + 2]) * d;
@@ -48,8 +59,8 @@ void ExactSquaredDistances(const double* x, std::size_t d, std::size_t i, const 
 
 void TakeNearest(std::vector<Ranked>& ranked, std::size_t k, std::int32_t* indices, float* distances) {
   const auto end = ranked.begin() + static_cast<std::ptrdiff_t>(k);
-  if (k < ranked.size()) std::nth_element(ranked.begin(), end - 1, ranked.end(), Before);
-  std::sort(ranked.begin(), end, Before);
+  if (k < ranked.size()) std::nth_element(ranked.begin(), end - 1, ranked.end(), kBefore);
+  std::sort(ranked.begin(), end, kBefore);
   for (std::size_t m = 0; m < k; ++m) {
     indices[m] = ranked[m].index;
     distances[m] = static_cast<float>(ranked[m].distance);

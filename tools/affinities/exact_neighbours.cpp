@@ -14,8 +14,10 @@ namespace affinities {
 namespace detail {
 namespace {
 
-// Rows per unit of work: their groups meet each panel while it sits in L1.
+// Rows per unit of work, and panels per chunk: a group of rows meets every panel of
+// a chunk (in L2) while its candidates stay in L1.
 constexpr std::size_t kBlockRows = 64;
+constexpr std::size_t kChunkPanels = 32;
 constexpr std::size_t kProgressSteps = 100;
 
 struct Scratch {
@@ -46,22 +48,25 @@ void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t
   }
   TileInput input;
   input.d = d;
-  for (std::size_t panel = 0; panel < prepared.panels; ++panel) {
-    input.panel = prepared.packed + panel * d * kPanel;
-    input.norms = prepared.norms.data() + panel * kPanel;
-    input.slacks = prepared.slacks.data() + panel * kPanel;
+  for (std::size_t chunk = 0; chunk < prepared.panels; chunk += kChunkPanels) {
+    const std::size_t chunk_end = std::min(prepared.panels, chunk + kChunkPanels);
     for (std::size_t group = 0; group < groups; ++group) {
       input.rows = prepared.rows + (first + group * kGroup) * d;
       input.limits = scratch.limits.data() + group * kGroup;
-      kernel(input, scratch.keys, scratch.masks);
-      for (std::size_t r = 0; r < kGroup; ++r) {
-        const std::size_t row = group * kGroup + r;
-        for (unsigned mask = scratch.masks[r]; mask != 0; mask &= mask - 1) {
-          const unsigned lane = static_cast<unsigned>(std::countr_zero(mask));
-          const std::size_t j = panel * kPanel + lane;
-          if (j >= n || j == first + row) continue;
-          if (scratch.rows[row].Offer(static_cast<std::int32_t>(j), scratch.keys[r * kPanel + lane])) {
-            scratch.limits[row] = scratch.rows[row].limit();
+      for (std::size_t panel = chunk; panel < chunk_end; ++panel) {
+        input.panel = prepared.packed + panel * d * kPanel;
+        input.norms = prepared.norms.data() + panel * kPanel;
+        input.slacks = prepared.slacks.data() + panel * kPanel;
+        kernel(input, scratch.keys, scratch.masks);
+        for (std::size_t r = 0; r < kGroup; ++r) {
+          const std::size_t row = group * kGroup + r;
+          for (unsigned mask = scratch.masks[r]; mask != 0; mask &= mask - 1) {
+            const unsigned lane = static_cast<unsigned>(std::countr_zero(mask));
+            const std::size_t j = panel * kPanel + lane;
+            if (j >= n || j == first + row) continue;
+            if (scratch.rows[row].Offer(static_cast<std::int32_t>(j), scratch.keys[r * kPanel + lane])) {
+              scratch.limits[row] = scratch.rows[row].limit();
+            }
           }
         }
       }

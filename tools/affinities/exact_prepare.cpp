@@ -21,12 +21,6 @@ float* Aligned(std::vector<float>& storage, std::size_t size) {
 
 }  // namespace
 
-float FloatAbove(double v) {
-  float f = static_cast<float>(v);
-  if (static_cast<double>(f) < v) f = std::nextafter(f, std::numeric_limits<float>::infinity());
-  return f;
-}
-
 Prepared Prepare(const double* x, std::size_t n, std::size_t d) {
   Prepared prepared;
   if (d == 0) return prepared;

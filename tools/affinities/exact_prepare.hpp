@@ -41,7 +41,8 @@ struct Prepared {
 // The candidate pass's view of the n points of x.
 Prepared Prepare(const double* x, std::size_t n, std::size_t d);
 
-// The smallest float >= v (+inf above the float range).
-float FloatAbove(double v);
+// A float >= v, a little above (+inf above the float range): rounding to nearest
+// moves v + 2^-22 |v| by at most 2^-24 of itself, and 2^-140 covers underflow.
+inline float FloatAbove(double v) { return static_cast<float>(v + 0x1p-22 * (v < 0 ? -v : v) + 0x1p-140); }
 
 }  // namespace affinities::detail
