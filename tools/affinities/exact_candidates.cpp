@@ -10,12 +10,17 @@ namespace {
 // Relative allowance for the few double roundings of the threshold's own arithmetic.
 constexpr double kRoundings = 0x1p-40;
 
-// Buckets of the histogram that finds T: a few columns share the k-th's bucket.
-constexpr int kBuckets = 64;
+// A float sum lies within u of its value (2^-150 where it underflows), and that
+// allowance keeps the order: a bound of computed uppers, so widened, bounds exact ones.
+double Widened(double upper) { return upper + 0x1p-23 * std::abs(upper) + 0x1p-140; }
 
-// Between thinnings: often enough that T follows the k-th closely, seldom enough
-// that thinning costs little per offer.
-std::size_t Stride(std::size_t k) { return std::max<std::size_t>(k, 32); }
+// The bucket of `upper` on a grid from `low` with `scale` buckets per unit; kBuckets
+// past the last one.
+inline int BucketOf(float upper, float low, float scale) {
+  const float place = (upper - low) * scale;
+  constexpr int kPast = CandidateRow::kBuckets;
+  return place < 0 ? 0 : place >= kPast ? kPast : static_cast<int>(place);
+}
 
 }  // namespace
 
@@ -27,29 +32,55 @@ void CandidateRow::Start(const CandidateContext& context, std::size_t i) {
   threshold_ = std::numeric_limits<double>::infinity();
   limit_ = std::numeric_limits<float>::infinity();
   overflowed_ = false;
-  next_thin_ = Stride(context.k);
+  gridded_ = false;
   kept_.clear();
 }
 
+
 bool CandidateRow::Offer(std::int32_t j, float key) {
   kept_.push_back({key, j});
-  if (kept_.size() < next_thin_) return false;
-  Thin();
-  next_thin_ = kept_.size() + Stride(context_->k);
-  if (kept_.size() > context_->capacity / 2) {
-    overflowed_ = true;
-    kept_.clear();
-    limit_ = -std::numeric_limits<float>::infinity();  // nothing more is offered
+  const std::size_t k = context_->k;
+  bool lowered = false;
+  if (!gridded_) {
+    if (kept_.size() >= 2 * k) {
+      Regrid();
+      lowered = true;
+    }
+  } else {
+    const int bucket = BucketOf(key + context_->prepared->slacks[static_cast<std::size_t>(j)], low_, scale_);
+    if (bucket <= cursor_) {
+      ++counts_[bucket];
+      ++below_;
+      if (below_ - counts_[cursor_] >= k) {
+        while (below_ - counts_[cursor_] >= k) below_ -= counts_[cursor_--];
+        lowered = true;
+        if (cursor_ < kBuckets / 2) {
+          Regrid();
+        } else {
+          // Bucket b holds computed places below b + 1: uppers below low_ + (b + 1) / scale_,
+          // but for the two roundings of the place (2^-20 covers them) and of the sum.
+          const double edge = low_ + (cursor_ + 1) * (1 + 0x1p-20) / static_cast<double>(scale_);
+          Lower(Widened(edge + 0x1p-50 * std::abs(edge)));
+        }
+      }
+    }
   }
-  return true;
+  if (kept_.size() >= context_->capacity) {
+    Regrid();
+    lowered = true;
+    if (kept_.size() > context_->capacity / 2) {
+      overflowed_ = true;
+      kept_.clear();
+      limit_ = -std::numeric_limits<float>::infinity();  // nothing more is offered
+    }
+  }
+  return lowered;
 }
 
-void CandidateRow::Thin() {
-  const std::size_t k = context_->k;
+void CandidateRow::Regrid() {
   const float* slacks = context_->prepared->slacks.data();
   const std::size_t size = kept_.size();
   uppers_.resize(size);
-  buckets_.resize(size);
   float low = std::numeric_limits<float>::infinity();
   float high = -low;
   for (std::size_t m = 0; m < size; ++m) {
@@ -57,28 +88,49 @@ void CandidateRow::Thin() {
     low = std::min(low, uppers_[m]);
     high = std::max(high, uppers_[m]);
   }
-  // The bucket that holds the k-th smallest, then the largest value in it or below:
-  // at least k values lie at or below that, whatever the rounding of the buckets.
-  const float scale = high > low ? static_cast<float>(kBuckets - 1) / (high - low) : 0.0f;
-  std::uint32_t counts[kBuckets] = {};
+  // Over the uppers up to T only: those above it cannot bring T down.
+  if (threshold_ < high) high = static_cast<float>(threshold_);
+  const float width = high - low;
+  low_ = low;
+  scale_ = width > 0 ? static_cast<float>(kBuckets - 1) / width : 1.0f;
+  if (!std::isfinite(scale_)) scale_ = std::numeric_limits<float>::max();
+  std::fill(std::begin(counts_), std::end(counts_), 0u);
+  buckets_.resize(size);
   for (std::size_t m = 0; m < size; ++m) {
-    const auto bucket = static_cast<std::uint8_t>(std::min(kBuckets - 1, static_cast<int>((uppers_[m] - low) * scale)));
-    buckets_[m] = bucket;
-    ++counts[bucket];
+    const int bucket = BucketOf(uppers_[m], low_, scale_);
+    buckets_[m] = static_cast<std::uint16_t>(bucket);
+    counts_[std::min(bucket, kBuckets - 1)] += bucket < kBuckets;
   }
-  int last = 0;
-  for (std::size_t below = counts[0]; below < k; below += counts[++last]) {
+  below_ = 0;
+  for (const std::uint32_t count : counts_) below_ += count;
+  gridded_ = true;
+  cursor_ = kBuckets - 1;
+  const std::size_t k = context_->k;
+  if (below_ >= k) {
+    while (below_ - counts_[cursor_] >= k) below_ -= counts_[cursor_--];
+    // The largest counted upper in T's bucket or below: k or more lie at or under it.
+    float upper = low;
+    for (std::size_t m = 0; m < size; ++m) upper = std::max(upper, buckets_[m] <= cursor_ ? uppers_[m] : low);
+    Lower(Widened(upper));
   }
-  float upper = low;
-  for (std::size_t m = 0; m < size; ++m) upper = std::max(upper, buckets_[m] <= last ? uppers_[m] : low);
-  // A float sum lies within u of its value (2^-150 where it underflows), and that
-  // allowance keeps the order: so this bounds the k-th smallest exact key + w_j.
-  const double bound = upper + 0x1p-23 * std::abs(static_cast<double>(upper)) + 0x1p-140;
+  Prune();
+}
+
+void CandidateRow::Lower(double bound) {
   threshold_ = std::min(threshold_, bound);
   const double limit = threshold_ + 2.0 * own_;
   limit_ = FloatAbove(limit + kRoundings * (std::abs(threshold_) + 2.0 * own_));
+}
+
+void CandidateRow::Prune() {
   // The kernel's own test, so a column the kernel would now refuse goes.
-  std::erase_if(kept_, [&](const Kept& kept) { return kept.key - slacks[kept.index] > limit_; });
+  const float* slacks = context_->prepared->slacks.data();
+  std::size_t kept = 0;
+  for (const Kept& entry : kept_) {
+    kept_[kept] = entry;
+    kept += entry.key - slacks[entry.index] <= limit_;
+  }
+  kept_.resize(kept);
 }
 
 void CandidateRow::Finish(std::int32_t* indices, float* distances) {
@@ -87,8 +139,15 @@ void CandidateRow::Finish(std::int32_t* indices, float* distances) {
     NearestByAll(context.x, context.n, context.d, i_, context.k, indices, distances, ranked_);
     return;
   }
-  // Every column but i was offered or refused against some T, so k or more are kept.
-  Thin();
+  // Every column but i was offered or refused against some T, so k or more are kept;
+  // the k-th smallest upper among them, found exactly, makes the last cut.
+  const float* slacks = context.prepared->slacks.data();
+  uppers_.resize(kept_.size());
+  for (std::size_t m = 0; m < kept_.size(); ++m) uppers_[m] = kept_[m].key + slacks[kept_[m].index];
+  const auto kth = uppers_.begin() + static_cast<std::ptrdiff_t>(context.k - 1);
+  std::nth_element(uppers_.begin(), kth, uppers_.end());
+  Lower(Widened(*kth));
+  Prune();
   indices_.clear();
   for (const Kept& kept : kept_) indices_.push_back(kept.index);
   exact_.resize(indices_.size());
