@@ -37,7 +37,7 @@ void CandidateRow::Start(const CandidateContext& context, std::size_t i) {
 }
 
 
-bool CandidateRow::Offer(std::int32_t j, float key) {
+bool CandidateRow::Offer(std::int32_t j, float key, float slack) {
   kept_.push_back({key, j});
   const std::size_t k = context_->k;
   bool lowered = false;
@@ -47,7 +47,7 @@ bool CandidateRow::Offer(std::int32_t j, float key) {
       lowered = true;
     }
   } else {
-    const int bucket = BucketOf(key + context_->prepared->slacks[static_cast<std::size_t>(j)], low_, scale_);
+    const int bucket = BucketOf(key + slack, low_, scale_);
     if (bucket <= cursor_) {
       ++counts_[bucket];
       ++below_;

@@ -36,8 +36,8 @@ class CandidateRow {
 
   // Starts point i, keeping nothing, with no threshold.
   void Start(const CandidateContext& context, std::size_t i);
-  // Keeps column j with its kernel key; true when limit() changed.
-  bool Offer(std::int32_t j, float key);
+  // Keeps column j with its kernel key and its slack w_j; true when limit() changed.
+  bool Offer(std::int32_t j, float key, float slack);
   // The kernel's threshold for this row: a column whose key - w_j lies above it is no neighbour.
   float limit() const { return limit_; }
   // Writes the point's k neighbours, measured exactly.

@@ -14,10 +14,10 @@ namespace affinities {
 namespace detail {
 namespace {
 
-// Rows per unit of work, and panels per chunk: a group of rows meets every panel of
-// a chunk (in L2) while its candidates stay in L1.
+// Rows per unit of work, and panels per chunk: a group of rows meets the few panels
+// of a chunk while they and its candidates stay in the first-level cache.
 constexpr std::size_t kBlockRows = 64;
-constexpr std::size_t kChunkPanels = 32;
+constexpr std::size_t kChunkPanels = 8;
 constexpr std::size_t kProgressSteps = 100;
 
 struct Scratch {
@@ -64,7 +64,8 @@ void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t
             const unsigned lane = static_cast<unsigned>(std::countr_zero(mask));
             const std::size_t j = panel * kPanel + lane;
             if (j >= n || j == first + row) continue;
-            if (scratch.rows[row].Offer(static_cast<std::int32_t>(j), scratch.keys[r * kPanel + lane])) {
+            const float key = scratch.keys[r * kPanel + lane];
+            if (scratch.rows[row].Offer(static_cast<std::int32_t>(j), key, input.slacks[lane])) {
               scratch.limits[row] = scratch.rows[row].limit();
             }
           }
