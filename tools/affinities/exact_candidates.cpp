@@ -135,7 +135,8 @@ void CandidateRow::Prune() {
 
 void CandidateRow::Finish(std::int32_t* indices, float* distances) {
   const CandidateContext& context = *context_;
-  if (overflowed_) {
+  // Fewer than k kept cannot happen while the bound holds; measuring all is the safe answer anyway.
+  if (overflowed_ || kept_.size() < context.k) {
     NearestByAll(context.x, context.n, context.d, i_, context.k, indices, distances, ranked_);
     return;
   }
