@@ -14,14 +14,6 @@ constexpr double kRoundings = 0x1p-40;
 // allowance keeps the order: a bound of computed uppers, so widened, bounds exact ones.
 double Widened(double upper) { return upper + 0x1p-23 * std::abs(upper) + 0x1p-140; }
 
-// The bucket of `upper` on a grid from `low` with `scale` buckets per unit; kBuckets
-// past the last one.
-inline int BucketOf(float upper, float low, float scale) {
-  const float place = (upper - low) * scale;
-  constexpr int kPast = CandidateRow::kBuckets;
-  return place < 0 ? 0 : place >= kPast ? kPast : static_cast<int>(place);
-}
-
 }  // namespace
 
 void CandidateRow::Start(const CandidateContext& context, std::size_t i) {
@@ -33,48 +25,35 @@ void CandidateRow::Start(const CandidateContext& context, std::size_t i) {
   limit_ = std::numeric_limits<float>::infinity();
   overflowed_ = false;
   gridded_ = false;
+  k_ = context.k;
+  capacity_ = context.capacity;
   kept_.clear();
 }
 
 
-bool CandidateRow::Offer(std::int32_t j, float key, float slack) {
-  kept_.push_back({key, j});
-  const std::size_t k = context_->k;
-  bool lowered = false;
+bool CandidateRow::Settle() {
   if (!gridded_) {
-    if (kept_.size() >= 2 * k) {
-      Regrid();
-      lowered = true;
-    }
-  } else {
-    const int bucket = BucketOf(key + slack, low_, scale_);
-    if (bucket <= cursor_) {
-      ++counts_[bucket];
-      ++below_;
-      if (below_ - counts_[cursor_] >= k) {
-        while (below_ - counts_[cursor_] >= k) below_ -= counts_[cursor_--];
-        lowered = true;
-        if (cursor_ < kBuckets / 2) {
-          Regrid();
-        } else {
-          // Bucket b holds computed places below b + 1: uppers below low_ + (b + 1) / scale_,
-          // but for the two roundings of the place (2^-20 covers them) and of the sum.
-          const double edge = low_ + (cursor_ + 1) * (1 + 0x1p-20) / static_cast<double>(scale_);
-          Lower(Widened(edge + 0x1p-50 * std::abs(edge)));
-        }
-      }
-    }
-  }
-  if (kept_.size() >= context_->capacity) {
+    if (kept_.size() < 2 * k_) return false;
     Regrid();
-    lowered = true;
-    if (kept_.size() > context_->capacity / 2) {
+  } else if (kept_.size() >= capacity_) {
+    Regrid();
+    if (kept_.size() > capacity_ / 2) {
       overflowed_ = true;
       kept_.clear();
       limit_ = -std::numeric_limits<float>::infinity();  // nothing more is offered
     }
+  } else {
+    while (below_ - counts_[cursor_] >= k_) below_ -= counts_[cursor_--];
+    if (cursor_ < kBuckets / 2) {
+      Regrid();
+    } else {
+      // Bucket b holds computed places below b + 1: uppers below low_ + (b + 1) / scale_,
+      // but for the two roundings of the place (2^-20 covers them) and of the sum.
+      const double edge = low_ + (cursor_ + 1) * (1 + 0x1p-20) / static_cast<double>(scale_);
+      Lower(Widened(edge + 0x1p-50 * std::abs(edge)));
+    }
   }
-  return lowered;
+  return true;
 }
 
 void CandidateRow::Regrid() {
@@ -97,9 +76,9 @@ void CandidateRow::Regrid() {
   std::fill(std::begin(counts_), std::end(counts_), 0u);
   buckets_.resize(size);
   for (std::size_t m = 0; m < size; ++m) {
-    const int bucket = BucketOf(uppers_[m], low_, scale_);
+    const int bucket = Bucket(uppers_[m]);
     buckets_[m] = static_cast<std::uint16_t>(bucket);
-    counts_[std::min(bucket, kBuckets - 1)] += bucket < kBuckets;
+    counts_[std::min(bucket, kBuckets - 1)] += bucket < kBuckets ? 1 : 0;
   }
   below_ = 0;
   for (const std::uint32_t count : counts_) below_ += count;

@@ -37,7 +37,18 @@ class CandidateRow {
   // Starts point i, keeping nothing, with no threshold.
   void Start(const CandidateContext& context, std::size_t i);
   // Keeps column j with its kernel key and its slack w_j; true when limit() changed.
-  bool Offer(std::int32_t j, float key, float slack);
+  // Inline: most offers only count in their bucket.
+  bool Offer(std::int32_t j, float key, float slack) {
+    kept_.push_back({key, j});
+    if (gridded_ && kept_.size() < capacity_) {
+      const int bucket = Bucket(key + slack);
+      if (bucket > cursor_) return false;
+      ++counts_[bucket];
+      ++below_;
+      if (below_ - counts_[cursor_] < k_) return false;
+    }
+    return Settle();
+  }
   // The kernel's threshold for this row: a column whose key - w_j lies above it is no neighbour.
   float limit() const { return limit_; }
   // Writes the point's k neighbours, measured exactly.
@@ -48,6 +59,13 @@ class CandidateRow {
     float key;
     std::int32_t index;
   };
+  // The rest of Offer: the first grid, a pruning when full, T down to a lower bucket.
+  bool Settle();
+  // The bucket of a bound on the grid; kBuckets past the last.
+  int Bucket(float upper) const {
+    const float place = (upper - low_) * scale_;
+    return place < 0 ? 0 : place >= kBuckets ? kBuckets : static_cast<int>(place);
+  }
   // Draws the grid over [lowest kept, T] (the highest kept while T is infinite),
   // lowers T, and drops the kept columns the kernel would now refuse.
   void Regrid();
@@ -57,6 +75,8 @@ class CandidateRow {
 
   const CandidateContext* context_ = nullptr;
   std::size_t i_ = 0;
+  std::size_t k_ = 0;
+  std::size_t capacity_ = 0;
   double own_ = 0;        // s_i
   double threshold_ = 0;  // T - n_i - s_i
   float limit_ = 0;
