@@ -30,7 +30,6 @@ void CandidateRow::Start(const CandidateContext& context, std::size_t i) {
   kept_.clear();
 }
 
-
 bool CandidateRow::Settle() {
   if (!gridded_) {
     if (kept_.size() < 2 * k_) return false;
@@ -84,9 +83,8 @@ void CandidateRow::Regrid() {
   for (const std::uint32_t count : counts_) below_ += count;
   gridded_ = true;
   cursor_ = kBuckets - 1;
-  const std::size_t k = context_->k;
-  if (below_ >= k) {
-    while (below_ - counts_[cursor_] >= k) below_ -= counts_[cursor_--];
+  if (below_ >= k_) {
+    while (below_ - counts_[cursor_] >= k_) below_ -= counts_[cursor_--];
     // The largest counted upper in T's bucket or below: k or more lie at or under it.
     float upper = low;
     for (std::size_t m = 0; m < size; ++m) upper = std::max(upper, buckets_[m] <= cursor_ ? uppers_[m] : low);

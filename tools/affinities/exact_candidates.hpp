@@ -26,7 +26,7 @@ struct CandidateContext {
   std::size_t n = 0;
   std::size_t d = 0;
   std::size_t k = 0;
-  std::size_t capacity = 0;  // kept candidates that start a pruning; half of it left after one overflows
+  std::size_t capacity = 0;  // kept candidates that start a pruning; over half of it left after one: overflow
   const Prepared* prepared = nullptr;
 };
 
