@@ -110,22 +110,24 @@ void CandidateRow::Prune() {
   kept_.resize(kept);
 }
 
-void CandidateRow::Finish(std::int32_t* indices, float* distances) {
+bool CandidateRow::Finish(std::int32_t* indices, float* distances) {
   const CandidateContext& context = *context_;
-  // Fewer than k kept cannot happen while the bound holds; measuring all is the safe answer anyway.
+  if (!overflowed_ && kept_.size() >= context.k) {
+    // Every column but i was offered or refused against some T, so k or more are kept;
+    // the k-th smallest upper among them, found exactly, makes the last cut.
+    const float* slacks = context.prepared->slacks.data();
+    uppers_.resize(kept_.size());
+    for (std::size_t m = 0; m < kept_.size(); ++m) uppers_[m] = kept_[m].key + slacks[kept_[m].index];
+    const auto kth = uppers_.begin() + static_cast<std::ptrdiff_t>(context.k - 1);
+    std::nth_element(uppers_.begin(), kth, uppers_.end());
+    Lower(Widened(*kth));
+    Prune();
+  }
+  // Fewer than k left cannot happen while the bound holds; measuring all is the safe answer anyway.
   if (overflowed_ || kept_.size() < context.k) {
     NearestByAll(context.x, context.n, context.d, i_, context.k, indices, distances, ranked_);
-    return;
+    return true;
   }
-  // Every column but i was offered or refused against some T, so k or more are kept;
-  // the k-th smallest upper among them, found exactly, makes the last cut.
-  const float* slacks = context.prepared->slacks.data();
-  uppers_.resize(kept_.size());
-  for (std::size_t m = 0; m < kept_.size(); ++m) uppers_[m] = kept_[m].key + slacks[kept_[m].index];
-  const auto kth = uppers_.begin() + static_cast<std::ptrdiff_t>(context.k - 1);
-  std::nth_element(uppers_.begin(), kth, uppers_.end());
-  Lower(Widened(*kth));
-  Prune();
   indices_.clear();
   for (const Kept& kept : kept_) indices_.push_back(kept.index);
   exact_.resize(indices_.size());
@@ -133,6 +135,7 @@ void CandidateRow::Finish(std::int32_t* indices, float* distances) {
   ranked_.clear();
   for (std::size_t m = 0; m < indices_.size(); ++m) ranked_.push_back({exact_[m], indices_[m]});
   TakeNearest(ranked_, context.k, indices, distances);
+  return false;
 }
 
 }  // namespace affinities::detail

@@ -51,8 +51,9 @@ class CandidateRow {
   }
   // The kernel's threshold for this row: a column whose key - w_j lies above it is no neighbour.
   float limit() const { return limit_; }
-  // Writes the point's k neighbours, measured exactly.
-  void Finish(std::int32_t* indices, float* distances);
+  // Writes the point's k neighbours, measured exactly; true when they were measured
+  // against all points.
+  bool Finish(std::int32_t* indices, float* distances);
 
  private:
   struct Kept {

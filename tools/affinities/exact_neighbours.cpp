@@ -24,6 +24,7 @@ struct Scratch {
   std::vector<CandidateRow> rows{kBlockRows};
   std::vector<float> limits = std::vector<float>(kBlockRows);
   std::vector<Ranked> ranked;
+  std::size_t measured_by_all = 0;
   alignas(64) float keys[kGroup * kPanel];
   std::uint16_t masks[kGroup];
 };
@@ -39,6 +40,7 @@ void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t
       NearestByAll(context.x, n, d, i, k, lists.indices.data() + i * k, lists.squared_distances.data() + i * k,
                    scratch.ranked);
     }
+    scratch.measured_by_all += rows;
     return;
   }
   const std::size_t groups = (rows + kGroup - 1) / kGroup;
@@ -75,14 +77,17 @@ void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t
   }
   for (std::size_t r = 0; r < rows; ++r) {
     const std::size_t i = first + r;
-    scratch.rows[r].Finish(lists.indices.data() + i * k, lists.squared_distances.data() + i * k);
+    if (scratch.rows[r].Finish(lists.indices.data() + i * k, lists.squared_distances.data() + i * k)) {
+      ++scratch.measured_by_all;
+    }
   }
 }
 
 }  // namespace
 
 NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t d, std::size_t k,
-                                     const SearchSettings& settings, NeighbourPath path) {
+                                     const SearchSettings& settings, NeighbourPath path,
+                                     std::size_t* measured_by_all) {
   const TileKernel kernel = KernelFor(path);
   if (k == 0 || k >= n) throw std::invalid_argument("ExactNeighbours: k must lie in [1, n)");
   if (n >= (std::size_t{1} << 31)) throw std::invalid_argument("ExactNeighbours: n must lie below 2^31");
@@ -115,6 +120,10 @@ NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t
   };
   tsneloss::threads::ParallelFor(blocks, {settings.threads, {}}, work);
   if (settings.progress && reported < kProgressSteps) settings.progress(1.0);
+  if (measured_by_all != nullptr) {
+    *measured_by_all = 0;
+    for (const Scratch& own : scratch) *measured_by_all += own.measured_by_all;
+  }
   return lists;
 }
 

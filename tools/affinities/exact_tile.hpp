@@ -43,8 +43,11 @@ bool NeighbourPathAvailable(NeighbourPath path);
 // where the path is not available.
 TileKernel KernelFor(NeighbourPath path);
 
-// ExactNeighbours on a forced path, for tests and benchmarks.
+// ExactNeighbours on a forced path, for tests and benchmarks; `measured_by_all`, if
+// given, gets the number of points measured against all others instead of against
+// their candidates.
 NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t d, std::size_t k,
-                                     const SearchSettings& settings, NeighbourPath path);
+                                     const SearchSettings& settings, NeighbourPath path,
+                                     std::size_t* measured_by_all = nullptr);
 
 }  // namespace affinities::detail
