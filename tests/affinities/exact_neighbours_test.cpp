@@ -57,7 +57,7 @@ std::vector<double> NormalData(std::size_t n, std::size_t d, unsigned seed) {
 }
 
 // Bit for bit as BruteForce on every path and thread count; returns the number of
-// points measured against all (the same on every run).
+// points the last run measured against all.
 std::size_t ExpectSameOnEveryPath(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k) {
   const NeighbourLists expected = BruteForce(x, n, d, k);
   std::size_t measured_by_all = 0;
