@@ -107,6 +107,15 @@ TEST(ExactNeighbours, BadlyConditionedFallsBack) {
   EXPECT_GT(ExpectSameOnEveryPath(x, n, d, 10), 0u);
 }
 
+// One point far out: the centre stays with the bulk, so only that point is measured
+// against all.
+TEST(ExactNeighbours, FarPointAloneFallsBack) {
+  const std::size_t n = 700, d = 5;
+  auto x = NormalData(n, d, 13);
+  for (std::size_t c = 0; c < d; ++c) x[300 * d + c] = 1e10;
+  EXPECT_LE(ExpectSameOnEveryPath(x, n, d, 12), 1u);
+}
+
 // Scales float cannot hold, and points with no coordinates.
 TEST(ExactNeighbours, ExtremeScales) {
   for (const double scale : {1e-200, 1e200}) {

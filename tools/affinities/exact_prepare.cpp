@@ -1,5 +1,6 @@
 #include "affinities/exact_prepare.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -24,11 +25,15 @@ float* Aligned(std::vector<float>& storage, std::size_t size) {
 Prepared Prepare(const double* x, std::size_t n, std::size_t d) {
   Prepared prepared;
   if (d == 0) return prepared;
-  // Each term divided first, so that the sum cannot overflow.
-  std::vector<double> mean(d, 0.0);
-  const double inverse = 1.0 / static_cast<double>(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    for (std::size_t c = 0; c < d; ++c) mean[c] += x[i * d + c] * inverse;
+  // The centre is each coordinate's median: unlike the mean, one far point cannot
+  // move it away from the bulk, whose norms (and so bounds) then stay small.
+  std::vector<double> centre(d);
+  std::vector<double> column(n);
+  for (std::size_t c = 0; c < d; ++c) {
+    for (std::size_t i = 0; i < n; ++i) column[i] = x[i * d + c];
+    const auto middle = column.begin() + static_cast<std::ptrdiff_t>(n / 2);
+    std::nth_element(column.begin(), middle, column.end());
+    centre[c] = *middle;
   }
   std::vector<double> z(n * d);
   prepared.radius.resize(n);
@@ -36,7 +41,7 @@ Prepared Prepare(const double* x, std::size_t n, std::size_t d) {
   for (std::size_t i = 0; i < n; ++i) {
     double sum = 0;
     for (std::size_t c = 0; c < d; ++c) {
-      z[i * d + c] = x[i * d + c] - mean[c];
+      z[i * d + c] = x[i * d + c] - centre[c];
       sum += z[i * d + c] * z[i * d + c];
     }
     prepared.radius[i] = std::sqrt(sum);
