@@ -1,11 +1,137 @@
-#include "affinities/neighbours.hpp"
-
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <limits>
 #include <stdexcept>
 
-namespace affinities {
+#include "affinities/exact_candidates.hpp"
+#include "affinities/exact_prepare.hpp"
+#include "affinities/exact_tile.hpp"
+#include "affinities/neighbours.hpp"
+#include "threads/parallel.hpp"
 
-NeighbourLists ExactNeighbours(const double*, std::size_t, std::size_t, std::size_t, const SearchSettings&) {
-  throw std::logic_error("ExactNeighbours: not built yet");
+namespace affinities {
+namespace detail {
+namespace {
+
+// Rows per unit of work, and panels per chunk: a group of rows meets the few panels
+// of a chunk while they and its candidates stay in the first-level cache.
+constexpr std::size_t kBlockRows = 64;
+constexpr std::size_t kChunkPanels = 8;
+constexpr std::size_t kProgressSteps = 100;
+
+struct Scratch {
+  std::vector<CandidateRow> rows{kBlockRows};
+  std::vector<float> limits = std::vector<float>(kBlockRows);
+  std::vector<Ranked> ranked;
+  std::size_t measured_by_all = 0;
+  alignas(64) float keys[kGroup * kPanel];
+  std::uint16_t masks[kGroup];
+};
+
+void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t block, Scratch& scratch,
+                 NeighbourLists& lists) {
+  const Prepared& prepared = *context.prepared;
+  const std::size_t n = context.n, d = context.d, k = context.k;
+  const std::size_t first = block * kBlockRows;
+  const std::size_t rows = std::min(kBlockRows, n - first);
+  if (!prepared.usable) {
+    for (std::size_t i = first; i < first + rows; ++i) {
+      NearestByAll(context.x, n, d, i, k, lists.indices.data() + i * k, lists.squared_distances.data() + i * k,
+                   scratch.ranked);
+    }
+    scratch.measured_by_all += rows;
+    return;
+  }
+  const std::size_t groups = (rows + kGroup - 1) / kGroup;
+  for (std::size_t r = 0; r < groups * kGroup; ++r) {
+    if (r < rows) scratch.rows[r].Start(context, first + r);
+    scratch.limits[r] = r < rows ? scratch.rows[r].limit() : -std::numeric_limits<float>::infinity();
+  }
+  TileInput input;
+  input.d = d;
+  for (std::size_t chunk = 0; chunk < prepared.panels; chunk += kChunkPanels) {
+    const std::size_t chunk_end = std::min(prepared.panels, chunk + kChunkPanels);
+    for (std::size_t group = 0; group < groups; ++group) {
+      input.rows = prepared.rows + (first + group * kGroup) * d;
+      input.limits = scratch.limits.data() + group * kGroup;
+      for (std::size_t panel = chunk; panel < chunk_end; ++panel) {
+        input.panel = prepared.packed + panel * d * kPanel;
+        input.norms = prepared.norms.data() + panel * kPanel;
+        input.slacks = prepared.slacks.data() + panel * kPanel;
+        kernel(input, scratch.keys, scratch.masks);
+        for (std::size_t r = 0; r < kGroup; ++r) {
+          const std::size_t row = group * kGroup + r;
+          for (unsigned mask = scratch.masks[r]; mask != 0; mask &= mask - 1) {
+            const unsigned lane = static_cast<unsigned>(std::countr_zero(mask));
+            const std::size_t j = panel * kPanel + lane;
+            if (j >= n || j == first + row) continue;
+            const float key = scratch.keys[r * kPanel + lane];
+            if (scratch.rows[row].Offer(static_cast<std::int32_t>(j), key, input.slacks[lane])) {
+              scratch.limits[row] = scratch.rows[row].limit();
+            }
+          }
+        }
+      }
+    }
+  }
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::size_t i = first + r;
+    if (scratch.rows[r].Finish(lists.indices.data() + i * k, lists.squared_distances.data() + i * k)) {
+      ++scratch.measured_by_all;
+    }
+  }
+}
+
+}  // namespace
+
+NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t d, std::size_t k,
+                                     const SearchSettings& settings, NeighbourPath path,
+                                     std::size_t* measured_by_all) {
+  const TileKernel kernel = KernelFor(path);
+  if (k == 0 || k >= n) throw std::invalid_argument("ExactNeighbours: k must lie in [1, n)");
+  if (n >= (std::size_t{1} << 31)) throw std::invalid_argument("ExactNeighbours: n must lie below 2^31");
+  NeighbourLists lists;
+  lists.n = n;
+  lists.k = k;
+  lists.indices.resize(n * k);
+  lists.squared_distances.resize(n * k);
+
+  const Prepared prepared = Prepare(x, n, d);
+  CandidateContext context;
+  context.x = x;
+  context.n = n;
+  context.d = d;
+  context.k = k;
+  context.capacity = std::max<std::size_t>(4 * k, 512);
+  context.prepared = &prepared;
+
+  const std::size_t blocks = (n + kBlockRows - 1) / kBlockRows;
+  std::vector<Scratch> scratch(tsneloss::threads::ThreadCount(settings.threads));
+  std::atomic<std::size_t> done{0};
+  std::size_t reported = 0;  // touched by worker 0 only
+  const auto work = [&](std::size_t block, unsigned worker) {
+    SearchBlock(context, kernel, block, scratch[worker], lists);
+    const std::size_t step = (done.fetch_add(1) + 1) * kProgressSteps / blocks;
+    if (worker == 0 && settings.progress && step > reported) {
+      reported = step;
+      settings.progress(static_cast<double>(step) / kProgressSteps);
+    }
+  };
+  tsneloss::threads::ParallelFor(blocks, {settings.threads, {}}, work);
+  if (settings.progress && reported < kProgressSteps) settings.progress(1.0);
+  if (measured_by_all != nullptr) {
+    *measured_by_all = 0;
+    for (const Scratch& own : scratch) *measured_by_all += own.measured_by_all;
+  }
+  return lists;
+}
+
+}  // namespace detail
+
+NeighbourLists ExactNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+                               const SearchSettings& settings) {
+  return detail::ExactNeighboursOnPath(x, n, d, k, settings, detail::NeighbourPath::kAuto);
 }
 
 }  // namespace affinities

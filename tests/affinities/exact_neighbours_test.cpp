@@ -1,0 +1,152 @@
+// ExactNeighbours against every pair measured the plain way, bit for bit, on each
+// instruction-set path and thread count: ties, edges of the tiles, and data the
+// float pass cannot separate.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "affinities/exact_tile.hpp"
+#include "affinities/neighbours.hpp"
+
+namespace {
+
+using affinities::NeighbourLists;
+using affinities::detail::NeighbourPath;
+
+NeighbourLists BruteForce(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k) {
+  NeighbourLists lists{n, k, {}, {}};
+  for (std::size_t i = 0; i < n; ++i) {
+    std::vector<std::pair<double, std::int32_t>> all;
+    for (std::size_t j = 0; j < n; ++j) {
+      if (j == i) continue;
+      double sum = 0;
+      for (std::size_t c = 0; c < d; ++c) sum += (x[i * d + c] - x[j * d + c]) * (x[i * d + c] - x[j * d + c]);
+      all.emplace_back(sum, static_cast<std::int32_t>(j));
+    }
+    std::sort(all.begin(), all.end());
+    for (std::size_t m = 0; m < k; ++m) {
+      lists.indices.push_back(all[m].second);
+      lists.squared_distances.push_back(static_cast<float>(all[m].first));
+    }
+  }
+  return lists;
+}
+
+// Small integers, and every fifth point a copy of an earlier one: many exact ties.
+std::vector<double> TiedData(std::size_t n, std::size_t d, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  std::uniform_int_distribution<int> small(-2, 2);
+  std::vector<double> x(n * d);
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t c = 0; c < d; ++c) x[i * d + c] = i % 5 == 4 ? x[(i / 2) * d + c] : small(rng);
+  }
+  return x;
+}
+
+std::vector<double> NormalData(std::size_t n, std::size_t d, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  std::normal_distribution<double> normal;
+  std::vector<double> x(n * d);
+  for (double& v : x) v = normal(rng);
+  return x;
+}
+
+// Bit for bit as BruteForce on every path and thread count; returns the number of
+// points the last run measured against all.
+std::size_t ExpectSameOnEveryPath(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k) {
+  const NeighbourLists expected = BruteForce(x, n, d, k);
+  std::size_t measured_by_all = 0;
+  for (const NeighbourPath path : {NeighbourPath::kScalar, NeighbourPath::kAvx2, NeighbourPath::kAvx512}) {
+    if (!affinities::detail::NeighbourPathAvailable(path)) continue;
+    for (const unsigned threads : {1u, 3u}) {
+      SCOPED_TRACE(::testing::Message() << "n " << n << " d " << d << " k " << k << " path "
+                                        << static_cast<int>(path) << " threads " << threads);
+      const NeighbourLists got =
+          affinities::detail::ExactNeighboursOnPath(x.data(), n, d, k, {threads, {}}, path, &measured_by_all);
+      EXPECT_EQ(got.n, n);
+      EXPECT_EQ(got.k, k);
+      EXPECT_EQ(got.indices, expected.indices);
+      EXPECT_EQ(got.squared_distances, expected.squared_distances);
+    }
+  }
+  return measured_by_all;
+}
+
+TEST(ExactNeighbours, TiesAndTileEdges) {
+  for (const std::size_t n : {2, 17, 77, 600}) {
+    for (const std::size_t d : {1, 3, 50}) {
+      const auto x = TiedData(n, d, static_cast<unsigned>(n * 100 + d));
+      ExpectSameOnEveryPath(x, n, d, 1);
+      ExpectSameOnEveryPath(x, n, d, n - 1);
+      if (n > 20) ExpectSameOnEveryPath(x, n, d, 7);
+    }
+  }
+}
+
+// Enough points that T falls through several grids before the end; float separates
+// these points well, so none should need measuring against all.
+TEST(ExactNeighbours, NormalDataThinned) {
+  const std::size_t n = 1500, d = 50;
+  EXPECT_EQ(ExpectSameOnEveryPath(NormalData(n, d, 5), n, d, 91), 0u);
+  EXPECT_EQ(ExpectSameOnEveryPath(NormalData(n, 2, 6), n, 2, 30), 0u);
+}
+
+// Two tight clusters far apart behind a huge offset: float sees each cluster as one
+// point, so its points overflow their candidates and are measured against all.
+TEST(ExactNeighbours, BadlyConditionedFallsBack) {
+  const std::size_t n = 1200, d = 4;
+  auto x = NormalData(n, d, 9);
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t c = 0; c < d; ++c) x[i * d + c] = 1e8 + (i % 2 == 0 ? 0.0 : 1e6) + 1e-3 * x[i * d + c];
+  }
+  EXPECT_GT(ExpectSameOnEveryPath(x, n, d, 10), 0u);
+}
+
+// One point far out: the centre stays with the bulk, so only that point is measured
+// against all.
+TEST(ExactNeighbours, FarPointAloneFallsBack) {
+  const std::size_t n = 700, d = 5;
+  auto x = NormalData(n, d, 13);
+  for (std::size_t c = 0; c < d; ++c) x[300 * d + c] = 1e10;
+  EXPECT_LE(ExpectSameOnEveryPath(x, n, d, 12), 1u);
+}
+
+// Scales float cannot hold, and points with no coordinates.
+TEST(ExactNeighbours, ExtremeScales) {
+  for (const double scale : {1e-200, 1e200}) {
+    auto x = TiedData(90, 3, 11);
+    for (double& v : x) v *= scale;
+    ExpectSameOnEveryPath(x, 90, 3, 5);
+  }
+  ExpectSameOnEveryPath({}, 9, 0, 4);
+}
+
+TEST(ExactNeighbours, ProgressReachesOneOnTheCaller) {
+  const auto x = NormalData(3000, 5, 3);
+  std::vector<double> shares;
+  const auto caller = std::this_thread::get_id();
+  bool elsewhere = false;
+  affinities::SearchSettings settings{2, [&](double share) {
+                                        elsewhere = elsewhere || std::this_thread::get_id() != caller;
+                                        shares.push_back(share);
+                                      }};
+  affinities::ExactNeighbours(x.data(), 3000, 5, 3, settings);
+  EXPECT_FALSE(elsewhere);
+  ASSERT_FALSE(shares.empty());
+  EXPECT_LE(shares.size(), 101u);
+  EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+  EXPECT_EQ(shares.back(), 1.0);
+}
+
+TEST(ExactNeighbours, RefusesKOutsideRange) {
+  const std::vector<double> x(10, 0.0);
+  EXPECT_THROW(affinities::ExactNeighbours(x.data(), 5, 2, 0), std::invalid_argument);
+  EXPECT_THROW(affinities::ExactNeighbours(x.data(), 5, 2, 5), std::invalid_argument);
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+// The squared distance the lists are ordered by, and the choice of the k nearest.
+// Both are plain and sequential on purpose: they alone decide the lists, so every
+// thread count and instruction-set path gives the same bits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace affinities::detail {
+
+// A point met as a neighbour: its exact squared distance and its index.
+struct Ranked {
+  double distance;
+  std::int32_t index;
+};
+
+// out[m] = sum over c = 0 .. d-1, in order, of (x_ic - x_jc)^2 in double, for
+// j = js[m], m < count.
+void ExactSquaredDistances(const double* x, std::size_t d, std::size_t i, const std::int32_t* js, std::size_t count,
+                           double* out);
+
+// Writes the k (<= ranked.size()) first of `ranked` by (distance, index), nearest
+// first, the distances rounded to float; `ranked` is reordered.
+void TakeNearest(std::vector<Ranked>& ranked, std::size_t k, std::int32_t* indices, float* distances);
+
+// Point i's k nearest among all n points, measured exactly; `scratch` is reused.
+void NearestByAll(const double* x, std::size_t n, std::size_t d, std::size_t i, std::size_t k, std::int32_t* indices,
+                  float* distances, std::vector<Ranked>& scratch);
+
+}  // namespace affinities::detail

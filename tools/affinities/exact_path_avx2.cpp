@@ -1,0 +1,49 @@
+#include <immintrin.h>
+
+#include "affinities/exact_tile.hpp"
+
+namespace affinities::detail {
+namespace {
+
+constexpr std::size_t kPass = 4;  // rows per pass: 4 x 2 accumulators fit the 16 registers
+
+void Pass(const TileInput& input, std::size_t r0, float* keys, std::uint16_t* masks) {
+  const std::size_t d = input.d;
+  __m256 low[kPass];
+  __m256 high[kPass];
+#pragma GCC unroll 4
+  for (std::size_t r = 0; r < kPass; ++r) low[r] = high[r] = _mm256_setzero_ps();
+  for (std::size_t c = 0; c < d; ++c) {
+    const __m256 column_low = _mm256_loadu_ps(input.panel + c * kPanel);
+    const __m256 column_high = _mm256_loadu_ps(input.panel + c * kPanel + 8);
+#pragma GCC unroll 4
+    for (std::size_t r = 0; r < kPass; ++r) {
+      const __m256 v = _mm256_set1_ps(input.rows[(r0 + r) * d + c]);
+      low[r] = _mm256_add_ps(low[r], _mm256_mul_ps(column_low, v));
+      high[r] = _mm256_add_ps(high[r], _mm256_mul_ps(column_high, v));
+    }
+  }
+  const __m256 norms_low = _mm256_loadu_ps(input.norms);
+  const __m256 norms_high = _mm256_loadu_ps(input.norms + 8);
+  const __m256 slacks_low = _mm256_loadu_ps(input.slacks);
+  const __m256 slacks_high = _mm256_loadu_ps(input.slacks + 8);
+#pragma GCC unroll 4
+  for (std::size_t r = 0; r < kPass; ++r) {
+    const __m256 limit = _mm256_set1_ps(input.limits[r0 + r]);
+    const __m256 key_low = _mm256_sub_ps(norms_low, _mm256_add_ps(low[r], low[r]));
+    const __m256 key_high = _mm256_sub_ps(norms_high, _mm256_add_ps(high[r], high[r]));
+    _mm256_storeu_ps(keys + (r0 + r) * kPanel, key_low);
+    _mm256_storeu_ps(keys + (r0 + r) * kPanel + 8, key_high);
+    const int bits_low = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_sub_ps(key_low, slacks_low), limit, _CMP_LE_OQ));
+    const int bits_high = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_sub_ps(key_high, slacks_high), limit, _CMP_LE_OQ));
+    masks[r0 + r] = static_cast<std::uint16_t>(bits_low | (bits_high << 8));
+  }
+}
+
+}  // namespace
+
+void TileAvx2(const TileInput& input, float* keys, std::uint16_t* masks) {
+  for (std::size_t r0 = 0; r0 < kGroup; r0 += kPass) Pass(input, r0, keys, masks);
+}
+
+}  // namespace affinities::detail
