@@ -132,11 +132,11 @@ py::dict LossOfDense(const py::array& y, const py::array& p, std::optional<doubl
 }
 
 // A vector handed to NumPy without a copy: the array owns it from here.
-template <typename T>
-py::array_t<T> Adopted(std::vector<T>&& values) {
-  auto* owned = new std::vector<T>(std::move(values));
-  const py::capsule owner(owned, [](void* vector) { delete static_cast<std::vector<T>*>(vector); });
-  return py::array_t<T>(static_cast<py::ssize_t>(owned->size()), owned->data(), owner);
+template <typename Vector>
+py::array_t<typename Vector::value_type> Adopted(Vector&& values) {
+  auto* owned = new Vector(std::move(values));
+  const py::capsule owner(owned, [](void* vector) { delete static_cast<Vector*>(vector); });
+  return py::array_t<typename Vector::value_type>(static_cast<py::ssize_t>(owned->size()), owned->data(), owner);
 }
 
 py::dict ResultOf(affinities::SparseRows&& p) {

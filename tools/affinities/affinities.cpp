@@ -44,7 +44,7 @@ SparseRows AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, un
   const std::size_t k = lists.k;
   // The perplexity search sums over each point's neighbours in index order, as t-SNE does.
   SortRowsByIndex(lists.indices.data(), lists.squared_distances.data(), n, k, threads);
-  std::vector<double> conditional(n * k);
+  LargeVector<double> conditional(n * k);
   ConditionalRows(lists.squared_distances.data(), n, k, perplexity, threads, conditional.data());
   lists.squared_distances = {};
   return JointAffinities(lists.indices.data(), conditional.data(), n, k, threads);

@@ -39,8 +39,8 @@ SparseRows JointAffinities(const std::int32_t* columns, const double* conditiona
   std::vector<std::int64_t> transposed_starts(n + 1, 0);
   for (std::size_t e = 0; e < n * k; ++e) ++transposed_starts[static_cast<std::size_t>(columns[e]) + 1];
   std::partial_sum(transposed_starts.begin(), transposed_starts.end(), transposed_starts.begin());
-  std::vector<std::int32_t> transposed_columns(n * k);
-  std::vector<double> transposed_values(n * k);
+  LargeVector<std::int32_t> transposed_columns(n * k);
+  LargeVector<double> transposed_values(n * k);
   {
     std::vector<std::int64_t> next(transposed_starts.begin(), transposed_starts.end() - 1);
     for (std::size_t i = 0; i < n; ++i) {

@@ -4,16 +4,17 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+
+#include "affinities/large_vector.hpp"
 
 namespace affinities {
 
 // An n-by-n sparse matrix in compressed rows, columns increasing within each row.
 struct SparseRows {
   std::size_t n = 0;
-  std::vector<std::int64_t> row_starts;  // n + 1
-  std::vector<std::int32_t> columns;
-  std::vector<double> values;
+  LargeVector<std::int64_t> row_starts;  // n + 1
+  LargeVector<std::int32_t> columns;
+  LargeVector<double> values;
 };
 
 // C given as n rows of k (column, value) pairs, columns increasing within each row and

@@ -10,7 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <vector>
+
+#include "affinities/large_vector.hpp"
 
 namespace affinities {
 
@@ -19,8 +20,8 @@ namespace affinities {
 struct NeighbourLists {
   std::size_t n = 0;
   std::size_t k = 0;
-  std::vector<std::int32_t> indices;
-  std::vector<float> squared_distances;
+  LargeVector<std::int32_t> indices;
+  LargeVector<float> squared_distances;
 };
 
 struct SearchSettings {

@@ -25,7 +25,8 @@ constexpr std::size_t kChunk = 1 << 16;
 
 // A .npy member: its preamble, then the elements of `values` converted to Stored.
 template <typename Stored, typename Source>
-void AddArray(ZipWriter& zip, const std::string& name, const std::string& descr, const std::vector<Source>& values) {
+void AddArray(ZipWriter& zip, const std::string& name, const std::string& descr,
+              const affinities::LargeVector<Source>& values) {
   const std::string preamble = NpyPreamble(descr, "(" + std::to_string(values.size()) + ",)");
   zip.Add(name, preamble.size() + values.size() * sizeof(Stored), [&](const ZipWriter::Emit& emit) {
     emit(preamble.data(), preamble.size());
