@@ -14,11 +14,14 @@ namespace affinities {
 namespace {
 
 // The index's shape: links per point, and the breadth of the search while building.
-constexpr std::size_t kLinks = 16;
-constexpr std::size_t kBuildBreadth = 200;
+// At N = 50000, D = 50, 24 links and a breadth of 100 built and searched in half the
+// time of 16 and 200, on clustered and on uniformly random data alike.
+constexpr std::size_t kLinks = 24;
+constexpr std::size_t kBuildBreadth = 100;
 constexpr std::size_t kSeed = 100;
 constexpr std::size_t kSamplePoints = 200;
 constexpr double kWantedRecall = 0.985;
+constexpr int kNarrowingSteps = 3;
 constexpr std::size_t kPointsPerTask = 1024;
 
 using Ranked = std::pair<double, std::int32_t>;  // (squared distance, index): sorts as the lists do
@@ -136,13 +139,32 @@ ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::siz
     truth[s] = ExactRow(x, n, d, sample[s], k);
   });
   search.sample = sample.size();
-  search.breadth = std::min(n, 2 * (k + 1));
-  for (;;) {
-    index.SetBreadth(search.breadth);
-    search.recall = SampleRecall(index, x, n, d, k, sample, truth, settings.threads);
-    if (search.recall >= kWantedRecall || search.breadth >= n) break;
+  // The narrowest search the sample finds enough with: doubled until it does, then
+  // halved back towards the last that did not (the whole search's time grows with it,
+  // and the sample's is small).
+  const auto recall_at = [&](std::size_t breadth) {
+    index.SetBreadth(breadth);
+    return SampleRecall(index, x, n, d, k, sample, truth, settings.threads);
+  };
+  std::size_t too_narrow = 0;
+  search.breadth = std::min(n, k + 1);
+  search.recall = recall_at(search.breadth);
+  while (search.recall < kWantedRecall && search.breadth < n) {
+    too_narrow = search.breadth;
     search.breadth = std::min(n, 2 * search.breadth);
+    search.recall = recall_at(search.breadth);
   }
+  for (int step = 0; step < kNarrowingSteps && too_narrow > 0; ++step) {
+    const std::size_t middle = (too_narrow + search.breadth) / 2;
+    const double recall = recall_at(middle);
+    if (recall >= kWantedRecall) {
+      search.breadth = middle;
+      search.recall = recall;
+    } else {
+      too_narrow = middle;
+    }
+  }
+  index.SetBreadth(search.breadth);
   NeighbourLists& lists = search.lists;
   lists.n = n;
   lists.k = k;

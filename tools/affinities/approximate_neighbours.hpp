@@ -3,9 +3,9 @@
 // on a sample of points searched exactly.
 //
 // The index is built on all threads, so with more than one thread the lists may
-// differ from run to run, as insertion order does. The breadth of the search is
-// doubled until the sample finds at least 98.5% of its true neighbours (or the search
-// is exhaustive). The distances of the neighbours found are exact, as the exact
+// differ from run to run, as insertion order does. The breadth of the search is the
+// narrowest found (doubling, then halving back) with which the sample finds at least
+// 98.5% of its true neighbours (or the search is exhaustive). The distances of the neighbours found are exact, as the exact
 // search computes them, and each list is ordered as that search orders it.
 #pragma once
 
