@@ -15,6 +15,10 @@ echo "loss (tsneloss):         $(build/dev/bin/tsneloss examples/iris_embedding.
 echo "scikit-learn's exact KL: $(cat examples/iris_kl.txt)"
 echo "The same with details:"
 build/dev/bin/tsneloss --json examples/iris_embedding.txt examples/iris_p.mtx
+echo "P computed from the data X (examples/iris_data.txt), every pair as t-SNE's exact method takes them:"
+echo "loss (tsneloss --data):  $(build/dev/bin/tsneloss --data examples/iris_data.txt --neighbours all examples/iris_embedding.txt 2>/dev/null)"
+echo "and from the 91 nearest neighbours (the default for N up to 100000):"
+echo "loss (tsneloss --data):  $(build/dev/bin/tsneloss --data examples/iris_data.txt examples/iris_embedding.txt 2>/dev/null)"
 
 [ -x .venv/bin/python ] || /usr/bin/python3 -m venv --system-site-packages .venv
 # The package's extension is the dev build just made (setup.py reuses it).
@@ -26,3 +30,7 @@ import sys, numpy as np, scipy.io, tsneloss
 Y = np.loadtxt(sys.argv[1] + "/iris_embedding.txt")
 P = scipy.io.mmread(sys.argv[1] + "/iris_p.mtx")
 print(repr(tsneloss.kl_divergence(Y, P)))' "$examples")"
+echo "loss (Python, from X):   $(cd / && "$OLDPWD/.venv/bin/python" -c '
+import sys, numpy as np, tsneloss
+X, Y = np.loadtxt(sys.argv[1] + "/iris_data.txt"), np.loadtxt(sys.argv[1] + "/iris_embedding.txt")
+print(repr(tsneloss.kl_divergence(Y, tsneloss.affinities(X, perplexity=30, neighbours="all"))))' "$examples")"
