@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/data_affinities.hpp"
 #include "core/input_error.hpp"
 #include "core/sparse_columns.hpp"
 #include "core/z_choice.hpp"
@@ -141,4 +142,26 @@ TEST(ZChoice, AutoTakesTheExactZUpToItsLimitAndBeyondThreeDimensions) {
 }
 
 }  // namespace
+TEST(AffinityRequest, AllPairsBeyondMemoryAndNeighbourCountsAtTheirEdges) {
+  using affinities::NeighbourMethod;
+  // 10^6 points: 10^12 pairs of 28 bytes, more than any machine here holds.
+  try {
+    tsneloss::CheckAffinityRequest(1000000, 2, 30, NeighbourMethod::kAll, "x.npy");
+    ADD_FAILURE() << "an all-pairs P beyond memory was accepted";
+  } catch (const tsneloss::InputError& error) {
+    EXPECT_NE(std::string(error.what()).find("x.npy: P over all pairs of 1000000 points needs about 2.8e+04 GB"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_NO_THROW(tsneloss::CheckAffinityRequest(1000000, 2, 30, NeighbourMethod::kExact, "x.npy"));
+  // k = min(N - 1, floor(3 perplexity + 1)).
+  EXPECT_EQ(affinities::NeighbourCount(1000, 30), 91u);
+  EXPECT_EQ(affinities::NeighbourCount(1000, 30.9), 93u);
+  EXPECT_EQ(affinities::NeighbourCount(50, 30), 49u);
+  EXPECT_EQ(affinities::NeighbourCount(2, 0.5), 1u);
+  EXPECT_EQ(affinities::ResolvedMethod(NeighbourMethod::kAuto, affinities::kAutoExactLimit), NeighbourMethod::kExact);
+  EXPECT_EQ(affinities::ResolvedMethod(NeighbourMethod::kAuto, affinities::kAutoExactLimit + 1),
+            NeighbourMethod::kApproximate);
+}
+
 }  // namespace tsne_test
