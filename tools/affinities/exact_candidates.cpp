@@ -4,6 +4,10 @@
 #include <cmath>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace affinities::detail {
 namespace {
 
@@ -13,6 +17,16 @@ constexpr double kRoundings = 0x1p-40;
 // A float sum lies within u of its value (2^-150 where it underflows), and that
 // allowance keeps the order: a bound of computed uppers, so widened, bounds exact ones.
 double Widened(double upper) { return upper + 0x1p-23 * std::abs(upper) + 0x1p-140; }
+
+// The larger and the smaller of two floats without a branch: the compiler may pick a
+// jump for std::max, which the selection's random order mispredicts half the time.
+#if defined(__SSE2__)
+float Larger(float a, float b) { return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(a), _mm_set_ss(b))); }
+float Smaller(float a, float b) { return _mm_cvtss_f32(_mm_min_ss(_mm_set_ss(a), _mm_set_ss(b))); }
+#else
+float Larger(float a, float b) { return std::max(a, b); }
+float Smaller(float a, float b) { return std::min(a, b); }
+#endif
 
 }  // namespace
 
@@ -24,73 +38,80 @@ void CandidateRow::Start(const CandidateContext& context, std::size_t i) {
   threshold_ = std::numeric_limits<double>::infinity();
   limit_ = std::numeric_limits<float>::infinity();
   overflowed_ = false;
-  gridded_ = false;
   k_ = context.k;
   capacity_ = context.capacity;
-  kept_.clear();
+  size_ = 0;
+  if (lower_.size() != capacity_ + kRoom) {
+    lower_.resize(capacity_ + kRoom);
+    upper_.resize(capacity_ + kRoom);
+    index_.resize(capacity_ + kRoom);
+  }
 }
 
 bool CandidateRow::Settle() {
-  if (!gridded_) {
-    if (kept_.size() < 2 * k_) return false;
-    Regrid();
-  } else if (kept_.size() >= capacity_) {
-    Regrid();
-    if (kept_.size() > capacity_ / 2) {
-      overflowed_ = true;
-      kept_.clear();
-      limit_ = -std::numeric_limits<float>::infinity();  // nothing more is offered
-    }
-  } else {
-    while (below_ - counts_[cursor_] >= k_) below_ -= counts_[cursor_--];
-    if (cursor_ < kBuckets / 2) {
-      Regrid();
-    } else {
-      // Bucket b holds computed places below b + 1: uppers below low_ + (b + 1) / scale_,
-      // but for the two roundings of the place (2^-20 covers them) and of the sum.
-      const double edge = low_ + (cursor_ + 1) * (1 + 0x1p-20) / static_cast<double>(scale_);
-      Lower(Widened(edge + 0x1p-50 * std::abs(edge)));
-    }
+  Select();
+  // Each selection must free a fair share of the room, or the offers would cost a
+  // selection each: the float pass cannot tell these points apart.
+  if (size_ > k_ + (capacity_ - k_) / 2) {
+    overflowed_ = true;
+    size_ = 0;
+    limit_ = -std::numeric_limits<float>::infinity();  // nothing more is offered
   }
   return true;
 }
 
-void CandidateRow::Regrid() {
-  const float* slacks = context_->prepared->slacks.data();
-  const std::size_t size = kept_.size();
-  uppers_.resize(size);
-  float low = std::numeric_limits<float>::infinity();
-  float high = -low;
-  for (std::size_t m = 0; m < size; ++m) {
-    uppers_[m] = kept_[m].key + slacks[kept_[m].index];
-    low = std::min(low, uppers_[m]);
-    high = std::max(high, uppers_[m]);
+void CandidateRow::Select() {
+  // Not the k-th itself: the largest upper of the buckets that hold the k smallest.
+  // Any k of them bound it, and the buckets make the choice a few passes without
+  // branches.
+  const std::size_t size = size_;
+  const float* upper = upper_.data();
+  // Four running extremes: one would wait on the latency of each comparison.
+  float low[4], high[4];
+  for (std::size_t l = 0; l < 4; ++l) low[l] = high[l] = upper[0];
+  std::size_t m = 0;
+  for (; m + 4 <= size; m += 4) {
+    for (std::size_t l = 0; l < 4; ++l) {
+      low[l] = std::min(low[l], upper[m + l]);
+      high[l] = std::max(high[l], upper[m + l]);
+    }
   }
-  // Over the uppers up to T only: those above it cannot bring T down.
-  if (threshold_ < high) high = static_cast<float>(threshold_);
-  const float width = high - low;
-  low_ = low;
-  scale_ = width > 0 ? static_cast<float>(kBuckets - 1) / width : 1.0f;
-  if (!std::isfinite(scale_)) scale_ = std::numeric_limits<float>::max();
-  std::fill(std::begin(counts_), std::end(counts_), 0u);
-  buckets_.resize(size);
-  for (std::size_t m = 0; m < size; ++m) {
-    const int bucket = Bucket(uppers_[m]);
-    buckets_[m] = static_cast<std::uint16_t>(bucket);
-    counts_[std::min(bucket, kBuckets - 1)] += bucket < kBuckets ? 1 : 0;
+  for (; m < size; ++m) {
+    low[0] = std::min(low[0], upper[m]);
+    high[0] = std::max(high[0], upper[m]);
   }
-  below_ = 0;
-  for (const std::uint32_t count : counts_) below_ += count;
-  gridded_ = true;
-  cursor_ = kBuckets - 1;
-  if (below_ >= k_) {
-    while (below_ - counts_[cursor_] >= k_) below_ -= counts_[cursor_--];
-    // The largest counted upper in T's bucket or below: k or more lie at or under it.
-    float upper = low;
-    for (std::size_t m = 0; m < size; ++m) upper = std::max(upper, buckets_[m] <= cursor_ ? uppers_[m] : low);
-    Lower(Widened(upper));
+  const float lowest = std::min(std::min(low[0], low[1]), std::min(low[2], low[3]));
+  const float highest = std::max(std::max(high[0], high[1]), std::max(high[2], high[3]));
+  float scale = static_cast<float>(kBuckets - 1) / (highest - lowest);
+  if (!(scale <= std::numeric_limits<float>::max())) scale = std::numeric_limits<float>::max();
+  std::uint32_t counts[kBuckets] = {};
+  float tops[kBuckets];
+  std::fill(std::begin(tops), std::end(tops), lowest);
+  for (m = 0; m < size; ++m) {
+    const auto bucket = static_cast<std::size_t>(Smaller((upper[m] - lowest) * scale, kBuckets - 1));
+    ++counts[bucket];
+    tops[bucket] = Larger(tops[bucket], upper[m]);
   }
-  Prune();
+  std::size_t cursor = 0;
+  for (std::size_t below = counts[0]; below < k_; below += counts[++cursor]) {
+  }
+  float bound = lowest;
+  for (std::size_t b = 0; b <= cursor; ++b) bound = std::max(bound, tops[b]);
+  Lower(Widened(bound));
+  // The kernel's own test, so a column the kernel would now refuse goes.
+  const float limit = limit_;
+  float* lower = lower_.data();
+  float* kept_upper = upper_.data();
+  std::int32_t* index = index_.data();
+  std::size_t kept = 0;
+  for (m = 0; m < size; ++m) {
+    const float below = lower[m];
+    lower[kept] = below;
+    kept_upper[kept] = kept_upper[m];
+    index[kept] = index[m];
+    kept += below <= limit;
+  }
+  size_ = kept;
 }
 
 void CandidateRow::Lower(double bound) {
@@ -99,42 +120,21 @@ void CandidateRow::Lower(double bound) {
   limit_ = FloatAbove(limit + kRoundings * (std::abs(threshold_) + 2.0 * own_));
 }
 
-void CandidateRow::Prune() {
-  // The kernel's own test, so a column the kernel would now refuse goes.
-  const float* slacks = context_->prepared->slacks.data();
-  std::size_t kept = 0;
-  for (const Kept& entry : kept_) {
-    kept_[kept] = entry;
-    kept += entry.key - slacks[entry.index] <= limit_;
-  }
-  kept_.resize(kept);
-}
-
 bool CandidateRow::Finish(std::int32_t* indices, float* distances) {
   const CandidateContext& context = *context_;
-  if (!overflowed_ && kept_.size() >= context.k) {
-    // Every column but i was offered or refused against some T, so k or more are kept;
-    // the k-th smallest upper among them, found exactly, makes the last cut.
-    const float* slacks = context.prepared->slacks.data();
-    uppers_.resize(kept_.size());
-    for (std::size_t m = 0; m < kept_.size(); ++m) uppers_[m] = kept_[m].key + slacks[kept_[m].index];
-    const auto kth = uppers_.begin() + static_cast<std::ptrdiff_t>(context.k - 1);
-    std::nth_element(uppers_.begin(), kth, uppers_.end());
-    Lower(Widened(*kth));
-    Prune();
-  }
+  // Every column but i was offered or refused against some T, so k or more are kept;
+  // the k-th smallest upper among them makes the last cut.
+  if (!overflowed_ && size_ >= k_) Select();
   // Fewer than k left cannot happen while the bound holds; measuring all is the safe answer anyway.
-  if (overflowed_ || kept_.size() < context.k) {
-    NearestByAll(context.x, context.n, context.d, i_, context.k, indices, distances, ranked_);
+  if (overflowed_ || size_ < k_) {
+    NearestByAll(context.x, context.n, context.d, i_, k_, indices, distances, ranked_);
     return true;
   }
-  indices_.clear();
-  for (const Kept& kept : kept_) indices_.push_back(kept.index);
-  exact_.resize(indices_.size());
-  ExactSquaredDistances(context.x, context.d, i_, indices_.data(), indices_.size(), exact_.data());
+  exact_.resize(size_);
+  ExactSquaredDistances(context.x, context.d, i_, index_.data(), size_, exact_.data());
   ranked_.clear();
-  for (std::size_t m = 0; m < indices_.size(); ++m) ranked_.push_back({exact_[m], indices_[m]});
-  TakeNearest(ranked_, context.k, indices, distances);
+  for (std::size_t m = 0; m < size_; ++m) ranked_.push_back({exact_[m], index_[m]});
+  TakeNearest(ranked_, k_, indices, distances);
   return false;
 }
 

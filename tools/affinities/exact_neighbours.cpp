@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <limits>
 #include <stdexcept>
 
@@ -60,16 +59,18 @@ void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t
         input.norms = prepared.norms.data() + panel * kPanel;
         input.slacks = prepared.slacks.data() + panel * kPanel;
         kernel(input, scratch.keys, scratch.masks);
+        // Columns past the last point, and each row's own, are never offered.
+        const std::size_t column = panel * kPanel;
+        const unsigned valid = n - column >= kPanel ? 0xffffu : (1u << (n - column)) - 1;
         for (std::size_t r = 0; r < kGroup; ++r) {
           const std::size_t row = group * kGroup + r;
-          for (unsigned mask = scratch.masks[r]; mask != 0; mask &= mask - 1) {
-            const unsigned lane = static_cast<unsigned>(std::countr_zero(mask));
-            const std::size_t j = panel * kPanel + lane;
-            if (j >= n || j == first + row) continue;
-            const float key = scratch.keys[r * kPanel + lane];
-            if (scratch.rows[row].Offer(static_cast<std::int32_t>(j), key, input.slacks[lane])) {
-              scratch.limits[row] = scratch.rows[row].limit();
-            }
+          const std::size_t own = first + row - column;
+          unsigned mask = scratch.masks[r] & valid;
+          if (own < kPanel) mask &= ~(1u << own);
+          if (mask == 0) continue;
+          if (scratch.rows[row].Offer(static_cast<std::int32_t>(column), mask, scratch.keys + r * kPanel,
+                                      input.slacks)) {
+            scratch.limits[row] = scratch.rows[row].limit();
           }
         }
       }
@@ -103,7 +104,7 @@ NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t
   context.n = n;
   context.d = d;
   context.k = k;
-  context.capacity = std::max<std::size_t>(4 * k, 512);
+  context.capacity = std::max<std::size_t>(2 * k, k + 32);
   context.prepared = &prepared;
 
   const std::size_t blocks = (n + kBlockRows - 1) / kBlockRows;
