@@ -38,33 +38,43 @@ void CandidateRow::Start(const CandidateContext& context, std::size_t i) {
   threshold_ = std::numeric_limits<double>::infinity();
   limit_ = std::numeric_limits<float>::infinity();
   overflowed_ = false;
-  k_ = context.k;
-  capacity_ = context.capacity;
-  size_ = 0;
-  if (lower_.size() != capacity_ + kRoom) {
-    lower_.resize(capacity_ + kRoom);
-    upper_.resize(capacity_ + kRoom);
-    index_.resize(capacity_ + kRoom);
-  }
+  Empty(context);
 }
 
-bool CandidateRow::Settle() {
+void CandidateRow::Park(const CandidateContext& context) {
+  limit_ = -std::numeric_limits<float>::infinity();
+  overflowed_ = false;
+  Empty(context);
+}
+
+void CandidateRow::Empty(const CandidateContext& context) {
+  k_ = context.k;
+  capacity_ = context.capacity;
+  if (lower_.size() != capacity_ + kPanel) {
+    lower_.resize(capacity_ + kPanel);
+    upper_.resize(capacity_ + kPanel);
+    index_.resize(capacity_ + kPanel);
+    candidates_ = {lower_.data(), upper_.data(), index_.data(), 0};
+  }
+  candidates_.size = 0;
+}
+
+void CandidateRow::Settle() {
   Select();
   // Each selection must free a fair share of the room, or the offers would cost a
   // selection each: the float pass cannot tell these points apart.
-  if (size_ > k_ + (capacity_ - k_) / 2) {
+  if (candidates_.size > k_ + (capacity_ - k_) / 2) {
     overflowed_ = true;
-    size_ = 0;
+    candidates_.size = 0;
     limit_ = -std::numeric_limits<float>::infinity();  // nothing more is offered
   }
-  return true;
 }
 
 void CandidateRow::Select() {
   // Not the k-th itself: the largest upper of the buckets that hold the k smallest.
   // Any k of them bound it, and the buckets make the choice a few passes without
   // branches.
-  const std::size_t size = size_;
+  const std::size_t size = candidates_.size;
   const float* upper = upper_.data();
   // Four running extremes: one would wait on the latency of each comparison.
   float low[4], high[4];
@@ -111,7 +121,7 @@ void CandidateRow::Select() {
     index[kept] = index[m];
     kept += below <= limit;
   }
-  size_ = kept;
+  candidates_.size = kept;
 }
 
 void CandidateRow::Lower(double bound) {
@@ -123,17 +133,17 @@ void CandidateRow::Lower(double bound) {
 bool CandidateRow::Finish(std::int32_t* indices, float* distances) {
   const CandidateContext& context = *context_;
   // Every column but i was offered or refused against some T, so k or more are kept;
-  // the k-th smallest upper among them makes the last cut.
-  if (!overflowed_ && size_ >= k_) Select();
+  // a selection among them makes the last cut.
+  if (!overflowed_ && candidates_.size >= k_) Select();
   // Fewer than k left cannot happen while the bound holds; measuring all is the safe answer anyway.
-  if (overflowed_ || size_ < k_) {
+  if (overflowed_ || candidates_.size < k_) {
     NearestByAll(context.x, context.n, context.d, i_, k_, indices, distances, ranked_);
     return true;
   }
-  exact_.resize(size_);
-  ExactSquaredDistances(context.x, context.d, i_, index_.data(), size_, exact_.data());
+  exact_.resize(candidates_.size);
+  ExactSquaredDistances(context.x, context.d, i_, index_.data(), candidates_.size, exact_.data());
   ranked_.clear();
-  for (std::size_t m = 0; m < size_; ++m) ranked_.push_back({exact_[m], index_[m]});
+  for (std::size_t m = 0; m < candidates_.size; ++m) ranked_.push_back({exact_[m], index_[m]});
   TakeNearest(ranked_, k_, indices, distances);
   return false;
 }
