@@ -18,6 +18,7 @@
 
 #include "affinities/exact_distances.hpp"
 #include "affinities/exact_prepare.hpp"
+#include "affinities/exact_select.hpp"
 #include "affinities/exact_tile.hpp"
 
 namespace affinities::detail {
@@ -30,13 +31,11 @@ struct CandidateContext {
   std::size_t k = 0;
   std::size_t capacity = 0;  // kept candidates that start a selection
   const Prepared* prepared = nullptr;
+  SelectKernels select;
 };
 
 class CandidateRow {
  public:
-  // Buckets of a selection.
-  static constexpr int kBuckets = 64;
-
   // Starts point i, keeping nothing, with no threshold.
   void Start(const CandidateContext& context, std::size_t i);
   // A row past the last point: room for the kernels to write, and nothing kept.

@@ -105,6 +105,7 @@ NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t
   context.k = k;
   context.capacity = std::max<std::size_t>(2 * k, k + 32);
   context.prepared = &prepared;
+  context.select = SelectFor(path);
 
   const std::size_t blocks = (n + kBlockRows - 1) / kBlockRows;
   std::vector<Scratch> scratch(tsneloss::threads::ThreadCount(settings.threads));

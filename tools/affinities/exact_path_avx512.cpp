@@ -1,7 +1,10 @@
 #include <immintrin.h>
 
 #include <bit>
+#include <cstdint>
+#include <limits>
 
+#include "affinities/exact_select.hpp"
 #include "affinities/exact_tile.hpp"
 
 namespace affinities::detail {
@@ -41,6 +44,85 @@ void TileAvx512(const TileInput& input, Candidates* const* out) {
     _mm512_storeu_si512(candidates.index + size, _mm512_maskz_compress_epi32(mask, lanes));
     candidates.size = size + static_cast<std::size_t>(std::popcount(static_cast<unsigned>(mask)));
   }
+}
+
+}  // namespace affinities::detail
+
+namespace affinities::detail {
+namespace {
+
+__mmask16 Lanes(std::size_t left) { return static_cast<__mmask16>(left >= 16 ? 0xffffu : (1u << left) - 1); }
+
+// The lanes' extremes, by hand: GCC's reductions warn of an undefined temporary.
+float Lowest(__m512 v) {
+  alignas(64) float lanes[16];
+  _mm512_store_ps(lanes, v);
+  return *std::min_element(lanes, lanes + 16);
+}
+float Highest(__m512 v) {
+  alignas(64) float lanes[16];
+  _mm512_store_ps(lanes, v);
+  return *std::max_element(lanes, lanes + 16);
+}
+
+}  // namespace
+
+// As BucketBound, sixteen at a time but for the counts: the same float operations, so
+// the same bound.
+float BucketBoundAvx512(const float* upper, std::size_t size, std::size_t k) {
+  const __m512 first = _mm512_set1_ps(upper[0]);
+  __m512 low = first, high = first;
+  for (std::size_t m = 0; m < size; m += 16) {
+    // Masked forms throughout: GCC warns of the plain forms' undefined source.
+    const __m512 v = _mm512_mask_loadu_ps(first, Lanes(size - m), upper + m);
+    low = _mm512_mask_min_ps(low, 0xffff, low, v);
+    high = _mm512_mask_max_ps(high, 0xffff, high, v);
+  }
+  const float lowest = Lowest(low);
+  const float highest = Highest(high);
+  float scale = static_cast<float>(kBuckets - 1) / (highest - lowest);
+  if (!(scale <= std::numeric_limits<float>::max())) scale = std::numeric_limits<float>::max();
+  const __m512 low_v = _mm512_set1_ps(lowest), scale_v = _mm512_set1_ps(scale);
+  const __m512 last = _mm512_set1_ps(static_cast<float>(kBuckets - 1));
+  const auto bucket_of = [&](__m512 v) {
+    return _mm512_maskz_cvttps_epi32(0xffff, _mm512_mask_min_ps(last, 0xffff, _mm512_mul_ps(_mm512_sub_ps(v, low_v), scale_v), last));
+  };
+  std::uint32_t counts[kBuckets] = {};
+  for (std::size_t m = 0; m < size; m += 16) {
+    alignas(64) std::int32_t buckets[16];
+    _mm512_store_si512(buckets, bucket_of(_mm512_loadu_ps(upper + m)));
+    for (std::size_t l = 0; l < 16 && m + l < size; ++l) ++counts[buckets[l]];
+  }
+  std::int32_t cursor = 0;
+  for (std::size_t below = counts[0]; below < k; below += counts[++cursor]) {
+  }
+  __m512 bound = low_v;
+  for (std::size_t m = 0; m < size; m += 16) {
+    const __m512 v = _mm512_mask_loadu_ps(low_v, Lanes(size - m), upper + m);
+    const __mmask16 counted = _mm512_cmple_epi32_mask(bucket_of(v), _mm512_set1_epi32(cursor));
+    bound = _mm512_mask_max_ps(bound, counted, bound, v);
+  }
+  return Highest(bound);
+}
+
+// As Prune: the kept lanes compressed in registers, stored under a mask.
+void PruneAvx512(Candidates& candidates, float limit) {
+  const __m512 limit_v = _mm512_set1_ps(limit);
+  std::size_t kept = 0;
+  for (std::size_t m = 0; m < candidates.size; m += 16) {
+    const __mmask16 lanes = Lanes(candidates.size - m);
+    const __m512 lower = _mm512_maskz_loadu_ps(lanes, candidates.lower + m);
+    const __m512 upper = _mm512_maskz_loadu_ps(lanes, candidates.upper + m);
+    const __m512i index = _mm512_maskz_loadu_epi32(lanes, candidates.index + m);
+    const __mmask16 keep = _mm512_mask_cmp_ps_mask(lanes, lower, limit_v, _CMP_LE_OQ);
+    const auto count = static_cast<unsigned>(std::popcount(static_cast<unsigned>(keep)));
+    const auto stored = static_cast<__mmask16>((1u << count) - 1);
+    _mm512_mask_storeu_ps(candidates.lower + kept, stored, _mm512_maskz_compress_ps(keep, lower));
+    _mm512_mask_storeu_ps(candidates.upper + kept, stored, _mm512_maskz_compress_ps(keep, upper));
+    _mm512_mask_storeu_epi32(candidates.index + kept, stored, _mm512_maskz_compress_epi32(keep, index));
+    kept += count;
+  }
+  candidates.size = kept;
 }
 
 }  // namespace affinities::detail
