@@ -80,9 +80,7 @@ bool CandidateRow::Finish(std::int32_t* indices, float* distances) {
   }
   exact_.resize(candidates_.size);
   ExactSquaredDistances(context.x, context.d, i_, index_.data(), candidates_.size, exact_.data());
-  ranked_.clear();
-  for (std::size_t m = 0; m < candidates_.size; ++m) ranked_.push_back({exact_[m], index_[m]});
-  TakeNearest(ranked_, k_, indices, distances);
+  context.select.take(exact_.data(), index_.data(), candidates_.size, k_, indices, distances, ranked_);
   return false;
 }
 

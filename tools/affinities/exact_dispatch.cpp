@@ -39,7 +39,7 @@ SelectKernels SelectFor(NeighbourPath path) {
 #if AFFINITIES_X86_PATHS
   if (path == NeighbourPath::kAvx512 ||
       (path == NeighbourPath::kAuto && NeighbourPathAvailable(NeighbourPath::kAvx512))) {
-    return {&BucketBoundAvx512, &PruneAvx512};
+    return {&BucketBoundAvx512, &PruneAvx512, &TakeNearestOfAvx512};
   }
 #endif
   (void)path;

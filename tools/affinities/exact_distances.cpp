@@ -67,6 +67,13 @@ void TakeNearest(std::vector<Ranked>& ranked, std::size_t k, std::int32_t* indic
   }
 }
 
+void TakeNearestOf(const double* distances, const std::int32_t* indices, std::size_t size, std::size_t k,
+                   std::int32_t* nearest, float* nearest_distances, std::vector<Ranked>& scratch) {
+  scratch.clear();
+  for (std::size_t m = 0; m < size; ++m) scratch.push_back({distances[m], indices[m]});
+  TakeNearest(scratch, k, nearest, nearest_distances);
+}
+
 void NearestByAll(const double* x, std::size_t n, std::size_t d, std::size_t i, std::size_t k, std::int32_t* indices,
                   float* distances, std::vector<Ranked>& scratch) {
   constexpr std::size_t kChunk = 256;

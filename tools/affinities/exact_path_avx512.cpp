@@ -126,3 +126,46 @@ void PruneAvx512(Candidates& candidates, float limit) {
 }
 
 }  // namespace affinities::detail
+
+namespace affinities::detail {
+namespace {
+
+constexpr std::size_t kRankedAtMost = 512;  // beyond, the counts (size^2) would cost more than a sort
+
+}  // namespace
+
+// The rank of pair m is the number of pairs before it by (distance, index), a strict
+// order: the ranks below k place the same k pairs as a sort, without its branches.
+void TakeNearestOfAvx512(const double* distances, const std::int32_t* indices, std::size_t size, std::size_t k,
+                         std::int32_t* nearest, float* nearest_distances, std::vector<Ranked>& scratch) {
+  if (size > kRankedAtMost) {
+    TakeNearestOf(distances, indices, size, k, nearest, nearest_distances, scratch);
+    return;
+  }
+  alignas(64) double distance[kRankedAtMost];
+  alignas(64) long long index[kRankedAtMost];
+  const std::size_t padded = (size + 7) / 8 * 8;
+  for (std::size_t m = 0; m < padded; ++m) {
+    // Padding sorts after every pair.
+    distance[m] = m < size ? distances[m] : std::numeric_limits<double>::infinity();
+    index[m] = m < size ? indices[m] : std::numeric_limits<long long>::max();
+  }
+  for (std::size_t m = 0; m < size; ++m) {
+    const __m512d own_distance = _mm512_set1_pd(distance[m]);
+    const __m512i own_index = _mm512_set1_epi64(index[m]);
+    std::size_t rank = 0;
+    for (std::size_t j = 0; j < padded; j += 8) {
+      const __m512d other = _mm512_load_pd(distance + j);
+      const __mmask8 closer = _mm512_cmp_pd_mask(other, own_distance, _CMP_LT_OQ);
+      const __mmask8 level = _mm512_cmp_pd_mask(other, own_distance, _CMP_EQ_OQ);
+      const __mmask8 lower = _mm512_cmplt_epi64_mask(_mm512_load_si512(index + j), own_index);
+      rank += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(closer | (level & lower))));
+    }
+    if (rank < k) {
+      nearest[rank] = indices[m];
+      nearest_distances[rank] = static_cast<float>(distances[m]);
+    }
+  }
+}
+
+}  // namespace affinities::detail

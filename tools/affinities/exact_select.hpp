@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "affinities/exact_distances.hpp"
 #include "affinities/exact_tile.hpp"
 
 namespace affinities::detail {
@@ -25,6 +26,7 @@ void PruneAvx512(Candidates& candidates, float limit);
 struct SelectKernels {
   decltype(&BucketBound) bound = &BucketBound;
   decltype(&Prune) prune = &Prune;
+  decltype(&TakeNearestOf) take = &TakeNearestOf;
 };
 
 // The selection of `path`; `path` must be available.
