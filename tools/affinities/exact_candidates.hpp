@@ -6,10 +6,11 @@
 // and every point tied with the k-th. Too many kept against T (data the float pass
 // cannot tell apart) sends the point to the exact pass over all.
 //
-// The kernels append offers without a look at T; once the buffer is full, a selection finds
-// the k-th smallest upper bound, lowers T and drops what T now refuses. T lags behind
-// the k-th offered, so a few more columns are offered, but each offer is a couple of
-// stores instead of bookkeeping.
+// The kernels append offers without a look at T; once the buffer (2k) is full, a
+// selection on buckets finds an upper bound at or just above the k-th smallest,
+// lowers T and drops what T now refuses. T lags behind the k-th offered, so more
+// columns are offered (about 800 per point at N = 20000, k = 91, against 620), but an
+// offer is a few vector stores, with no branch.
 #pragma once
 
 #include <cstddef>
@@ -44,8 +45,8 @@ class CandidateRow {
   Candidates& candidates() { return candidates_; }
   // Whether the buffer is full: Settle() before the next panel.
   bool full() const { return candidates_.size >= capacity_; }
-  // T from the k-th smallest upper bound kept, and the columns T refuses dropped; too
-  // few dropped is an overflow.
+  // T from the buckets' bound, and the columns T refuses dropped; too few dropped is
+  // an overflow.
   void Settle();
   // The kernel's threshold for this row: a column whose key - w_j lies above it is no neighbour.
   float limit() const { return limit_; }

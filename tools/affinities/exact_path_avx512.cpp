@@ -90,7 +90,7 @@ float BucketBoundAvx512(const float* upper, std::size_t size, std::size_t k) {
   std::uint32_t counts[kBuckets] = {};
   for (std::size_t m = 0; m < size; m += 16) {
     alignas(64) std::int32_t buckets[16];
-    _mm512_store_si512(buckets, bucket_of(_mm512_loadu_ps(upper + m)));
+    _mm512_store_si512(buckets, bucket_of(_mm512_mask_loadu_ps(low_v, Lanes(size - m), upper + m)));
     for (std::size_t l = 0; l < 16 && m + l < size; ++l) ++counts[buckets[l]];
   }
   std::int32_t cursor = 0;
