@@ -6,6 +6,7 @@ namespace affinities::detail {
 namespace {
 
 constexpr std::size_t kInterleave = 4;  // independent sums hide the latency of the adds
+constexpr std::size_t kAhead = 16;      // rows asked for before they are summed
 
 // A lambda, so that the sorts inline it.
 constexpr auto kBefore = [](const Ranked& a, const Ranked& b) {
@@ -24,9 +25,9 @@ void ExactSquaredDistances(const double* x, std::size_t d, std::size_t i, const 
   const double* xi = x + i * d;
   std::size_t m = 0;
   // The rows are scattered over memory: ask for the next few while these are summed.
-  for (std::size_t ahead = 0; ahead < count && ahead < kInterleave; ++ahead) Prefetch(x, d, js[ahead]);
+  for (std::size_t ahead = 0; ahead < count && ahead < kAhead; ++ahead) Prefetch(x, d, js[ahead]);
   for (; m + kInterleave <= count; m += kInterleave) {
-    for (std::size_t ahead = m + kInterleave; ahead < count && ahead < m + 2 * kInterleave; ++ahead) {
+    for (std::size_t ahead = m + kAhead; ahead < count && ahead < m + kAhead + kInterleave; ++ahead) {
       Prefetch(x, d, js[ahead]);
     }
     const double* x0 = x + static_cast<std::size_t>(js[m]) * d;
