@@ -24,73 +24,42 @@ void CandidateRow::Start(const CandidateContext& context, std::size_t i) {
   threshold_ = std::numeric_limits<double>::infinity();
   limit_ = std::numeric_limits<float>::infinity();
   overflowed_ = false;
-  gridded_ = false;
+  Empty(context);
+}
+
+void CandidateRow::Park(const CandidateContext& context) {
+  limit_ = -std::numeric_limits<float>::infinity();
+  overflowed_ = false;
+  Empty(context);
+}
+
+void CandidateRow::Empty(const CandidateContext& context) {
   k_ = context.k;
   capacity_ = context.capacity;
-  kept_.clear();
+  if (lower_.size() != capacity_ + kPanel) {
+    lower_.resize(capacity_ + kPanel);
+    upper_.resize(capacity_ + kPanel);
+    index_.resize(capacity_ + kPanel);
+    candidates_ = {lower_.data(), upper_.data(), index_.data(), 0};
+  }
+  candidates_.size = 0;
 }
 
-bool CandidateRow::Settle() {
-  if (!gridded_) {
-    if (kept_.size() < 2 * k_) return false;
-    Regrid();
-  } else if (kept_.size() >= capacity_) {
-    Regrid();
-    if (kept_.size() > capacity_ / 2) {
-      overflowed_ = true;
-      kept_.clear();
-      limit_ = -std::numeric_limits<float>::infinity();  // nothing more is offered
-    }
-  } else {
-    while (below_ - counts_[cursor_] >= k_) below_ -= counts_[cursor_--];
-    if (cursor_ < kBuckets / 2) {
-      Regrid();
-    } else {
-      // Bucket b holds computed places below b + 1: uppers below low_ + (b + 1) / scale_,
-      // but for the two roundings of the place (2^-20 covers them) and of the sum.
-      const double edge = low_ + (cursor_ + 1) * (1 + 0x1p-20) / static_cast<double>(scale_);
-      Lower(Widened(edge + 0x1p-50 * std::abs(edge)));
-    }
+void CandidateRow::Settle() {
+  Select();
+  // Each selection must free a fair share of the room, or the offers would cost a
+  // selection each: the float pass cannot tell these points apart.
+  if (candidates_.size > k_ + (capacity_ - k_) / 2) {
+    overflowed_ = true;
+    candidates_.size = 0;
+    limit_ = -std::numeric_limits<float>::infinity();  // nothing more is offered
   }
-  return true;
 }
 
-void CandidateRow::Regrid() {
-  const float* slacks = context_->prepared->slacks.data();
-  const std::size_t size = kept_.size();
-  uppers_.resize(size);
-  float low = std::numeric_limits<float>::infinity();
-  float high = -low;
-  for (std::size_t m = 0; m < size; ++m) {
-    uppers_[m] = kept_[m].key + slacks[kept_[m].index];
-    low = std::min(low, uppers_[m]);
-    high = std::max(high, uppers_[m]);
-  }
-  // Over the uppers up to T only: those above it cannot bring T down.
-  if (threshold_ < high) high = static_cast<float>(threshold_);
-  const float width = high - low;
-  low_ = low;
-  scale_ = width > 0 ? static_cast<float>(kBuckets - 1) / width : 1.0f;
-  if (!std::isfinite(scale_)) scale_ = std::numeric_limits<float>::max();
-  std::fill(std::begin(counts_), std::end(counts_), 0u);
-  buckets_.resize(size);
-  for (std::size_t m = 0; m < size; ++m) {
-    const int bucket = Bucket(uppers_[m]);
-    buckets_[m] = static_cast<std::uint16_t>(bucket);
-    counts_[std::min(bucket, kBuckets - 1)] += bucket < kBuckets ? 1 : 0;
-  }
-  below_ = 0;
-  for (const std::uint32_t count : counts_) below_ += count;
-  gridded_ = true;
-  cursor_ = kBuckets - 1;
-  if (below_ >= k_) {
-    while (below_ - counts_[cursor_] >= k_) below_ -= counts_[cursor_--];
-    // The largest counted upper in T's bucket or below: k or more lie at or under it.
-    float upper = low;
-    for (std::size_t m = 0; m < size; ++m) upper = std::max(upper, buckets_[m] <= cursor_ ? uppers_[m] : low);
-    Lower(Widened(upper));
-  }
-  Prune();
+void CandidateRow::Select() {
+  Lower(Widened(context_->select.bound(candidates_.upper, candidates_.size, k_)));
+  // The kernel's own test, so a column the kernel would now refuse goes.
+  context_->select.prune(candidates_, limit_);
 }
 
 void CandidateRow::Lower(double bound) {
@@ -99,42 +68,19 @@ void CandidateRow::Lower(double bound) {
   limit_ = FloatAbove(limit + kRoundings * (std::abs(threshold_) + 2.0 * own_));
 }
 
-void CandidateRow::Prune() {
-  // The kernel's own test, so a column the kernel would now refuse goes.
-  const float* slacks = context_->prepared->slacks.data();
-  std::size_t kept = 0;
-  for (const Kept& entry : kept_) {
-    kept_[kept] = entry;
-    kept += entry.key - slacks[entry.index] <= limit_;
-  }
-  kept_.resize(kept);
-}
-
 bool CandidateRow::Finish(std::int32_t* indices, float* distances) {
   const CandidateContext& context = *context_;
-  if (!overflowed_ && kept_.size() >= context.k) {
-    // Every column but i was offered or refused against some T, so k or more are kept;
-    // the k-th smallest upper among them, found exactly, makes the last cut.
-    const float* slacks = context.prepared->slacks.data();
-    uppers_.resize(kept_.size());
-    for (std::size_t m = 0; m < kept_.size(); ++m) uppers_[m] = kept_[m].key + slacks[kept_[m].index];
-    const auto kth = uppers_.begin() + static_cast<std::ptrdiff_t>(context.k - 1);
-    std::nth_element(uppers_.begin(), kth, uppers_.end());
-    Lower(Widened(*kth));
-    Prune();
-  }
+  // Every column but i was offered or refused against some T, so k or more are kept;
+  // a selection among them makes the last cut.
+  if (!overflowed_ && candidates_.size >= k_) Select();
   // Fewer than k left cannot happen while the bound holds; measuring all is the safe answer anyway.
-  if (overflowed_ || kept_.size() < context.k) {
-    NearestByAll(context.x, context.n, context.d, i_, context.k, indices, distances, ranked_);
+  if (overflowed_ || candidates_.size < k_) {
+    NearestByAll(context.x, context.n, context.d, i_, k_, indices, distances, ranked_);
     return true;
   }
-  indices_.clear();
-  for (const Kept& kept : kept_) indices_.push_back(kept.index);
-  exact_.resize(indices_.size());
-  ExactSquaredDistances(context.x, context.d, i_, indices_.data(), indices_.size(), exact_.data());
-  ranked_.clear();
-  for (std::size_t m = 0; m < indices_.size(); ++m) ranked_.push_back({exact_[m], indices_[m]});
-  TakeNearest(ranked_, context.k, indices, distances);
+  exact_.resize(candidates_.size);
+  ExactSquaredDistances(context.x, context.d, i_, index_.data(), candidates_.size, exact_.data());
+  context.select.take(exact_.data(), index_.data(), candidates_.size, k_, indices, distances, ranked_);
   return false;
 }
 

@@ -1,5 +1,6 @@
 #include <stdexcept>
 
+#include "affinities/exact_select.hpp"
 #include "affinities/exact_tile.hpp"
 #include "normaliser/instruction_set.hpp"
 
@@ -32,6 +33,17 @@ TileKernel KernelFor(NeighbourPath path) {
   if (path == NeighbourPath::kAvx2) return &TileAvx2;
 #endif
   return &TileScalar;
+}
+
+SelectKernels SelectFor(NeighbourPath path) {
+#if AFFINITIES_X86_PATHS
+  if (path == NeighbourPath::kAvx512 ||
+      (path == NeighbourPath::kAuto && NeighbourPathAvailable(NeighbourPath::kAvx512))) {
+    return {&BucketBoundAvx512, &PruneAvx512, &TakeNearestOfAvx512};
+  }
+#endif
+  (void)path;
+  return {};
 }
 
 }  // namespace affinities::detail

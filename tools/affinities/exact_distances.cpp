@@ -6,6 +6,7 @@ namespace affinities::detail {
 namespace {
 
 constexpr std::size_t kInterleave = 4;  // independent sums hide the latency of the adds
+constexpr std::size_t kAhead = 16;      // rows asked for before they are summed
 
 // A lambda, so that the sorts inline it.
 constexpr auto kBefore = [](const Ranked& a, const Ranked& b) {
@@ -24,9 +25,9 @@ void ExactSquaredDistances(const double* x, std::size_t d, std::size_t i, const 
   const double* xi = x + i * d;
   std::size_t m = 0;
   // The rows are scattered over memory: ask for the next few while these are summed.
-  for (std::size_t ahead = 0; ahead < count && ahead < kInterleave; ++ahead) Prefetch(x, d, js[ahead]);
+  for (std::size_t ahead = 0; ahead < count && ahead < kAhead; ++ahead) Prefetch(x, d, js[ahead]);
   for (; m + kInterleave <= count; m += kInterleave) {
-    for (std::size_t ahead = m + kInterleave; ahead < count && ahead < m + 2 * kInterleave; ++ahead) {
+    for (std::size_t ahead = m + kAhead; ahead < count && ahead < m + kAhead + kInterleave; ++ahead) {
       Prefetch(x, d, js[ahead]);
     }
     const double* x0 = x + static_cast<std::size_t>(js[m]) * d;
@@ -65,6 +66,13 @@ void TakeNearest(std::vector<Ranked>& ranked, std::size_t k, std::int32_t* indic
     indices[m] = ranked[m].index;
     distances[m] = static_cast<float>(ranked[m].distance);
   }
+}
+
+void TakeNearestOf(const double* distances, const std::int32_t* indices, std::size_t size, std::size_t k,
+                   std::int32_t* nearest, float* nearest_distances, std::vector<Ranked>& scratch) {
+  scratch.clear();
+  for (std::size_t m = 0; m < size; ++m) scratch.push_back({distances[m], indices[m]});
+  TakeNearest(scratch, k, nearest, nearest_distances);
 }
 
 void NearestByAll(const double* x, std::size_t n, std::size_t d, std::size_t i, std::size_t k, std::int32_t* indices,

@@ -24,6 +24,13 @@ void ExactSquaredDistances(const double* x, std::size_t d, std::size_t i, const 
 // first, the distances rounded to float; `ranked` is reordered.
 void TakeNearest(std::vector<Ranked>& ranked, std::size_t k, std::int32_t* indices, float* distances);
 
+// TakeNearest on the pairs (distances[m], indices[m]), m < size (k <= size); `scratch`
+// is reused. The AVX-512 form counts each pair's rank instead of sorting.
+void TakeNearestOf(const double* distances, const std::int32_t* indices, std::size_t size, std::size_t k,
+                   std::int32_t* nearest, float* nearest_distances, std::vector<Ranked>& scratch);
+void TakeNearestOfAvx512(const double* distances, const std::int32_t* indices, std::size_t size, std::size_t k,
+                         std::int32_t* nearest, float* nearest_distances, std::vector<Ranked>& scratch);
+
 // Point i's k nearest among all n points, measured exactly; `scratch` is reused.
 void NearestByAll(const double* x, std::size_t n, std::size_t d, std::size_t i, std::size_t k, std::int32_t* indices,
                   float* distances, std::vector<Ranked>& scratch);

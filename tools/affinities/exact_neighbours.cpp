@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <limits>
 #include <stdexcept>
 
@@ -24,9 +23,8 @@ struct Scratch {
   std::vector<CandidateRow> rows{kBlockRows};
   std::vector<float> limits = std::vector<float>(kBlockRows);
   std::vector<Ranked> ranked;
+  std::vector<Candidates*> out = std::vector<Candidates*>(kBlockRows);
   std::size_t measured_by_all = 0;
-  alignas(64) float keys[kGroup * kPanel];
-  std::uint16_t masks[kGroup];
 };
 
 void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t block, Scratch& scratch,
@@ -45,31 +43,33 @@ void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t
   }
   const std::size_t groups = (rows + kGroup - 1) / kGroup;
   for (std::size_t r = 0; r < groups * kGroup; ++r) {
-    if (r < rows) scratch.rows[r].Start(context, first + r);
-    scratch.limits[r] = r < rows ? scratch.rows[r].limit() : -std::numeric_limits<float>::infinity();
+    if (r < rows) {
+      scratch.rows[r].Start(context, first + r);
+    } else {
+      scratch.rows[r].Park(context);
+    }
+    scratch.limits[r] = scratch.rows[r].limit();
+    scratch.out[r] = &scratch.rows[r].candidates();
   }
   TileInput input;
   input.d = d;
+  input.n = static_cast<std::int32_t>(n);
   for (std::size_t chunk = 0; chunk < prepared.panels; chunk += kChunkPanels) {
     const std::size_t chunk_end = std::min(prepared.panels, chunk + kChunkPanels);
     for (std::size_t group = 0; group < groups; ++group) {
       input.rows = prepared.rows + (first + group * kGroup) * d;
       input.limits = scratch.limits.data() + group * kGroup;
+      input.row = static_cast<std::int32_t>(first + group * kGroup);
       for (std::size_t panel = chunk; panel < chunk_end; ++panel) {
         input.panel = prepared.packed + panel * d * kPanel;
         input.norms = prepared.norms.data() + panel * kPanel;
         input.slacks = prepared.slacks.data() + panel * kPanel;
-        kernel(input, scratch.keys, scratch.masks);
-        for (std::size_t r = 0; r < kGroup; ++r) {
-          const std::size_t row = group * kGroup + r;
-          for (unsigned mask = scratch.masks[r]; mask != 0; mask &= mask - 1) {
-            const unsigned lane = static_cast<unsigned>(std::countr_zero(mask));
-            const std::size_t j = panel * kPanel + lane;
-            if (j >= n || j == first + row) continue;
-            const float key = scratch.keys[r * kPanel + lane];
-            if (scratch.rows[row].Offer(static_cast<std::int32_t>(j), key, input.slacks[lane])) {
-              scratch.limits[row] = scratch.rows[row].limit();
-            }
+        input.column = static_cast<std::int32_t>(panel * kPanel);
+        kernel(input, scratch.out.data() + group * kGroup);
+        for (std::size_t row = group * kGroup; row < (group + 1) * kGroup; ++row) {
+          if (scratch.rows[row].full()) {
+            scratch.rows[row].Settle();
+            scratch.limits[row] = scratch.rows[row].limit();
           }
         }
       }
@@ -103,8 +103,9 @@ NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t
   context.n = n;
   context.d = d;
   context.k = k;
-  context.capacity = std::max<std::size_t>(4 * k, 512);
+  context.capacity = std::max<std::size_t>(2 * k, k + 32);
   context.prepared = &prepared;
+  context.select = SelectFor(path);
 
   const std::size_t blocks = (n + kBlockRows - 1) / kBlockRows;
   std::vector<Scratch> scratch(tsneloss::threads::ThreadCount(settings.threads));

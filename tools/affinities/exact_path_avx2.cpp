@@ -7,7 +7,7 @@ namespace {
 
 constexpr std::size_t kPass = 4;  // rows per pass: 4 x 2 accumulators fit the 16 registers
 
-void Pass(const TileInput& input, std::size_t r0, float* keys, std::uint16_t* masks) {
+void Pass(const TileInput& input, std::size_t r0, Candidates* const* out) {
   const std::size_t d = input.d;
   __m256 low[kPass];
   __m256 high[kPass];
@@ -32,18 +32,27 @@ void Pass(const TileInput& input, std::size_t r0, float* keys, std::uint16_t* ma
     const __m256 limit = _mm256_set1_ps(input.limits[r0 + r]);
     const __m256 key_low = _mm256_sub_ps(norms_low, _mm256_add_ps(low[r], low[r]));
     const __m256 key_high = _mm256_sub_ps(norms_high, _mm256_add_ps(high[r], high[r]));
-    _mm256_storeu_ps(keys + (r0 + r) * kPanel, key_low);
-    _mm256_storeu_ps(keys + (r0 + r) * kPanel + 8, key_high);
-    const int bits_low = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_sub_ps(key_low, slacks_low), limit, _CMP_LE_OQ));
-    const int bits_high = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_sub_ps(key_high, slacks_high), limit, _CMP_LE_OQ));
-    masks[r0 + r] = static_cast<std::uint16_t>(bits_low | (bits_high << 8));
+    alignas(32) float lower[kPanel];
+    alignas(32) float upper[kPanel];
+    const __m256 lower_low = _mm256_sub_ps(key_low, slacks_low);
+    const __m256 lower_high = _mm256_sub_ps(key_high, slacks_high);
+    _mm256_store_ps(lower, lower_low);
+    _mm256_store_ps(lower + 8, lower_high);
+    _mm256_store_ps(upper, _mm256_add_ps(key_low, slacks_low));
+    _mm256_store_ps(upper + 8, _mm256_add_ps(key_high, slacks_high));
+    const int bits_low = _mm256_movemask_ps(_mm256_cmp_ps(lower_low, limit, _CMP_LE_OQ));
+    const int bits_high = _mm256_movemask_ps(_mm256_cmp_ps(lower_high, limit, _CMP_LE_OQ));
+    const unsigned mask = static_cast<unsigned>(bits_low | (bits_high << 8));
+    if (mask == 0) continue;
+    const auto row = input.row + static_cast<std::int32_t>(r0 + r);
+    Append(*out[r0 + r], mask & OfferedLanes(input, row), lower, upper, input.column);
   }
 }
 
 }  // namespace
 
-void TileAvx2(const TileInput& input, float* keys, std::uint16_t* masks) {
-  for (std::size_t r0 = 0; r0 < kGroup; r0 += kPass) Pass(input, r0, keys, masks);
+void TileAvx2(const TileInput& input, Candidates* const* out) {
+  for (std::size_t r0 = 0; r0 < kGroup; r0 += kPass) Pass(input, r0, out);
 }
 
 }  // namespace affinities::detail

@@ -1,12 +1,19 @@
 #include <immintrin.h>
 
+#include <bit>
+#include <cstdint>
+#include <limits>
+
+#include "affinities/exact_select.hpp"
 #include "affinities/exact_tile.hpp"
 
 namespace affinities::detail {
 
 // One vector per row holds the whole panel; the eight accumulators stay in registers.
-// Multiply and add are separate instructions: no fused multiply-add.
-void TileAvx512(const TileInput& input, float* keys, std::uint16_t* masks) {
+// Multiply and add are separate instructions: no fused multiply-add. The kept columns
+// are compressed in registers and stored whole (the compressing store to memory is
+// slow on some processors): no branch on which lanes pass.
+void TileAvx512(const TileInput& input, Candidates* const* out) {
   const std::size_t d = input.d;
   __m512 acc[kGroup];
 #pragma GCC unroll 8
@@ -20,12 +27,144 @@ void TileAvx512(const TileInput& input, float* keys, std::uint16_t* masks) {
   }
   const __m512 norms = _mm512_loadu_ps(input.norms);
   const __m512 slacks = _mm512_loadu_ps(input.slacks);
+  const __m512i lanes = _mm512_add_epi32(_mm512_set1_epi32(input.column),
+                                         _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+  const __mmask16 valid = _mm512_cmplt_epi32_mask(lanes, _mm512_set1_epi32(input.n));
 #pragma GCC unroll 8
   for (std::size_t r = 0; r < kGroup; ++r) {
     const __m512 key = _mm512_sub_ps(norms, _mm512_add_ps(acc[r], acc[r]));
-    _mm512_storeu_ps(keys + r * kPanel, key);
-    masks[r] = static_cast<std::uint16_t>(
-        _mm512_cmp_ps_mask(_mm512_sub_ps(key, slacks), _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ));
+    const __m512 lower = _mm512_sub_ps(key, slacks);
+    const __m512 upper = _mm512_add_ps(key, slacks);
+    __mmask16 mask = _mm512_mask_cmp_ps_mask(valid, lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ);
+    mask = _mm512_mask_cmpneq_epi32_mask(mask, lanes, _mm512_set1_epi32(input.row + static_cast<std::int32_t>(r)));
+    Candidates& candidates = *out[r];
+    const std::size_t size = candidates.size;
+    _mm512_storeu_ps(candidates.lower + size, _mm512_maskz_compress_ps(mask, lower));
+    _mm512_storeu_ps(candidates.upper + size, _mm512_maskz_compress_ps(mask, upper));
+    _mm512_storeu_si512(candidates.index + size, _mm512_maskz_compress_epi32(mask, lanes));
+    candidates.size = size + static_cast<std::size_t>(std::popcount(static_cast<unsigned>(mask)));
+  }
+}
+
+}  // namespace affinities::detail
+
+namespace affinities::detail {
+namespace {
+
+__mmask16 Lanes(std::size_t left) { return static_cast<__mmask16>(left >= 16 ? 0xffffu : (1u << left) - 1); }
+
+// The lanes' extremes, by hand: GCC's reductions warn of an undefined temporary.
+float Lowest(__m512 v) {
+  alignas(64) float lanes[16];
+  _mm512_store_ps(lanes, v);
+  return *std::min_element(lanes, lanes + 16);
+}
+float Highest(__m512 v) {
+  alignas(64) float lanes[16];
+  _mm512_store_ps(lanes, v);
+  return *std::max_element(lanes, lanes + 16);
+}
+
+}  // namespace
+
+// As BucketBound, sixteen at a time but for the counts: the same float operations, so
+// the same bound.
+float BucketBoundAvx512(const float* upper, std::size_t size, std::size_t k) {
+  const __m512 first = _mm512_set1_ps(upper[0]);
+  __m512 low = first, high = first;
+  for (std::size_t m = 0; m < size; m += 16) {
+    // Masked forms throughout: GCC warns of the plain forms' undefined source.
+    const __m512 v = _mm512_mask_loadu_ps(first, Lanes(size - m), upper + m);
+    low = _mm512_mask_min_ps(low, 0xffff, low, v);
+    high = _mm512_mask_max_ps(high, 0xffff, high, v);
+  }
+  const float lowest = Lowest(low);
+  const float highest = Highest(high);
+  float scale = static_cast<float>(kBuckets - 1) / (highest - lowest);
+  if (!(scale <= std::numeric_limits<float>::max())) scale = std::numeric_limits<float>::max();
+  const __m512 low_v = _mm512_set1_ps(lowest), scale_v = _mm512_set1_ps(scale);
+  const __m512 last = _mm512_set1_ps(static_cast<float>(kBuckets - 1));
+  const auto bucket_of = [&](__m512 v) {
+    return _mm512_maskz_cvttps_epi32(0xffff, _mm512_mask_min_ps(last, 0xffff, _mm512_mul_ps(_mm512_sub_ps(v, low_v), scale_v), last));
+  };
+  std::uint32_t counts[kBuckets] = {};
+  for (std::size_t m = 0; m < size; m += 16) {
+    alignas(64) std::int32_t buckets[16];
+    _mm512_store_si512(buckets, bucket_of(_mm512_mask_loadu_ps(low_v, Lanes(size - m), upper + m)));
+    for (std::size_t l = 0; l < 16 && m + l < size; ++l) ++counts[buckets[l]];
+  }
+  std::int32_t cursor = 0;
+  for (std::size_t below = counts[0]; below < k; below += counts[++cursor]) {
+  }
+  __m512 bound = low_v;
+  for (std::size_t m = 0; m < size; m += 16) {
+    const __m512 v = _mm512_mask_loadu_ps(low_v, Lanes(size - m), upper + m);
+    const __mmask16 counted = _mm512_cmple_epi32_mask(bucket_of(v), _mm512_set1_epi32(cursor));
+    bound = _mm512_mask_max_ps(bound, counted, bound, v);
+  }
+  return Highest(bound);
+}
+
+// As Prune: the kept lanes compressed in registers, stored under a mask.
+void PruneAvx512(Candidates& candidates, float limit) {
+  const __m512 limit_v = _mm512_set1_ps(limit);
+  std::size_t kept = 0;
+  for (std::size_t m = 0; m < candidates.size; m += 16) {
+    const __mmask16 lanes = Lanes(candidates.size - m);
+    const __m512 lower = _mm512_maskz_loadu_ps(lanes, candidates.lower + m);
+    const __m512 upper = _mm512_maskz_loadu_ps(lanes, candidates.upper + m);
+    const __m512i index = _mm512_maskz_loadu_epi32(lanes, candidates.index + m);
+    const __mmask16 keep = _mm512_mask_cmp_ps_mask(lanes, lower, limit_v, _CMP_LE_OQ);
+    const auto count = static_cast<unsigned>(std::popcount(static_cast<unsigned>(keep)));
+    const auto stored = static_cast<__mmask16>((1u << count) - 1);
+    _mm512_mask_storeu_ps(candidates.lower + kept, stored, _mm512_maskz_compress_ps(keep, lower));
+    _mm512_mask_storeu_ps(candidates.upper + kept, stored, _mm512_maskz_compress_ps(keep, upper));
+    _mm512_mask_storeu_epi32(candidates.index + kept, stored, _mm512_maskz_compress_epi32(keep, index));
+    kept += count;
+  }
+  candidates.size = kept;
+}
+
+}  // namespace affinities::detail
+
+namespace affinities::detail {
+namespace {
+
+constexpr std::size_t kRankedAtMost = 512;  // beyond, the counts (size^2) would cost more than a sort
+
+}  // namespace
+
+// The rank of pair m is the number of pairs before it by (distance, index), a strict
+// order: the ranks below k place the same k pairs as a sort, without its branches.
+void TakeNearestOfAvx512(const double* distances, const std::int32_t* indices, std::size_t size, std::size_t k,
+                         std::int32_t* nearest, float* nearest_distances, std::vector<Ranked>& scratch) {
+  if (size > kRankedAtMost) {
+    TakeNearestOf(distances, indices, size, k, nearest, nearest_distances, scratch);
+    return;
+  }
+  alignas(64) double distance[kRankedAtMost];
+  alignas(64) long long index[kRankedAtMost];
+  const std::size_t padded = (size + 7) / 8 * 8;
+  for (std::size_t m = 0; m < padded; ++m) {
+    // Padding sorts after every pair.
+    distance[m] = m < size ? distances[m] : std::numeric_limits<double>::infinity();
+    index[m] = m < size ? indices[m] : std::numeric_limits<long long>::max();
+  }
+  for (std::size_t m = 0; m < size; ++m) {
+    const __m512d own_distance = _mm512_set1_pd(distance[m]);
+    const __m512i own_index = _mm512_set1_epi64(index[m]);
+    std::size_t rank = 0;
+    for (std::size_t j = 0; j < padded; j += 8) {
+      const __m512d other = _mm512_load_pd(distance + j);
+      const __mmask8 closer = _mm512_cmp_pd_mask(other, own_distance, _CMP_LT_OQ);
+      const __mmask8 level = _mm512_cmp_pd_mask(other, own_distance, _CMP_EQ_OQ);
+      const __mmask8 lower = _mm512_cmplt_epi64_mask(_mm512_load_si512(index + j), own_index);
+      rank += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(closer | (level & lower))));
+    }
+    if (rank < k) {
+      nearest[rank] = indices[m];
+      nearest_distances[rank] = static_cast<float>(distances[m]);
+    }
   }
 }
 

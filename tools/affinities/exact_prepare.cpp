@@ -13,9 +13,10 @@ namespace {
 constexpr double kU = 0x1p-24;
 constexpr int kScaleLimit = 400;  // 2^±400: squares, sums and the scaled doubles' underflow stay harmless
 
-// A float view of `storage` at a 64-byte boundary, for whole-line vector loads.
-float* Aligned(std::vector<float>& storage, std::size_t size) {
-  storage.assign(size + 16, 0.0f);
+// A float view of `storage` at a 64-byte boundary, for whole-line vector loads; the
+// values are left unset (all but the padding are written once).
+float* Aligned(LargeVector<float>& storage, std::size_t size) {
+  storage.resize(size + 16);
   const auto address = reinterpret_cast<std::uintptr_t>(storage.data());
   return storage.data() + ((64 - address % 64) % 64) / sizeof(float);
 }
@@ -35,14 +36,15 @@ Prepared Prepare(const double* x, std::size_t n, std::size_t d) {
     std::nth_element(column.begin(), middle, column.end());
     centre[c] = *middle;
   }
-  std::vector<double> z(n * d);
+  // Centred coordinates are recomputed where needed rather than kept: a copy of the
+  // data would cost more to allocate and fill than the subtractions.
   prepared.radius.resize(n);
   double largest = 0;
   for (std::size_t i = 0; i < n; ++i) {
     double sum = 0;
     for (std::size_t c = 0; c < d; ++c) {
-      z[i * d + c] = x[i * d + c] - centre[c];
-      sum += z[i * d + c] * z[i * d + c];
+      const double z = x[i * d + c] - centre[c];
+      sum += z * z;
     }
     prepared.radius[i] = std::sqrt(sum);
     if (!(prepared.radius[i] <= largest)) largest = prepared.radius[i];  // NaN and inf stick
@@ -53,19 +55,23 @@ Prepared Prepare(const double* x, std::size_t n, std::size_t d) {
   prepared.usable = true;
   // The largest radius lands in [1, 2): floats neither overflow nor lose their range.
   const int scale = -std::ilogb(largest);
-  for (double& value : z) value = std::ldexp(value, scale);
   for (double& r : prepared.radius) r = std::ldexp(r, scale);
   prepared.cu = 2.0 * static_cast<double>(d + 10) * kU;
   prepared.absolute = static_cast<double>(d + 10) * 0x1p-100;
 
   const std::size_t padded_rows = (n + kGroup - 1) / kGroup * kGroup;
   float* rows = Aligned(prepared.row_storage, padded_rows * d);
-  for (std::size_t i = 0; i < n * d; ++i) rows[i] = static_cast<float>(z[i]);
+  const double factor = std::ldexp(1.0, scale);  // a power of two: the product is ldexp's, bit for bit
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t c = 0; c < d; ++c) rows[i * d + c] = static_cast<float>((x[i * d + c] - centre[c]) * factor);
+  }
+  std::fill(rows + n * d, rows + padded_rows * d, 0.0f);
   prepared.rows = rows;
 
   prepared.panels = (n + kPanel - 1) / kPanel;
   const std::size_t columns = prepared.panels * kPanel;
   float* packed = Aligned(prepared.packed_storage, columns * d);
+  std::fill(packed + (prepared.panels - 1) * d * kPanel, packed + columns * d, 0.0f);  // the last panel's padding
   prepared.norms.assign(columns, std::numeric_limits<float>::infinity());
   prepared.slacks.assign(columns, 0.0f);
   for (std::size_t j = 0; j < n; ++j) {

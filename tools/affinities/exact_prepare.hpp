@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "affinities/large_vector.hpp"
+
 namespace affinities::detail {
 
 struct Prepared {
@@ -35,8 +37,8 @@ struct Prepared {
   double cu = 0;
   double absolute = 0;
 
-  std::vector<float> row_storage;
-  std::vector<float> packed_storage;
+  LargeVector<float> row_storage;
+  LargeVector<float> packed_storage;
 };
 
 // The candidate pass's view of the n points of x.

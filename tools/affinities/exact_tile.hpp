@@ -4,6 +4,7 @@
 // measured again exactly in double.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,6 +17,16 @@ inline constexpr std::size_t kPanel = 16;
 // Rows per tile: their coordinates are broadcast against one panel.
 inline constexpr std::size_t kGroup = 8;
 
+// One row's kept columns, appended to by the kernels: key - w_j and key + w_j as
+// float rounds them, and the column's index. There is room for kPanel entries past
+// `size` (a vector store may write a whole panel).
+struct Candidates {
+  float* lower = nullptr;
+  float* upper = nullptr;
+  std::int32_t* index = nullptr;
+  std::size_t size = 0;
+};
+
 struct TileInput {
   const float* rows = nullptr;    // kGroup rows of d coordinates, row after row
   const float* panel = nullptr;   // d * kPanel coordinates, as above
@@ -23,16 +34,41 @@ struct TileInput {
   const float* slacks = nullptr;  // kPanel error allowances of the columns, each >= 0
   const float* limits = nullptr;  // kGroup thresholds of the rows
   std::size_t d = 0;
+  std::int32_t row = 0;     // the index of the first row
+  std::int32_t column = 0;  // the index of column 0
+  std::int32_t n = 0;       // columns from n on are past the last point
 };
 
-// keys[r * kPanel + l] = norms[l] - 2 * (row r . column l), the dot product summed in
-// float over the coordinates in order; bit l of masks[r] is set when
-// keys[r * kPanel + l] - slacks[l] <= limits[r].
-using TileKernel = void (*)(const TileInput& input, float* keys, std::uint16_t* masks);
+// With key_rl = norms[l] - 2 * (row r . column l), the dot product summed in float
+// over the coordinates in order, appends column l to out[r] when
+// key_rl - slacks[l] <= limits[r], unless it is past the last point or row r itself.
+using TileKernel = void (*)(const TileInput& input, Candidates* const* out);
 
-void TileScalar(const TileInput& input, float* keys, std::uint16_t* masks);
-void TileAvx2(const TileInput& input, float* keys, std::uint16_t* masks);
-void TileAvx512(const TileInput& input, float* keys, std::uint16_t* masks);
+// The scalar way to append the columns of the set bits of `mask` to `out`.
+inline void Append(Candidates& out, unsigned mask, const float* lower, const float* upper, std::int32_t column) {
+  std::size_t size = out.size;
+  for (; mask != 0; mask &= mask - 1) {
+    const int lane = std::countr_zero(mask);
+    out.lower[size] = lower[lane];
+    out.upper[size] = upper[lane];
+    out.index[size] = column + lane;
+    ++size;
+  }
+  out.size = size;
+}
+
+// The lanes of a panel that may be appended for row `row`: before n and not the row itself.
+inline unsigned OfferedLanes(const TileInput& input, std::int32_t row) {
+  const std::int32_t past = input.n - input.column;
+  unsigned lanes = past >= static_cast<std::int32_t>(kPanel) ? 0xffffu : (1u << past) - 1;
+  const std::int32_t own = row - input.column;
+  if (own >= 0 && own < static_cast<std::int32_t>(kPanel)) lanes &= ~(1u << own);
+  return lanes;
+}
+
+void TileScalar(const TileInput& input, Candidates* const* out);
+void TileAvx2(const TileInput& input, Candidates* const* out);
+void TileAvx512(const TileInput& input, Candidates* const* out);
 
 enum class NeighbourPath { kAuto, kScalar, kAvx2, kAvx512 };
 
