@@ -1,9 +1,11 @@
 """Times P from the data: tsneloss.affinities next to scikit-learn's own way
 (NearestNeighbors with its default algorithm, then _joint_probabilities_nn on the
-squared distances), side by side in one run, on standard normal data.
+squared distances), side by side in one run, on standard normal data (or, for `alone`, clustered data: 30 clusters, each spread
+over its own 8-dimensional subspace, with a little noise in all D).
 
     /usr/bin/python3 bench/affinities_vs_sklearn.py compare [N] [D]    (default 20000 50)
-    /usr/bin/python3 bench/affinities_vs_sklearn.py alone N D METHOD   (exact, approx, all)
+    /usr/bin/python3 bench/affinities_vs_sklearn.py alone N D METHOD [KIND]
+        METHOD: exact, approx or all; KIND: normal (the default) or clustered
 
 `compare` runs each side twice, alternating, and prints the best times, their ratio
 and whether the two P agree. `alone` runs tsneloss.affinities once in a fresh
@@ -22,8 +24,18 @@ import tsneloss
 PERPLEXITY = 30.0
 
 
-def data(n, d):
-    return np.random.default_rng(2026).standard_normal((n, d))
+def data(n, d, kind="normal"):
+    rng = np.random.default_rng(2026)
+    if kind == "normal":
+        return rng.standard_normal((n, d))
+    centres = rng.normal(scale=4, size=(30, d))
+    bases = rng.normal(size=(30, 8, d)) / np.sqrt(d)
+    labels = rng.integers(0, 30, size=n)
+    X = centres[labels]
+    for c in range(30):
+        members = labels == c
+        X[members] += rng.normal(size=(members.sum(), 8)) @ bases[c] * 3
+    return X + rng.normal(scale=0.1, size=X.shape)
 
 
 def sklearn_p(X):
@@ -58,17 +70,17 @@ def compare(n, d):
           f"values within 1e-6 relative: {np.mean(relative <= 1e-6):.6f}, largest {relative.max():.2g}")
 
 
-def alone(n, d, method):
+def alone(n, d, method, kind):
     if method != "child":
-        done = subprocess.run([sys.executable, __file__, "alone", str(n), str(d), "child", method],
+        done = subprocess.run([sys.executable, __file__, "alone", str(n), str(d), "child", method, kind],
                               capture_output=True, text=True, check=True)
         print(done.stdout, end="")
         return
-    method = sys.argv[5]
-    X = data(n, d)
+    method, kind = sys.argv[5], sys.argv[6]
+    X = data(n, d, kind)
     seconds, P = timed(lambda: tsneloss.affinities(X, PERPLEXITY, neighbours=method))
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1e6
-    print(f"N = {n}, D = {d}, {method}: {seconds:.2f} s, peak memory {peak:.2f} GB (X alone {X.nbytes / 1e9:.2f} GB), "
+    print(f"N = {n}, D = {d}, {kind}, {method}: {seconds:.2f} s, peak memory {peak:.2f} GB (X alone {X.nbytes / 1e9:.2f} GB), "
           f"nnz {P.nnz}, neighbours found {P.neighbours_found:.4f}")
 
 
@@ -77,4 +89,4 @@ if __name__ == "__main__":
     if mode == "compare":
         compare(int(sys.argv[2]) if len(sys.argv) > 2 else 20000, int(sys.argv[3]) if len(sys.argv) > 3 else 50)
     else:
-        alone(int(sys.argv[2]), int(sys.argv[3]), sys.argv[4])
+        alone(int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], sys.argv[5] if len(sys.argv) > 5 else "normal")

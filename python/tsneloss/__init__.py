@@ -298,7 +298,7 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
         more than one thread the index, and so P, may differ slightly from run to
         run. "all": every other point, as t-SNE's exact method takes them, each
         value of P raised to at least 2.220446049250313e-16 as that method does;
-        quadratic in time and memory. "auto" (the default): exact up to N = 100000,
+        quadratic in time and memory. "auto" (the default): exact up to N = 300000,
         approximate above.
     threads : int, optional
         The threads to use; None (the default) uses one per core.
