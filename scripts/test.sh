@@ -28,10 +28,10 @@ trap 'rm -rf "$work"' EXIT
 for fuzzer in "${fuzzers[@]}"; do
   family=${fuzzer%_fuzzer}
   corpus=tests/fuzz/corpus_$family
-  seconds=10
+  seconds=6
   if [ "$fuzzer" = gateway_fuzzer ]; then
     corpus=tests/fuzz/corpus
-    seconds=20
+    seconds=12
   fi
   mkdir -p "$work/$family"
   status=0
