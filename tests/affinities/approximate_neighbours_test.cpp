@@ -8,10 +8,16 @@
 #include <utility>
 #include <vector>
 
-#include "affinities/all_pairs.hpp"
 #include "affinities/approximate_neighbours.hpp"
 
 namespace {
+
+// The squared distance, plainly: the sum over the coordinates in order.
+double SquaredDistance(const double* a, const double* b, std::size_t d) {
+  double sum = 0;
+  for (std::size_t c = 0; c < d; ++c) sum += (a[c] - b[c]) * (a[c] - b[c]);
+  return sum;
+}
 
 // Clusters of different widths in 12 dimensions, a few points repeated.
 std::vector<double> ClusteredPoints(std::size_t n, std::size_t d, unsigned seed) {
@@ -38,18 +44,18 @@ TEST(ApproximateNeighbours, FindsMostTrueNeighboursAndEstimatesTheShare) {
   for (std::size_t i = 0; i < n; ++i) {
     all.clear();
     for (std::size_t j = 0; j < n; ++j) {
-      if (j != i) all.emplace_back(affinities::SquaredDistance(&x[i * d], &x[j * d], d), static_cast<std::int32_t>(j));
+      if (j != i) all.emplace_back(SquaredDistance(&x[i * d], &x[j * d], d), static_cast<std::int32_t>(j));
     }
     std::nth_element(all.begin(), all.begin() + k - 1, all.end());
     const double kth = all[k - 1].first;
     for (std::size_t m = 0; m < k; ++m) {
       const std::int32_t j = search.lists.indices[i * k + m];
       ASSERT_NE(static_cast<std::size_t>(j), i);
-      const double exact = affinities::SquaredDistance(&x[i * d], &x[static_cast<std::size_t>(j) * d], d);
+      const double exact = SquaredDistance(&x[i * d], &x[static_cast<std::size_t>(j) * d], d);
       ASSERT_EQ(search.lists.squared_distances[i * k + m], static_cast<float>(exact));
       if (m > 0) {
         const std::int32_t before = search.lists.indices[i * k + m - 1];
-        const double previous = affinities::SquaredDistance(&x[i * d], &x[static_cast<std::size_t>(before) * d], d);
+        const double previous = SquaredDistance(&x[i * d], &x[static_cast<std::size_t>(before) * d], d);
         ASSERT_TRUE(previous < exact || (previous == exact && before < j)) << "point " << i << ", place " << m;
       }
       found += exact <= kth ? 1 : 0;

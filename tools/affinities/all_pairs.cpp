@@ -4,6 +4,7 @@
 #include <atomic>
 #include <vector>
 
+#include "affinities/exact_distances.hpp"
 #include "affinities/pairwise_sum.hpp"
 #include "affinities/perplexity_search.hpp"
 #include "threads/parallel.hpp"
@@ -29,16 +30,17 @@ SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, dou
   std::atomic<std::size_t> rows_done{0};
   const std::size_t tasks = (n + kRowsPerTask - 1) / kRowsPerTask;
   tsneloss::threads::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned worker) {
+    std::vector<double> exact(row_length);
     std::vector<float> distances(row_length);
     const std::size_t end = std::min(n, (task + 1) * kRowsPerTask);
     for (std::size_t i = task * kRowsPerTask; i < end; ++i) {
       std::int32_t* columns = p.columns.data() + i * row_length;
       std::size_t m = 0;
       for (std::size_t j = 0; j < n; ++j) {
-        if (j == i) continue;
-        columns[m] = static_cast<std::int32_t>(j);
-        distances[m++] = static_cast<float>(SquaredDistance(x + i * d, x + j * d, d));
+        if (j != i) columns[m++] = static_cast<std::int32_t>(j);
       }
+      detail::ExactSquaredDistances(x, d, i, columns, row_length, exact.data());
+      std::copy(exact.begin(), exact.end(), distances.begin());
       ConditionalRow(distances.data(), row_length, perplexity, p.values.data() + i * row_length);
     }
     const std::size_t done = rows_done += end - task * kRowsPerTask;

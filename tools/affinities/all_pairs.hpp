@@ -19,15 +19,4 @@ inline constexpr double kAllPairsFloor = 2.220446049250313e-16;
 SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, double perplexity, unsigned threads,
                               const std::function<void(double)>& progress);
 
-// The squared distance of two points of d coordinates, summed over the coordinates
-// in order: the value every search ranks by.
-inline double SquaredDistance(const double* a, const double* b, std::size_t d) {
-  double sum = 0;
-  for (std::size_t c = 0; c < d; ++c) {
-    const double difference = a[c] - b[c];
-    sum += difference * difference;
-  }
-  return sum;
-}
-
 }  // namespace affinities

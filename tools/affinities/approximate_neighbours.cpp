@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "affinities/all_pairs.hpp"
+#include "affinities/exact_distances.hpp"
 #include "threads/parallel.hpp"
 
 namespace affinities {
@@ -23,25 +23,6 @@ constexpr std::size_t kSamplePoints = 200;
 constexpr double kWantedRecall = 0.985;
 constexpr int kNarrowingSteps = 3;
 constexpr std::size_t kPointsPerTask = 1024;
-
-using Ranked = std::pair<double, std::int32_t>;  // (squared distance, index): sorts as the lists do
-
-// Keeps the k nearest of `candidates` in order.
-void KeepNearest(std::vector<Ranked>& candidates, std::size_t k) {
-  std::partial_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(k), candidates.end());
-  candidates.resize(k);
-}
-
-// Point i's true k neighbours, by trying every other point.
-std::vector<Ranked> ExactRow(const double* x, std::size_t n, std::size_t d, std::size_t i, std::size_t k) {
-  std::vector<Ranked> all;
-  all.reserve(n - 1);
-  for (std::size_t j = 0; j < n; ++j) {
-    if (j != i) all.emplace_back(SquaredDistance(x + i * d, x + j * d, d), static_cast<std::int32_t>(j));
-  }
-  KeepNearest(all, k);
-  return all;
-}
 
 class GraphIndex {
  public:
@@ -88,31 +69,39 @@ class GraphIndex {
   hnswlib::HierarchicalNSW<float> graph_;
 };
 
-// Point i's k neighbours among those the index finds, ranked at exact distances; where
-// the index finds too few, every point is tried.
-std::vector<Ranked> RowFromIndex(const GraphIndex& index, const double* x, std::size_t n, std::size_t d,
-                                 std::size_t i, std::size_t k) {
-  std::vector<Ranked> candidates;
+// Point i's k neighbours among those the index finds, measured and ranked as the exact
+// search ranks them, written out and left first in `row` with their double distances;
+// where the index finds too few, every point is tried.
+void RowFromIndex(const GraphIndex& index, const double* x, std::size_t n, std::size_t d, std::size_t i,
+                  std::size_t k, std::int32_t* indices, float* distances, std::vector<detail::Ranked>& row) {
+  std::vector<std::int32_t> found;
   for (const std::int32_t j : index.Near(i, k + 1)) {
-    const auto other = static_cast<std::size_t>(j);
-    if (other != i) candidates.emplace_back(SquaredDistance(x + i * d, x + other * d, d), j);
+    if (static_cast<std::size_t>(j) != i) found.push_back(j);
   }
-  if (candidates.size() < k) return ExactRow(x, n, d, i, k);
-  KeepNearest(candidates, k);
-  return candidates;
+  if (found.size() < k) {
+    detail::NearestByAll(x, n, d, i, k, indices, distances, row);
+    return;
+  }
+  std::vector<double> exact(found.size());
+  detail::ExactSquaredDistances(x, d, i, found.data(), found.size(), exact.data());
+  row.clear();
+  for (std::size_t m = 0; m < found.size(); ++m) row.push_back({exact[m], found[m]});
+  detail::TakeNearest(row, k, indices, distances);
 }
 
-// The share of the true neighbours of the sample points that the index finds.
+// The share of the true neighbours of the sample points that the index finds, given
+// each sample point's k-th true distance.
 double SampleRecall(const GraphIndex& index, const double* x, std::size_t n, std::size_t d, std::size_t k,
-                    const std::vector<std::size_t>& sample, const std::vector<std::vector<Ranked>>& truth,
+                    const std::vector<std::size_t>& sample, const std::vector<double>& kth_distances,
                     unsigned threads) {
   std::vector<std::size_t> found(sample.size());
   tsneloss::threads::ParallelFor(sample.size(), {threads, {}}, [&](std::size_t s, unsigned) {
+    std::vector<std::int32_t> indices(k);
+    std::vector<float> distances(k);
+    std::vector<detail::Ranked> row;
+    RowFromIndex(index, x, n, d, sample[s], k, indices.data(), distances.data(), row);
     // A neighbour tied with the k-th true one is as good as it.
-    const Ranked last = truth[s].back();
-    for (const Ranked& neighbour : RowFromIndex(index, x, n, d, sample[s], k)) {
-      found[s] += neighbour.first <= last.first ? 1 : 0;
-    }
+    for (std::size_t m = 0; m < k; ++m) found[s] += row[m].distance <= kth_distances[s] ? 1 : 0;
   });
   std::size_t total = 0;
   for (const std::size_t count : found) total += count;
@@ -134,9 +123,13 @@ ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::siz
   std::vector<std::size_t> sample;
   const std::size_t sample_points = std::min(n, kSamplePoints);
   for (std::size_t s = 0; s < sample_points; ++s) sample.push_back(s * n / sample_points);
-  std::vector<std::vector<Ranked>> truth(sample.size());
+  std::vector<double> kth_distances(sample.size());
   tsneloss::threads::ParallelFor(sample.size(), {settings.threads, {}}, [&](std::size_t s, unsigned) {
-    truth[s] = ExactRow(x, n, d, sample[s], k);
+    std::vector<std::int32_t> indices(k);
+    std::vector<float> distances(k);
+    std::vector<detail::Ranked> row;
+    detail::NearestByAll(x, n, d, sample[s], k, indices.data(), distances.data(), row);
+    kth_distances[s] = row[k - 1].distance;
   });
   search.sample = sample.size();
   // The narrowest search the sample finds enough with: doubled until it does, then
@@ -144,7 +137,7 @@ ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::siz
   // and the sample's is small).
   const auto recall_at = [&](std::size_t breadth) {
     index.SetBreadth(breadth);
-    return SampleRecall(index, x, n, d, k, sample, truth, settings.threads);
+    return SampleRecall(index, x, n, d, k, sample, kth_distances, settings.threads);
   };
   std::size_t too_narrow = 0;
   search.breadth = std::min(n, k + 1);
@@ -175,12 +168,9 @@ ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::siz
   const std::size_t tasks = (n + kPointsPerTask - 1) / kPointsPerTask;
   tsneloss::threads::ParallelFor(tasks, {settings.threads, {}}, [&](std::size_t task, unsigned worker) {
     const std::size_t end = std::min(n, (task + 1) * kPointsPerTask);
+    std::vector<detail::Ranked> row;
     for (std::size_t i = task * kPointsPerTask; i < end; ++i) {
-      const std::vector<Ranked> row = RowFromIndex(index, x, n, d, i, k);
-      for (std::size_t m = 0; m < k; ++m) {
-        lists.indices[i * k + m] = row[m].second;
-        lists.squared_distances[i * k + m] = static_cast<float>(row[m].first);
-      }
+      RowFromIndex(index, x, n, d, i, k, lists.indices.data() + i * k, lists.squared_distances.data() + i * k, row);
     }
     const std::size_t done = listed += end - task * kPointsPerTask;
     if (worker == 0) query_progress(static_cast<double>(done) / static_cast<double>(n));
