@@ -9,20 +9,22 @@
 #include <optional>
 #include <stdexcept>
 
+#include "formats/zip_format.hpp"
+
 namespace tsneloss {
 namespace {
 
-constexpr std::uint32_t kEndOfDirectory = 0x06054b50;
-constexpr std::uint32_t kZip64EndOfDirectory = 0x06064b50;
-constexpr std::uint32_t kZip64Locator = 0x07064b50;
-constexpr std::uint32_t kDirectoryEntry = 0x02014b50;
-constexpr std::uint32_t kLocalHeader = 0x04034b50;
+using zip::kDirectoryEntry;
+using zip::kEndOfDirectory;
+using zip::kLocalHeader;
+using zip::kSaturated32;
+using zip::kZip64EndOfDirectory;
+using zip::kZip64Locator;
 constexpr std::size_t kEndOfDirectoryBytes = 22;
 constexpr std::size_t kZip64LocatorBytes = 20;
 constexpr std::size_t kZip64EndBytes = 56;
 constexpr std::size_t kDirectoryEntryBytes = 46;
 constexpr std::size_t kLocalHeaderBytes = 30;
-constexpr std::uint64_t kSaturated32 = 0xFFFFFFFF;
 // Deflate makes at most about 1032 bytes of one.
 constexpr std::uint64_t kLargestDeflateRatio = 1032;
 constexpr std::uint32_t kEncrypted = 1;
@@ -40,7 +42,7 @@ void ReadZip64Extra(const char* extra, std::size_t extra_bytes, std::initializer
   for (std::size_t at = 0; at + 4 <= extra_bytes;) {
     const char* field = extra + at;
     const std::size_t field_bytes = Little(field + 2, 2);
-    if (Little(field, 2) == 0x0001) {
+    if (Little(field, 2) == zip::kZip64Extra) {
       std::size_t next = 4;
       for (std::uint64_t* value : values) {
         if (*value == kSaturated32 && next + 8 <= 4 + field_bytes && at + next + 8 <= extra_bytes) {

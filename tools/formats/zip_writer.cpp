@@ -8,10 +8,12 @@
 #include <limits>
 #include <stdexcept>
 
+#include "formats/zip_format.hpp"
+
 namespace tsneloss {
 namespace {
 
-constexpr std::uint64_t kSaturated32 = 0xFFFFFFFF;
+using zip::kSaturated32;
 constexpr std::uint16_t kVersionStored = 20;
 constexpr std::uint16_t kVersionZip64 = 45;
 // 1980-01-01 00:00, the earliest time zip records: the archive's bytes depend on P alone.
@@ -67,7 +69,7 @@ void ZipWriter::Add(const std::string& name, std::uint64_t bytes, const Producer
   const Member member{name, bytes, Crc32Of(producer), written_};
   const bool zip64 = bytes >= zip64_from_;
   std::string header;
-  Put32(header, 0x04034b50);
+  Put32(header, zip::kLocalHeader);
   Put16(header, zip64 ? kVersionZip64 : kVersionStored);
   Put16(header, 0);  // flags
   Put16(header, 0);  // stored
@@ -80,7 +82,7 @@ void ZipWriter::Add(const std::string& name, std::uint64_t bytes, const Producer
   Put16(header, zip64 ? 20 : 0);
   header += name;
   if (zip64) {
-    Put16(header, 0x0001);
+    Put16(header, zip::kZip64Extra);
     Put16(header, 16);
     Put64(header, bytes);
     Put64(header, bytes);
@@ -106,7 +108,7 @@ void ZipWriter::Finish() {
     if (member.offset >= zip64_from_) Put64(extra, member.offset);
     const bool zip64 = !extra.empty();
     std::string entry;
-    Put32(entry, 0x02014b50);
+    Put32(entry, zip::kDirectoryEntry);
     Put16(entry, zip64 ? kVersionZip64 : kVersionStored);
     Put16(entry, zip64 ? kVersionZip64 : kVersionStored);
     Put16(entry, 0);
@@ -125,7 +127,7 @@ void ZipWriter::Finish() {
     Put32(entry, Saturated(member.offset));
     entry += member.name;
     if (zip64) {
-      Put16(entry, 0x0001);
+      Put16(entry, zip::kZip64Extra);
       Put16(entry, extra.size());
       entry += extra;
     }
@@ -135,8 +137,8 @@ void ZipWriter::Finish() {
   std::string end;
   if (directory_offset >= zip64_from_ || directory_bytes >= zip64_from_ || members_.size() >= 0xFFFF) {
     const std::uint64_t record_offset = written_;
-    Put32(end, 0x06064b50);
-    Put64(end, 44);
+    Put32(end, zip::kZip64EndOfDirectory);
+    Put64(end, zip::kZip64EndRecordRest);
     Put16(end, kVersionZip64);
     Put16(end, kVersionZip64);
     Put32(end, 0);
@@ -145,12 +147,12 @@ void ZipWriter::Finish() {
     Put64(end, members_.size());
     Put64(end, directory_bytes);
     Put64(end, directory_offset);
-    Put32(end, 0x07064b50);
+    Put32(end, zip::kZip64Locator);
     Put32(end, 0);
     Put64(end, record_offset);
     Put32(end, 1);
   }
-  Put32(end, 0x06054b50);
+  Put32(end, zip::kEndOfDirectory);
   Put16(end, 0);
   Put16(end, 0);
   Put16(end, std::min<std::uint64_t>(members_.size(), 0xFFFF));

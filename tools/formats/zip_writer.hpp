@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/zip_format.hpp"
+
 namespace tsneloss {
 
 class ZipWriter {
@@ -19,7 +21,7 @@ class ZipWriter {
   using Producer = std::function<void(const Emit& emit)>;
 
   // Sizes and offsets from which zip64 fields are written (tests force them lower).
-  static constexpr std::uint64_t kZip64From = 0xFFFFFFFF;
+  static constexpr std::uint64_t kZip64From = zip::kSaturated32;
 
   // Creates or truncates `path`. Throws std::runtime_error naming `shown` (the path
   // itself when empty).
