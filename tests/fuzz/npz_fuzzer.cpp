@@ -1,12 +1,14 @@
 // Coverage-guided fuzzing of the .npz reader. The bytes are the archive, read from a
-// file in memory as P for an embedding of four points, as tsneloss reads it. A
+// file in memory as P for an embedding of four points, as tsneloss reads it but in
+// chunks of three entries, columns counted on two threads, to reach every edge. A
 // refusal (InputError) is an answer; a crash, a leak, a read outside a buffer or an
 // allocation beyond the fuzzer's limit is a finding.
 #include <cstdint>
 #include <string>
 
 #include "core/input_error.hpp"
-#include "formats/affinities_file.hpp"
+#include "core/sparse_columns.hpp"
+#include "formats/npz_file.hpp"
 #include "fuzz_input.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -15,9 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const tsne_fuzz::MemoryFile file(data, size);
   try {
     tsneloss::InputSource source(file.path());
-    tsneloss::ParallelReading reading;
-    reading.threads = 1;
-    tsneloss::ReadAffinities(source, tsneloss::EmbeddingShape{4, 2, "y"}, reading);
+    tsneloss::NpzStream stream(source, tsneloss::EmbeddingShape{4, 2, "y"}, {3, 1});
+    tsneloss::PackIntoVectors(stream.n(), stream, source.name());
   } catch (const tsneloss::InputError&) {
   }
   return 0;

@@ -9,6 +9,7 @@
 #include <numeric>
 #include <optional>
 #include <random>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -26,7 +27,9 @@ struct Entry {
 };
 
 // Entries handed over in blocks of `block`, counting the passes; `changed` alters
-// the second pass as a file rewritten between the passes would.
+// the second pass as a file rewritten between the passes would. With `counting`, the
+// columns are counted first, and `miscounted` moves one entry's count to the next
+// column, as a file rewritten after the count would.
 class ListStream final : public tsneloss::EntryStream {
  public:
   ListStream(std::vector<Entry> entries, std::optional<std::uint64_t> bound, std::size_t block = 1000)
@@ -50,8 +53,20 @@ class ListStream final : public tsneloss::EntryStream {
     }
   }
   std::optional<std::uint64_t> EntryBound() const override { return bound_; }
+  bool CountColumns(std::span<std::uint64_t> counts, unsigned) override {
+    if (!counting) return false;
+    for (const Entry& e : entries_) ++counts[static_cast<std::size_t>(e.column)];
+    if (miscounted != 0) {
+      const auto column = static_cast<std::size_t>(entries_.front().column);
+      --counts[column];
+      counts[(column + 1) % counts.size()] += miscounted;
+    }
+    return true;
+  }
 
   int passes = 0;
+  bool counting = false;
+  int miscounted = 0;
   bool changed = false;
   std::int64_t n = 1;
 
@@ -142,10 +157,11 @@ TEST(PackingOrder, EveryOrderGivesTheSameBitsReadOnceWithABound) {
     ASSERT_GT(want.size.merged_positions, 0u);
     for (const auto& [name, entries] : {std::pair("by columns", Sorted(shuffled, false)),
                                         std::pair("by rows", Sorted(shuffled, true)), std::pair("shuffled", shuffled)}) {
-      for (const bool bounded : {true, false}) {
-        SCOPED_TRACE(std::string(name) + (bounded ? ", bound" : ", no bound"));
+      for (const auto& [bounded, counting] : {std::pair(true, false), std::pair(false, false), std::pair(true, true)}) {
+        SCOPED_TRACE(std::string(name) + (bounded ? ", bound" : ", no bound") + (counting ? ", counted" : ""));
         // A bound above the entries, as a symmetric file's.
         ListStream stream(entries, bounded ? std::optional<std::uint64_t>(count + 7) : std::nullopt, 4099);
+        stream.counting = counting;
         const Packed got = Pack(n, stream, 3);
         EXPECT_EQ(stream.passes, bounded ? 1 : 2);
         EXPECT_EQ(got.size.nnz, want.size.nnz);
@@ -179,9 +195,18 @@ TEST(PackingOrder, OutOfOrderPastAnInOrderStartAndABoundTooSmall) {
 TEST(PackingOrder, AFileChangedBetweenTwoPassesIsRefused) {
   std::mt19937_64 rng(5);
   const std::uint64_t n = 50;
-  for (const std::optional<std::uint64_t> bound : {std::optional<std::uint64_t>(), std::optional<std::uint64_t>(10)}) {
+  // Read twice; or counted, then read, with one entry's column counted one further on,
+  // or one entry more or fewer counted there.
+  for (const auto& [bound, miscounted] : {std::pair(std::optional<std::uint64_t>(), 0),
+                                          std::pair(std::optional<std::uint64_t>(10), 0),
+                                          std::pair(std::optional<std::uint64_t>(2005), 1),
+                                          std::pair(std::optional<std::uint64_t>(2005), 2),
+                                          std::pair(std::optional<std::uint64_t>(2005), -1)}) {
+    SCOPED_TRACE("miscounted " + std::to_string(miscounted));
     ListStream stream(Sorted(Shuffled(n, 2000, rng), true), bound);
-    stream.changed = true;
+    stream.changed = miscounted == 0;
+    stream.counting = miscounted != 0;
+    stream.miscounted = miscounted;
     stream.n = static_cast<std::int64_t>(n);
     try {
       Pack(n, stream, 2);

@@ -100,6 +100,23 @@ void Place(double* keys, double* values, std::uint64_t count, std::uint64_t base
 
 }  // namespace
 
+unsigned FirstRunBits(std::uint64_t count, unsigned piece_bits) {
+  return count == 0 ? piece_bits : RunShift(count, piece_bits);
+}
+
+void PlaceWithinRuns(double* keys, double* values, std::uint64_t count, unsigned run_bits, unsigned threads,
+                     unsigned piece_bits) {
+  if (count == 0) return;
+  const std::uint64_t runs = ((count - 1) >> run_bits) + 1;
+  threads = static_cast<unsigned>(std::min<std::uint64_t>(threads::ThreadCount(threads), runs));
+  std::vector<PieceScratch> scratch(threads);
+  threads::ParallelFor(runs, {threads, {}}, [&](std::size_t r, unsigned worker) {
+    const std::uint64_t from = std::uint64_t{r} << run_bits;
+    Place(keys + from, values + from, std::min(count - from, std::uint64_t{1} << run_bits), from, piece_bits,
+          scratch[worker]);
+  });
+}
+
 void PlaceAtDestinations(double* keys, double* values, std::uint64_t count, unsigned threads, unsigned piece_bits) {
   // 2^15 entries (keys and values, 512 KB, and as much scratch) stay in a core's cache
   // while each goes straight to its place.
@@ -110,15 +127,9 @@ void PlaceAtDestinations(double* keys, double* values, std::uint64_t count, unsi
   }
   // The first distribution walks all entries on one thread; its runs are then
   // independent, and go to the threads.
-  const unsigned shift = RunShift(count, piece_bits);
-  const std::uint64_t runs = Distribute(keys, values, count, 0, shift);
-  threads = threads::ThreadCount(threads);
-  std::vector<PieceScratch> scratch(threads);
-  threads::ParallelFor(runs, {threads, {}}, [&](std::size_t r, unsigned worker) {
-    const std::uint64_t from = std::uint64_t{r} << shift;
-    Place(keys + from, values + from, std::min(count - from, std::uint64_t{1} << shift), from, piece_bits,
-          scratch[worker]);
-  });
+  const unsigned run_bits = RunShift(count, piece_bits);
+  Distribute(keys, values, count, 0, run_bits);
+  PlaceWithinRuns(keys, values, count, run_bits, threads, piece_bits);
 }
 
 }  // namespace tsneloss

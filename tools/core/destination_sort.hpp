@@ -33,4 +33,15 @@ inline std::uint64_t LoadKey(const double* slot) {
 void PlaceAtDestinations(double* keys, double* values, std::uint64_t count, unsigned threads,
                          unsigned piece_bits = 15);
 
+// The size, as a power of two, of the runs PlaceAtDestinations first spreads `count`
+// entries into. A caller that spreads them so itself (while reading, say) then calls
+// PlaceWithinRuns.
+unsigned FirstRunBits(std::uint64_t count, unsigned piece_bits = 15);
+
+// As PlaceAtDestinations, for entries already spread into runs: the entries of run r
+// (places r * 2^run_bits onwards, 2^run_bits of them or what is left) are exactly
+// those whose destinations lie in it.
+void PlaceWithinRuns(double* keys, double* values, std::uint64_t count, unsigned run_bits, unsigned threads,
+                     unsigned piece_bits = 15);
+
 }  // namespace tsneloss

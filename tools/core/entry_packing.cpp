@@ -109,6 +109,7 @@ void CheckPlaces(const EntryBlock& block, std::uint64_t n, const std::string& so
 enum class Taking {
   kInOrder,    // column after column so far: each placed where it ends up
   kKeys,       // in the order given, each row slot holding its column and row
+  kCounted,    // columns counted first: spread into runs, each slot holding its place and row
   kCountOnly,  // not kept (no room set aside, or more than it holds): read again
 };
 
@@ -133,6 +134,88 @@ void ChoosePlaces(double* keys, std::uint64_t count, std::vector<std::uint64_t>&
   }
 }
 
+// Entries whose columns the stream counted before handing them over. Each is given
+// its place as it comes (its column's next, so a column's entries keep the order
+// given) and written to the run of places it falls in, one of a few dozen runs
+// written at once: reading leaves them spread as the move's first, single-threaded
+// step would, and the move goes on from there on all threads.
+class CountedRuns {
+ public:
+  // Asks the stream to count into `next` (N + 1 zeros), which then holds where each
+  // column starts and, last, the total. Nullopt, `next` back to zeros, where the
+  // stream does not count, or counts more than `room` entries (at most kKeyLimit).
+  static std::optional<CountedRuns> Count(EntryStream& entries, std::vector<std::uint64_t>& next, std::uint64_t room,
+                                          unsigned threads) {
+    const std::uint64_t n = next.size() - 1;
+    const auto refuse = [&] {
+      std::fill(next.begin(), next.end(), 0);
+      return std::nullopt;
+    };
+    if (n == 0 || !entries.CountColumns(std::span(next).subspan(1), threads)) return refuse();
+    CountedRuns runs;
+    runs.next_.resize(n);
+    for (std::uint64_t j = 0; j < n; ++j) {
+      next[j + 1] += next[j];
+      if (next[j + 1] > room) return refuse();
+      runs.next_[j] = static_cast<std::uint32_t>(next[j]);
+    }
+    const std::uint64_t total = next[n];
+    runs.total_ = total;
+    runs.run_bits_ = FirstRunBits(total);
+    for (std::uint64_t r = 0; r < (total == 0 ? 0 : ((total - 1) >> runs.run_bits_) + 1); ++r) {
+      runs.heads_.push_back(r << runs.run_bits_);
+      runs.run_ends_.push_back(std::min((r + 1) << runs.run_bits_, total));
+    }
+    return runs;
+  }
+
+  void Spread(const EntryBlock& block, const ColumnArrays& arrays, const std::string& source) {
+    // Places first, then the writes: a loop of loads that miss in cache, none waiting
+    // on another, and a loop of stores, run faster apart than interleaved.
+    constexpr std::size_t kStep = 2048;
+    std::uint32_t places[kStep];
+    for (std::size_t from = 0; from < block.values.size(); from += kStep) {
+      const std::size_t count = std::min(kStep, block.values.size() - from);
+      const std::int64_t* columns = block.columns.data() + from;
+      for (std::size_t k = 0; k < count; ++k) places[k] = next_[static_cast<std::uint64_t>(columns[k])]++;
+      const std::int64_t* rows = block.rows.data() + from;
+      const double* values = block.values.data() + from;
+      for (std::size_t k = 0; k < count; ++k) {
+        const std::uint64_t run = places[k] >> run_bits_;
+        // Places repeat only in a file that changed since it was counted (checked at
+        // the end); this keeps even those inside their run.
+        if (run >= heads_.size() || heads_[run] == run_ends_[run]) ThrowChanged(source);
+        const std::uint64_t slot = heads_[run]++;
+        StoreKey(arrays.row_indices + slot, DestinationKey(places[k], static_cast<std::uint64_t>(rows[k])));
+        arrays.values[slot] = values[k];
+      }
+    }
+  }
+
+  // Moves every entry to its place, `starts` being what Count left in `next`; then
+  // each column's entries lie where the next starts.
+  void PlaceAll(const std::vector<std::uint64_t>& starts, const ColumnArrays& arrays, unsigned threads,
+                const std::string& source) {
+    // Every column's entries as counted, so every place taken once.
+    for (std::uint64_t j = 0; j < next_.size(); ++j) {
+      if (next_[j] != starts[j + 1]) ThrowChanged(source);
+    }
+    PlaceWithinRuns(arrays.row_indices, arrays.values, total_, run_bits_, threads);
+  }
+
+ private:
+  [[noreturn]] static void ThrowChanged(const std::string& source) {
+    throw InputError(source, "the file changed while it was read");
+  }
+
+  // Each column's next place: 32 bits (below kKeyLimit) keep them in less cache.
+  std::vector<std::uint32_t> next_;
+  std::vector<std::uint64_t> heads_;  // each run's next slot
+  std::vector<std::uint64_t> run_ends_;
+  unsigned run_bits_ = 0;
+  std::uint64_t total_ = 0;
+};
+
 }  // namespace
 
 PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAllocator& allocate, const std::string& source,
@@ -153,13 +236,20 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
   }
   // Keys hold a column or a place and a row in 32 bits each.
   const bool keys_fit = arrays && n <= kKeyLimit && *bound <= kKeyLimit;
-  Taking taking = arrays ? Taking::kInOrder : Taking::kCountOnly;
+  // Entries whose columns the stream can count first are spread as they come.
+  std::optional<CountedRuns> counted;
+  if (keys_fit) counted = CountedRuns::Count(entries, next, *bound, threads::ThreadCount(threads));
+  Taking taking = counted ? Taking::kCounted : arrays ? Taking::kInOrder : Taking::kCountOnly;
   std::uint64_t placed = 0;
   std::int64_t last_column = 0;
   entries.ForEach([&](const EntryBlock& block) {
     CheckPlaces(block, n, source);
     const std::size_t size = block.values.size();
     std::size_t k = 0;
+    if (taking == Taking::kCounted) {
+      counted->Spread(block, *arrays, source);
+      return;
+    }
     if (taking == Taking::kInOrder) {
       for (; k < size && block.columns[k] >= last_column && placed < *bound; ++k, ++placed) {
         last_column = block.columns[k];
@@ -184,11 +274,16 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
     }
     for (; k < size; ++k) ++next[static_cast<std::uint64_t>(block.columns[k]) + 1];
   });
-  for (std::uint64_t j = 0; j < n; ++j) next[j + 1] += next[j];
+  if (taking == Taking::kCounted) {
+    counted->PlaceAll(next, *arrays, threads::ThreadCount(threads), source);
+  } else {
+    for (std::uint64_t j = 0; j < n; ++j) next[j + 1] += next[j];
+  }
+  // next[j + 1] is where column j ends.
   const std::uint64_t total = next[n];
   if (total == 0) ThrowNoStoredEntries(source);
 
-  if (taking == Taking::kInOrder) {
+  if (taking == Taking::kInOrder || taking == Taking::kCounted) {
     // Every entry is in place: next[j + 1] is where column j ends.
     next.erase(next.begin());
   } else if (taking == Taking::kKeys) {
@@ -197,7 +292,7 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
     next.pop_back();
     ChoosePlaces(arrays->row_indices, total, next);
     PlaceAtDestinations(arrays->row_indices, arrays->values, total, threads::ThreadCount(threads));
-  } else {
+  } else if (taking == Taking::kCountOnly) {
     if (!arrays || total > *bound) arrays = allocate(n, total);
     // Second pass: each entry straight to its column's next free place, so a
     // column's entries keep the order given.

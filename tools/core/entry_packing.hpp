@@ -1,8 +1,9 @@
 // P's entries as a reader hands them over, block after block, in the order given, and
 // their packing into columns. Where the stream bounds its entries, one pass keeps them
 // all in the caller's arrays, in the order given, and moves them to their columns in
-// place; otherwise one pass checks and counts, a second places each entry straight
-// where the caller's arrays want it. Nothing holds all the entries twice, so packing a
+// place (spread roughly as they come, where the stream can count its columns before);
+// otherwise one pass checks and counts, a second places each entry straight where the
+// caller's arrays want it. Nothing holds all the entries twice, so packing a
 // P costs little more than the packed arrays.
 #pragma once
 
@@ -31,6 +32,12 @@ class EntryStream {
   // At least as many entries as ForEach hands over, where the file's own size bounds
   // that number (so room for it may be set aside before reading); nullopt otherwise.
   virtual std::optional<std::uint64_t> EntryBound() const { return std::nullopt; }
+  // Where the stream can count each column's entries for much less than handing them
+  // over (from an archive's column indices alone, say), and they do not come column
+  // after column: adds column j's entries to counts[j] (counts has N places), on up
+  // to `threads` threads, and returns true. Returns false otherwise, counts then in
+  // any state. Reports no fault: ForEach reports each where it lies.
+  virtual bool CountColumns(std::span<std::uint64_t> /*counts*/, unsigned /*threads*/) { return false; }
 };
 
 // Where the packed P goes, laid out for the module: N column counts, then row indices
@@ -51,9 +58,11 @@ struct PackedSize {
 // one position added together in the order given. Allocates once, for all the entries
 // given or for the stream's bound (merging only shortens what is used). With a bound
 // whose room could be set aside, the entries are read once, in any order: those that
-// come column after column are placed as they come. Throws InputError naming `source`
-// for no entries at all and for repeated values that add up past the largest double.
-// Columns are sorted on `threads` threads (0: one per processor).
+// come column after column are placed as they come, and where the stream counts its
+// columns first, entries in any other order are spread to their runs as they come.
+// Throws InputError naming `source` for no entries at all, for repeated values that
+// add up past the largest double, and for a file that changed while it was read.
+// Columns are counted, moved and sorted on `threads` threads (0: one per processor).
 PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAllocator& allocate, const std::string& source,
                        unsigned threads = 0);
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <span>
+#include <type_traits>
 #include <vector>
 
 #include "core/input_error.hpp"
@@ -17,14 +19,42 @@
 namespace tsneloss {
 namespace {
 
-constexpr std::size_t kChunkEntries = std::size_t{1} << 20;
 // Chunks smaller than this are not worth a thread for their values.
 constexpr std::size_t kBackgroundEntries = std::size_t{1} << 16;
+
+// Indices counted block by block, into counters of type Counter.
+template <typename Counter>
+struct IndexCount {
+  std::span<Counter> counts;
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+  std::uint64_t seen = 0;
+  std::uint64_t decreases = 0;
+
+  // Adds the `items` indices of type Index at `bytes`; false at one outside counts.
+  template <typename Index>
+  bool Add(const char* bytes, std::size_t items) {
+    const std::uint64_t n = counts.size();
+    using Wide = std::conditional_t<std::is_signed_v<Index>, std::int64_t, std::uint64_t>;
+    for (std::size_t k = 0; k < items; ++k) {
+      Index value;
+      std::memcpy(&value, bytes + k * sizeof value, sizeof value);
+      // A negative index, widened and taken as unsigned, is out of range as well.
+      const auto index = static_cast<std::uint64_t>(static_cast<Wide>(value));
+      if (index >= n) return false;
+      ++counts[index];
+      if (seen++ == 0) first = index;
+      decreases += index < last;
+      last = index;
+    }
+    return true;
+  }
+};
 
 // One .npy array in the archive, read front to back in chunks.
 class ArrayMember {
  public:
-  ArrayMember(const ZipArchive& archive, const std::string& key) : key_(key), name_(archive.name()) {
+  ArrayMember(const ZipArchive& archive, const std::string& key) : archive_(archive), key_(key), name_(archive.name()) {
     const auto found = archive.members().find(key + ".npy");
     if (found == archive.members().end()) throw InputError(name_, "the archive has no '" + key + "' array");
     reader_ = std::make_unique<ZipMemberReader>(archive, found->second);
@@ -107,6 +137,49 @@ class ArrayMember {
     }
   }
 
+  // Adds one to counts[i] for each index i the member holds, on up to `threads`
+  // threads, looking at a stored member's bytes without reading them (no CRC-32
+  // check: whatever is counted is read again, and checked, when the entries are).
+  // Returns false, counts then in any state, where it cannot count that way: a
+  // deflated member, a type other than 4- or 8-byte integers, an index outside
+  // 0 .. counts.size() - 1, or an unreadable file. `in_order` tells whether the
+  // indices never decrease.
+  bool CountStoredIndices(std::span<std::uint64_t> counts, unsigned threads, std::uint64_t parallel_from,
+                          bool& in_order) const {
+    const auto position = reader_->StoredPosition();
+    if (!position || (kind_ != 'i' && kind_ != 'u') || (item_size_ != 4 && item_size_ != 8)) return false;
+    const std::uint64_t items = count_ - read_;
+    // Parts beyond the first count into 32 bits of their own, added in at the end.
+    const std::size_t parts = items < parallel_from || items >= (std::uint64_t{1} << 32)
+                                  ? 1
+                                  : static_cast<std::size_t>(std::clamp<std::uint64_t>(threads, 1, items));
+    IndexCount<std::uint64_t> first_part{counts};
+    std::vector<std::vector<std::uint32_t>> part_counts(parts - 1);
+    std::vector<IndexCount<std::uint32_t>> other_parts(parts - 1);
+    std::vector<char> counted(parts, 0);
+    threads::ParallelFor(parts, {static_cast<unsigned>(parts), {}}, [&](std::size_t part, unsigned) {
+      const std::uint64_t from = items * part / parts;
+      const std::uint64_t to = items * (part + 1) / parts;
+      if (part == 0) {
+        counted[part] = CountRange(*position, from, to, first_part);
+        return;
+      }
+      part_counts[part - 1].assign(counts.size(), 0);
+      other_parts[part - 1].counts = part_counts[part - 1];
+      counted[part] = CountRange(*position, from, to, other_parts[part - 1]);
+    });
+    if (std::find(counted.begin(), counted.end(), 0) != counted.end()) return false;
+    std::uint64_t decreases = first_part.decreases;
+    std::uint64_t last = first_part.last;
+    for (const auto& part : other_parts) {
+      for (std::size_t j = 0; j < counts.size(); ++j) counts[j] += part.counts[j];
+      decreases += part.decreases + (part.seen > 0 && part.first < last);
+      if (part.seen > 0) last = part.last;
+    }
+    in_order = decreases == 0;
+    return true;
+  }
+
   // The single string of a 0-d array of bytes ('S') or UTF-32 ('U'), ASCII only.
   std::string ReadText() {
     if ((kind_ != 'S' && kind_ != 'U') || count_ != 1) throw Fault("is not a string");
@@ -130,6 +203,27 @@ class ArrayMember {
                                    : item_size_ == 1 || item_size_ == 2 || item_size_ == 4 || item_size_ == 8;
     if (!fits) throw Fault(kind_ == 'f' ? "holds values of a type other than float64, float32 or integer"
                                         : "has integers of an unsupported size");
+  }
+  // Counts the indices from..to - 1 of a stored member whose data lies from `position`.
+  template <typename Counter>
+  bool CountRange(std::uint64_t position, std::uint64_t from, std::uint64_t to, IndexCount<Counter>& count) const {
+    constexpr std::size_t kBlockItems = std::size_t{1} << 15;
+    std::vector<char> block(kBlockItems * item_size_);
+    for (std::uint64_t done = from; done < to;) {
+      const auto items = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockItems, to - done));
+      try {
+        ReadArchiveBytes(archive_.fd(), position + done * item_size_, block.data(), items * item_size_, name_);
+      } catch (const InputError&) {
+        return false;
+      }
+      const bool counted = kind_ == 'i' ? (item_size_ == 4 ? count.template Add<std::int32_t>(block.data(), items)
+                                                            : count.template Add<std::int64_t>(block.data(), items))
+                                         : (item_size_ == 4 ? count.template Add<std::uint32_t>(block.data(), items)
+                                                            : count.template Add<std::uint64_t>(block.data(), items));
+      if (!counted) return false;
+      done += items;
+    }
+    return true;
   }
   bool ParseItemSize(const std::string& digits) {
     unsigned long long size = 0;
@@ -165,6 +259,7 @@ class ArrayMember {
     }
   }
 
+  const ZipArchive& archive_;
   std::string key_;
   std::string name_;
   std::unique_ptr<ZipMemberReader> reader_;
@@ -177,6 +272,13 @@ class ArrayMember {
 
 enum class Layout { kCsr, kCsc, kCoo };
 
+// One chunk of entries as read: the indices, in the archive's terms, and values.
+struct Chunk {
+  std::vector<std::int64_t> outer;
+  std::vector<std::int64_t> inner;
+  std::vector<double> values;
+};
+
 }  // namespace
 
 struct NpzStream::State {
@@ -185,10 +287,14 @@ struct NpzStream::State {
   Layout layout = Layout::kCoo;
   std::uint64_t n = 0;
   std::uint64_t entries = 0;  // data's length, checked against its member's size
+  NpzChunking chunking;
 };
 
-NpzStream::NpzStream(InputSource& source, const EmbeddingShape& embedding) : state_(std::make_unique<State>()) {
+NpzStream::NpzStream(InputSource& source, const EmbeddingShape& embedding, const NpzChunking& chunking)
+    : state_(std::make_unique<State>()) {
   State& s = *state_;
+  s.chunking = chunking;
+  s.chunking.entries = std::max<std::size_t>(s.chunking.entries, 1);
   s.name = source.name();
   if (source.descriptor() < 0 || !source.stored_size()) {
     throw InputError(s.name, "a .npz archive cannot be read from standard input; give its path");
@@ -225,6 +331,20 @@ NpzStream::~NpzStream() = default;
 std::uint64_t NpzStream::n() const { return state_->n; }
 
 std::optional<std::uint64_t> NpzStream::EntryBound() const { return state_->entries; }
+
+bool NpzStream::CountColumns(std::span<std::uint64_t> counts, unsigned threads) {
+  const State& s = *state_;
+  // csc comes column after column already.
+  if (s.layout == Layout::kCsc || counts.size() != s.n) return false;
+  ArrayMember columns(*s.archive, s.layout == Layout::kCsr ? "indices" : "col");
+  bool in_order = false;
+  if (columns.count() != s.entries ||
+      !columns.CountStoredIndices(counts, threads, s.chunking.parallel_count_from, in_order)) {
+    return false;
+  }
+  // Entries that come column after column are placed as they come: counting gains nothing.
+  return !in_order;
+}
 
 void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
   const State& s = *state_;
@@ -271,12 +391,13 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
   };
   // No entries: nothing to hand over, the packer says so once the members pass.
   if (entries == 0) finish_all();
-  std::vector<std::int64_t> outer;
-  std::vector<std::int64_t> inner;
-  std::vector<double> values;
   std::uint64_t outer_index = 0;
-  for (std::uint64_t start = 0; start < entries; start += kChunkEntries) {
-    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkEntries, entries - start));
+  // Reads and checks the chunk of entries from `start` on, throwing its first fault.
+  const auto read_chunk = [&](std::uint64_t start, Chunk& chunk) {
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(s.chunking.entries, entries - start));
+    std::vector<std::int64_t>& outer = chunk.outer;
+    std::vector<std::int64_t>& inner = chunk.inner;
+    std::vector<double>& values = chunk.values;
     const auto read_values = [&] { data.ReadValues(count, values); };
     // Members are separate deflate streams: the values inflate beside the indices.
     threads::Background values_read;
@@ -324,12 +445,27 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
       throw InputError::AtElement(s.name, element, "'" + (first_array ? first.key() : std::string("col")) + "': " +
                                                        OutsideRange(std::to_string(index), s.n, false));
     }
+  };
+  // Chunk after chunk, each read while the one before is taken: the taker's work
+  // (placing the entries) and the reading's go side by side. Faults still come in
+  // the file's order: a chunk's, if any, once every entry before it is taken.
+  Chunk chunks[2];
+  if (entries > 0) read_chunk(0, chunks[0]);
+  std::size_t ready = 0;
+  for (std::uint64_t start = 0; start < entries; start += s.chunking.entries, ready ^= 1) {
+    const std::uint64_t following = start + s.chunking.entries;
+    threads::Background next_read;
+    if (following < entries) {
+      next_read = threads::Background([&, following, ready] { read_chunk(following, chunks[ready ^ 1]); });
+    }
+    const Chunk& chunk = chunks[ready];
     // csr: rows outer, columns inner; csc and coo (row, then col): the other way.
     if (s.layout == Layout::kCsr) {
-      take(EntryBlock{outer, inner, values});
+      take(EntryBlock{chunk.outer, chunk.inner, chunk.values});
     } else {
-      take(EntryBlock{inner, outer, values});
+      take(EntryBlock{chunk.inner, chunk.outer, chunk.values});
     }
+    next_read.Wait();
   }
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,12 @@ class ZipMemberReader {
   void Finish();
   // The uncompressed bytes not yet read.
   std::uint64_t left() const { return member_.size - produced_; }
+  // For a stored member, where its next unread byte lies in the archive (for a look
+  // ahead at the bytes without reading them); nullopt for a deflated one.
+  std::optional<std::uint64_t> StoredPosition() const {
+    if (member_.method != 0) return std::nullopt;
+    return member_.data_offset + produced_;
+  }
 
  private:
   std::size_t ReadCompressed(char* out, std::size_t size);
