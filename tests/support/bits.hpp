@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace tsne_test {
 
@@ -15,6 +16,13 @@ auto Bits(T value) {
   Word word;
   std::memcpy(&word, &value, sizeof word);
   return word;
+}
+
+// Each value's bits, for comparing whole arrays with EXPECT_EQ.
+inline std::vector<std::uint64_t> BitsOf(const std::vector<double>& values) {
+  std::vector<std::uint64_t> bits;
+  for (const double value : values) bits.push_back(Bits(value));
+  return bits;
 }
 
 template <typename T>

@@ -147,12 +147,6 @@ std::vector<Member> With(std::vector<Member> members, const std::string& name, C
   return members;
 }
 
-std::vector<std::uint64_t> BitsOf(const std::vector<double>& values) {
-  std::vector<std::uint64_t> bits;
-  for (const double value : values) bits.push_back(Bits(value));
-  return bits;
-}
-
 class ArchiveFiles : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -119,12 +119,6 @@ class NpzChunks : public ::testing::Test {
   std::filesystem::path dir_;
 };
 
-std::vector<std::uint64_t> BitsOf(const std::vector<double>& values) {
-  std::vector<std::uint64_t> bits;
-  for (const double value : values) bits.push_back(Bits(value));
-  return bits;
-}
-
 TEST_F(NpzChunks, EveryOrderAndChunkingPacksTheColumnOrderedBits) {
   const Triplets p = Shuffled(70, 3000, 11);
   const Packed want = Read(p.Compressed("csc", false), 70, {}, 1);
