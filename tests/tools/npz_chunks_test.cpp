@@ -16,6 +16,7 @@
 #include "core/entry_packing.hpp"
 #include "core/input_error.hpp"
 #include "formats/npz_file.hpp"
+#include "packed_columns.hpp"
 #include "sparse_files.hpp"
 
 namespace tsne_test {
@@ -70,10 +71,6 @@ Triplets Shuffled(std::int32_t n, std::size_t count, std::uint64_t seed) {
   return t;
 }
 
-struct Packed {
-  std::vector<double> counts, rows, values;
-};
-
 class NpzChunks : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -89,19 +86,7 @@ class NpzChunks : public ::testing::Test {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     tsneloss::InputSource source(path);
     tsneloss::NpzStream stream(source, {n, 2, "y"}, chunking);
-    Packed p;
-    const auto size = tsneloss::PackEntries(
-        n, stream,
-        [&](std::uint64_t order, std::uint64_t entries) {
-          p.counts.assign(order, -1.0);
-          p.rows.assign(entries, -1.0);
-          p.values.assign(entries, -1.0);
-          return tsneloss::ColumnArrays{p.counts.data(), p.rows.data(), p.values.data()};
-        },
-        "p.npz", threads);
-    p.rows.resize(size.nnz);
-    p.values.resize(size.nnz);
-    return p;
+    return Pack(n, stream, threads, "p.npz");
   }
   std::string Refusal(const std::string& bytes, std::uint64_t n, const tsneloss::NpzChunking& chunking) {
     try {

@@ -16,6 +16,7 @@
 #include "core/destination_sort.hpp"
 #include "core/entry_packing.hpp"
 #include "core/input_error.hpp"
+#include "packed_columns.hpp"
 
 namespace tsne_test {
 namespace {
@@ -75,27 +76,6 @@ class ListStream final : public tsneloss::EntryStream {
   std::optional<std::uint64_t> bound_;
   std::size_t block_;
 };
-
-struct Packed {
-  std::vector<double> counts, rows, values;
-  tsneloss::PackedSize size;
-};
-
-Packed Pack(std::uint64_t n, tsneloss::EntryStream& stream, unsigned threads) {
-  Packed p;
-  p.size = tsneloss::PackEntries(
-      n, stream,
-      [&](std::uint64_t order, std::uint64_t entries) {
-        p.counts.assign(order, -1.0);
-        p.rows.assign(entries, -1.0);
-        p.values.assign(entries, -1.0);
-        return tsneloss::ColumnArrays{p.counts.data(), p.rows.data(), p.values.data()};
-      },
-      "P", threads);
-  p.rows.resize(p.size.nnz);
-  p.values.resize(p.size.nnz);
-  return p;
-}
 
 // A plain transcription: positions in (column, row) order, values added in the order given.
 Packed Expected(std::uint64_t n, const std::vector<Entry>& entries) {
