@@ -25,18 +25,28 @@ done
 cmake --build --preset fuzz --target "${fuzzers[@]}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for fuzzer in "${fuzzers[@]}"; do
-  family=${fuzzer%_fuzzer}
+# Runs one target; its log and exit status land in $work.
+fuzz_one() {
+  local fuzzer=$1 family=${1%_fuzzer} corpus seconds=6 status=0
   corpus=tests/fuzz/corpus_$family
-  seconds=6
   if [ "$fuzzer" = gateway_fuzzer ]; then
     corpus=tests/fuzz/corpus
     seconds=12
   fi
   mkdir -p "$work/$family"
-  status=0
   build/fuzz/bin/$fuzzer -max_total_time=$seconds -print_final_stats=1 "$work/$family" "$corpus" \
     >"$work/$family.log" 2>&1 || status=$?
+  echo "$status" >"$work/$family.status"
+}
+# Two at a time, one per core; each keeps its own time.
+for ((k = 0; k < ${#fuzzers[@]}; k += 2)); do
+  fuzz_one "${fuzzers[k]}" &
+  if [ $((k + 1)) -lt ${#fuzzers[@]} ]; then fuzz_one "${fuzzers[k + 1]}" & fi
+  wait
+done
+for fuzzer in "${fuzzers[@]}"; do
+  family=${fuzzer%_fuzzer}
+  status=$(cat "$work/$family.status")
   echo "$fuzzer: $(grep -E "number_of_executed_units" "$work/$family.log" | tr -s ' ')" >&2
   if [ "$status" -ne 0 ]; then
     tail -n 60 "$work/$family.log"
