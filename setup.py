@@ -6,6 +6,7 @@ other through $ORIGIN) into the package folder of the build."""
 
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -16,6 +17,12 @@ from setuptools.command.build_ext import build_ext
 from setuptools.command.egg_info import egg_info
 
 SOURCE = pathlib.Path(__file__).resolve().parent
+
+
+def project_version():
+    """The version set once, in the CMake project."""
+    text = (SOURCE / "CMakeLists.txt").read_text()
+    return re.search(r"project\(tsnelossvek VERSION ([0-9.]+)", text).group(1)
 
 
 class EggInfoInBuild(egg_info):
@@ -50,4 +57,4 @@ class CMakeBuild(build_ext):
                 shutil.copy2(built, package_dir / built.name)
 
 
-setup(ext_modules=[Extension("tsneloss._core", sources=[])], cmdclass={"build_ext": CMakeBuild, "egg_info": EggInfoInBuild})
+setup(version=project_version(), ext_modules=[Extension("tsneloss._core", sources=[])], cmdclass={"build_ext": CMakeBuild, "egg_info": EggInfoInBuild})

@@ -10,6 +10,7 @@
 
 #include "affinities/exact_tile.hpp"
 #include "affinities/neighbours.hpp"
+#include "support/instruction_set.hpp"
 
 namespace {
 
@@ -28,8 +29,8 @@ const std::vector<double>& Data() {
   return x;
 }
 
-void Run(benchmark::State& state, unsigned threads, affinities::detail::NeighbourPath path) {
-  if (!affinities::detail::NeighbourPathAvailable(path)) {
+void Run(benchmark::State& state, unsigned threads, tsneloss::support::InstructionSet path) {
+  if (!tsneloss::support::Available(path)) {
     state.SkipWithError("path not available on this processor");
     return;
   }
@@ -41,11 +42,11 @@ void Run(benchmark::State& state, unsigned threads, affinities::detail::Neighbou
 }
 
 void ExactNeighbours(benchmark::State& state) {
-  Run(state, static_cast<unsigned>(state.range(0)), affinities::detail::NeighbourPath::kAuto);
+  Run(state, static_cast<unsigned>(state.range(0)), tsneloss::support::InstructionSet::kAuto);
 }
 
 void ExactNeighboursPath(benchmark::State& state) {
-  Run(state, 2, static_cast<affinities::detail::NeighbourPath>(state.range(0)));
+  Run(state, 2, static_cast<tsneloss::support::InstructionSet>(state.range(0)));
 }
 
 }  // namespace

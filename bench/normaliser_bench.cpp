@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "normaliser/approximate_normaliser.hpp"
+#include "support/instruction_set.hpp"
 #include "embedding_shapes.hpp"
 #include "normaliser/exact_normaliser.hpp"
 
@@ -58,12 +59,12 @@ void ExactZ(benchmark::State& state) {
 }
 
 void ExactZPath(benchmark::State& state) {
-  const auto path = static_cast<normaliser::ExactPath>(state.range(0));
-  if (!normaliser::PathAvailable(path)) {
+  const auto path = static_cast<tsneloss::support::InstructionSet>(state.range(0));
+  if (!tsneloss::support::Available(path)) {
     state.SkipWithError("path not available on this processor");
     return;
   }
-  state.SetLabel(normaliser::PathName(path));
+  state.SetLabel(tsneloss::support::Name(path));
   const std::size_t n = 20000;
   normaliser::ExactSettings settings;
   settings.threads = 1;

@@ -18,8 +18,9 @@
 #include "core/array_packing.hpp"
 #include "core/data_affinities.hpp"
 #include "core/input_error.hpp"
+#include "core/input_rules.hpp"
 #include "core/module_call.hpp"
-#include "loader/module.hpp"
+#include "support/version.hpp"
 
 namespace py = pybind11;
 
@@ -86,6 +87,9 @@ py::dict ResultOf(const tsneloss::ArrayLoss& result) {
   out["sum_p"] = result.sum_p;
   out["nnz"] = result.nnz;
   out["merged_positions"] = result.merged_positions;
+  py::list notes;
+  for (const tsneloss::Note& note : result.notes) notes.append(note.text);
+  out["notes"] = notes;
   out["shares"] = result.shares.empty()
                       ? py::object(py::none())
                       : py::array_t<double>(static_cast<py::ssize_t>(result.shares.size()), result.shares.data());
@@ -204,7 +208,7 @@ PYBIND11_MODULE(_core, m) {
       if (raised) std::rethrow_exception(raised);
     } catch (const tsneloss::InputError& error) {
       PyErr_SetString(PyExc_ValueError, error.what());
-    } catch (const matrix::loader::ModuleError& error) {
+    } catch (const tsneloss::ModuleError& error) {
       const py::object module_error = py::module_::import("tsneloss._errors").attr("ModuleError");
       PyErr_SetObject(module_error.ptr(), py::make_tuple(error.identifier(), error.text()).ptr());
     }
@@ -222,5 +226,7 @@ PYBIND11_MODULE(_core, m) {
   m.def("affinities_from_neighbours", &AffinitiesFromNeighbours, py::arg("indices"), py::arg("squared_distances"),
         py::arg("perplexity"));
   m.def("normaliser", &Normaliser, py::arg("y"), py::arg("method"), py::arg("threads"));
+  m.attr("version") = tsneloss::support::kVersion;
+  m.attr("most_threads") = tsneloss::kMostThreads;
   m.def("cached_modules", &tsneloss::CachedModuleCount, "How many module files this process holds open.");
 }

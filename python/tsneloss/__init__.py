@@ -29,15 +29,12 @@ import scipy.sparse
 from . import _core
 from ._errors import ModuleError, TsnelossWarning
 
+__version__ = _core.version
 __all__ = ["affinities", "kl_divergence", "normaliser", "ModuleError", "TsnelossWarning"]
 
 _PRECISIONS = {"double": False, "single": True}
-# As tsneloss: a sum of P this far from 1, or a single-precision loss this far from
-# the double one (relative), is worth a warning.
-_SUM_TOLERANCE = 1e-6
-_SINGLE_TOLERANCE = 1e-6
 # As tsneloss --threads: more would only cost memory.
-_MOST_THREADS = 1024
+_MOST_THREADS = _core.most_threads
 _MODULE_BESIDE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsnelossvek.so")
 
 
@@ -118,21 +115,10 @@ def _loss_of(Y, P, z, single, per_point, threads):
     return _core.loss_of_coordinates(Y, n, rows, columns, _values(coo.data), **common)
 
 
-def _warn_as_tsneloss(result, precision):
-    if result["merged_positions"] > 0:
-        warnings.warn(f"{result['merged_positions']} positions of P were given more than once; "
-                      "their values were added together", TsnelossWarning, stacklevel=3)
-    sum_p = result["sum_p"]
-    if abs(sum_p - 1.0) > _SUM_TOLERANCE:
-        warnings.warn(f"the stored values of P add up to {sum_p!r}, not 1; the loss is a KL divergence only "
-                      "for a normalised P", TsnelossWarning, stacklevel=3)
-    loss, loss_double = result["loss"], result["loss_double"]
-    if precision == "single" and loss != loss_double:
-        difference = abs(loss - loss_double) / abs(loss_double) if loss_double != 0 else float("inf")
-        if not difference <= _SINGLE_TOLERANCE:
-            warnings.warn(f"the single-precision loss differs from the double-precision loss {loss_double!r} by "
-                          f"a relative {difference:.2g}; it accumulates every term in single precision",
-                          TsnelossWarning, stacklevel=3)
+def _warn_as_tsneloss(result):
+    """What tsneloss notes on standard error, word for word, as warnings."""
+    for note in result["notes"]:
+        warnings.warn(note, TsnelossWarning, stacklevel=3)
 
 
 def kl_divergence(Y, P, z=None, *, precision="double", per_point=False, threads=None):
@@ -211,7 +197,7 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False, threads=
     threads = _checked_threads(threads)
     Y = _embedding(Y)
     result = _loss_of(Y, P, z, _PRECISIONS[precision], per_point, threads)
-    _warn_as_tsneloss(result, precision)
+    _warn_as_tsneloss(result)
     if not per_point:
         return result["loss"]
     shares = result["shares"]

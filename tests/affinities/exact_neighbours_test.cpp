@@ -12,11 +12,12 @@
 
 #include "affinities/exact_tile.hpp"
 #include "affinities/neighbours.hpp"
+#include "support/instruction_set.hpp"
 
 namespace {
 
 using affinities::NeighbourLists;
-using affinities::detail::NeighbourPath;
+using tsneloss::support::InstructionSet;
 
 NeighbourLists BruteForce(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k) {
   NeighbourLists lists{n, k, {}, {}};
@@ -61,8 +62,8 @@ std::vector<double> NormalData(std::size_t n, std::size_t d, unsigned seed) {
 std::size_t ExpectSameOnEveryPath(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k) {
   const NeighbourLists expected = BruteForce(x, n, d, k);
   std::size_t measured_by_all = 0;
-  for (const NeighbourPath path : {NeighbourPath::kScalar, NeighbourPath::kAvx2, NeighbourPath::kAvx512}) {
-    if (!affinities::detail::NeighbourPathAvailable(path)) continue;
+  for (const InstructionSet path : {InstructionSet::kScalar, InstructionSet::kAvx2, InstructionSet::kAvx512}) {
+    if (!tsneloss::support::Available(path)) continue;
     for (const unsigned threads : {1u, 3u}) {
       SCOPED_TRACE(::testing::Message() << "n " << n << " d " << d << " k " << k << " path "
                                         << static_cast<int>(path) << " threads " << threads);

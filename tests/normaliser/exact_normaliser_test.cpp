@@ -11,24 +11,25 @@
 #include "bits.hpp"
 #include "embedding_shapes.hpp"
 #include "normaliser/compensated_sum.hpp"
-#include "normaliser/instruction_set.hpp"
+#include "normaliser/exact_layout.hpp"
+#include "support/instruction_set.hpp"
 
 namespace tsne_test {
 namespace {
 
 using normaliser::ExactNormaliser;
-using normaliser::ExactPath;
+using tsneloss::support::InstructionSet;
 using normaliser::ExactSettings;
 
-std::vector<ExactPath> AvailablePaths() {
-  std::vector<ExactPath> paths;
-  for (ExactPath path : {ExactPath::kScalar, ExactPath::kAvx2, ExactPath::kAvx512}) {
-    if (normaliser::PathAvailable(path)) paths.push_back(path);
+std::vector<InstructionSet> AvailablePaths() {
+  std::vector<InstructionSet> paths;
+  for (InstructionSet path : {InstructionSet::kScalar, InstructionSet::kAvx2, InstructionSet::kAvx512}) {
+    if (tsneloss::support::Available(path)) paths.push_back(path);
   }
   return paths;
 }
 
-double Exact(const std::vector<double>& y, std::size_t n, std::size_t d, ExactPath path, unsigned threads) {
+double Exact(const std::vector<double>& y, std::size_t n, std::size_t d, InstructionSet path, unsigned threads) {
   ExactSettings settings;
   settings.path = path;
   settings.threads = threads;
@@ -57,10 +58,10 @@ TEST(ExactNormaliser, SameBitsForEveryPathAndThreadCount) {
     for (const std::size_t d : {1, 2, 3, 4, 7}) {
       SCOPED_TRACE("n " + std::to_string(n) + ", d " + std::to_string(d));
       const std::vector<double> y = MakeEmbedding(Shape::kFarOutliers, n, d, n * 10 + d);
-      const double scalar = Exact(y, n, d, ExactPath::kScalar, 1);
-      for (const ExactPath path : AvailablePaths()) {
+      const double scalar = Exact(y, n, d, InstructionSet::kScalar, 1);
+      for (const InstructionSet path : AvailablePaths()) {
         for (const unsigned threads : {1u, 2u, 3u}) {
-          SCOPED_TRACE(normaliser::PathName(path) + ", threads " + std::to_string(threads));
+          SCOPED_TRACE(tsneloss::support::Name(path) + ", threads " + std::to_string(threads));
           EXPECT_TRUE(SameBits(Exact(y, n, d, path, threads), scalar));
         }
       }
@@ -96,10 +97,10 @@ TEST(CrossSum, SameBitsOnEveryPathAndCloseToALongDoubleSum) {
             reference += 1 / a;
           }
         }
-        const double scalar = normaliser::detail::CrossSweepFor(ExactPath::kScalar)(input, r0, rows, begin, end);
+        const double scalar = normaliser::detail::CrossSweepFor(InstructionSet::kScalar)(input, r0, rows, begin, end);
         EXPECT_NEAR(scalar, static_cast<double>(reference), 1e-13 * static_cast<double>(reference));
-        for (const ExactPath path : AvailablePaths()) {
-          SCOPED_TRACE(normaliser::PathName(path));
+        for (const InstructionSet path : AvailablePaths()) {
+          SCOPED_TRACE(tsneloss::support::Name(path));
           EXPECT_TRUE(SameBits(normaliser::detail::CrossSweepFor(path)(input, r0, rows, begin, end), scalar));
         }
       }
@@ -114,7 +115,7 @@ TEST(ExactNormaliser, WithinOneInTenTrillionOfALongDoubleSum) {
       const std::size_t n = 3001;
       const std::vector<double> y = MakeEmbedding(shape, n, d, 7 + d);
       const long double reference = LongDoubleNormaliser(y, n, d);
-      const double z = Exact(y, n, d, ExactPath::kAuto, 0);
+      const double z = Exact(y, n, d, InstructionSet::kAuto, 0);
       EXPECT_LE(std::abs(static_cast<long double>(z) - reference) / reference, 1e-13L) << z;
     }
   }
@@ -128,10 +129,10 @@ TEST(ExactNormaliser, FarApartPointsAreSummedTermByTerm) {
   std::vector<double> y = MakeEmbedding(Shape::kManyClusters, n, d, 3);
   for (std::size_t i = 0; i < n; i += 3) y[i * d] *= 1e100;
   const long double reference = LongDoubleNormaliser(y, n, d);
-  const double scalar = Exact(y, n, d, ExactPath::kScalar, 1);
+  const double scalar = Exact(y, n, d, InstructionSet::kScalar, 1);
   EXPECT_LE(std::abs(static_cast<long double>(scalar) - reference) / reference, 1e-13L) << scalar;
-  for (const ExactPath path : AvailablePaths()) {
-    SCOPED_TRACE(normaliser::PathName(path));
+  for (const InstructionSet path : AvailablePaths()) {
+    SCOPED_TRACE(tsneloss::support::Name(path));
     EXPECT_TRUE(SameBits(Exact(y, n, d, path, 2), scalar));
   }
 }

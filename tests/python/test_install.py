@@ -11,11 +11,13 @@ import numpy as np
 from conftest import BUILD, EXAMPLES, REPOSITORY
 
 SCRIPT = """
+import importlib.metadata
 import numpy as np, scipy.io, tsneloss
 Y = np.loadtxt({y!r})
 P = scipy.io.mmread({p!r})
 print(tsneloss.__file__)
 print(repr(tsneloss.kl_divergence(Y, P)))
+print(tsneloss.__version__, importlib.metadata.version("tsneloss"))
 """
 
 
@@ -34,8 +36,13 @@ def test_installed_package_runs_from_elsewhere(tmp_path):
     script = SCRIPT.format(y=str(EXAMPLES / "iris_embedding.txt"), p=str(EXAMPLES / "iris_p.mtx"))
     ran = subprocess.run([venv / "bin" / "python", "-c", script], cwd=elsewhere, env=env, capture_output=True,
                          text=True, check=True)
-    location, loss = ran.stdout.split()
+    location, loss, version, wheel_version = ran.stdout.split()
     assert location.startswith(str(venv))
     printed = subprocess.run([BUILD / "bin" / "tsneloss", EXAMPLES / "iris_embedding.txt", EXAMPLES / "iris_p.mtx"],
                              capture_output=True, text=True, check=True).stdout
     assert np.float64(loss).tobytes() == np.float64(printed).tobytes()
+    # One version, set in CMake: the program, the package and the installed metadata.
+    shown = subprocess.run([BUILD / "bin" / "tsneloss", "--version"], capture_output=True, text=True,
+                           check=True).stdout
+    assert shown == f"tsneloss {version}\n"
+    assert wheel_version == version

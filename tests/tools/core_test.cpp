@@ -16,16 +16,16 @@
 #include "core/input_error.hpp"
 #include "core/sparse_columns.hpp"
 #include "core/z_choice.hpp"
-#include "threads/parallel.hpp"
+#include "support/parallel.hpp"
 
 namespace tsne_test {
 namespace {
 
-using tsneloss::threads::Parallel;
+using tsneloss::support::Parallel;
 
 // Starts threads until `allowed` have started, then fails as the system would and
 // sets `refused`.
-tsneloss::threads::ThreadStarter FailingAfter(int allowed, std::shared_ptr<std::atomic<bool>> refused = nullptr) {
+tsneloss::support::ThreadStarter FailingAfter(int allowed, std::shared_ptr<std::atomic<bool>> refused = nullptr) {
   auto started = std::make_shared<std::atomic<int>>(0);
   return [started, allowed, refused](std::function<void()> body) {
     if (started->fetch_add(1) >= allowed) {
@@ -46,7 +46,7 @@ TEST(ThreadUtility, AThreadThatCannotStartStopsTheLoopAsASystemFailure) {
     auto refused = std::make_shared<std::atomic<bool>>(false);
     const Parallel parallel{4, FailingAfter(allowed, refused)};
     try {
-      tsneloss::threads::ParallelInOrder(
+      tsneloss::support::ParallelInOrder(
           64, parallel,
           [&](std::size_t) {
             while (!*refused) std::this_thread::yield();
@@ -67,7 +67,7 @@ TEST(ThreadUtility, AThreadThatCannotStartStopsTheLoopAsASystemFailure) {
 TEST(ThreadUtility, TheLowestFailingTaskIsReportedAndLaterTakesAreSkipped) {
   std::vector<std::size_t> taken;
   try {
-    tsneloss::threads::ParallelInOrder(
+    tsneloss::support::ParallelInOrder(
         40, Parallel{3, {}},
         [&](std::size_t task) {
           if (task == 17 || task == 31) throw std::runtime_error("task " + std::to_string(task));
@@ -87,7 +87,7 @@ TEST(ThreadUtility, EveryTaskOnceAndWorkerZeroIsTheCaller) {
   const auto caller = std::this_thread::get_id();
   std::vector<std::atomic<int>> done(1000);
   std::atomic<bool> zero_elsewhere{false};
-  tsneloss::threads::ParallelFor(done.size(), Parallel{3, {}}, [&](std::size_t task, unsigned worker) {
+  tsneloss::support::ParallelFor(done.size(), Parallel{3, {}}, [&](std::size_t task, unsigned worker) {
     ++done[task];
     if (worker == 0 && std::this_thread::get_id() != caller) zero_elsewhere = true;
   });
@@ -96,9 +96,9 @@ TEST(ThreadUtility, EveryTaskOnceAndWorkerZeroIsTheCaller) {
 }
 
 TEST(ThreadUtility, BackgroundRethrowsAndFailsToStartAsTheSystem) {
-  tsneloss::threads::Background failing([] { throw std::runtime_error("inside"); });
+  tsneloss::support::Background failing([] { throw std::runtime_error("inside"); });
   EXPECT_THROW(failing.Wait(), std::runtime_error);
-  EXPECT_THROW(tsneloss::threads::Background([] {}, FailingAfter(0)), std::system_error);
+  EXPECT_THROW(tsneloss::support::Background([] {}, FailingAfter(0)), std::system_error);
 }
 
 // Packing split over threads (from 2^16 entries) against a plain transcription:

@@ -7,7 +7,7 @@
 #include "affinities/exact_distances.hpp"
 #include "affinities/pairwise_sum.hpp"
 #include "affinities/perplexity_search.hpp"
-#include "threads/parallel.hpp"
+#include "support/parallel.hpp"
 
 namespace affinities {
 namespace {
@@ -29,7 +29,7 @@ SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, dou
   // Row i first holds C's row i (columns 0 .. n-1 without i, in order).
   std::atomic<std::size_t> rows_done{0};
   const std::size_t tasks = (n + kRowsPerTask - 1) / kRowsPerTask;
-  tsneloss::threads::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned worker) {
+  tsneloss::support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned worker) {
     std::vector<double> exact(row_length);
     std::vector<float> distances(row_length);
     const std::size_t end = std::min(n, (task + 1) * kRowsPerTask);

@@ -1,49 +1,37 @@
-#include <stdexcept>
-
+// The one place that picks the candidate pass's kernels for an instruction set.
 #include "affinities/exact_select.hpp"
 #include "affinities/exact_tile.hpp"
-#include "normaliser/instruction_set.hpp"
+#include "support/instruction_set.hpp"
 
 namespace affinities::detail {
 namespace {
 
-// The normaliser's paths ask the processor for the same instruction sets.
-normaliser::ExactPath Same(NeighbourPath path) {
-  switch (path) {
-    case NeighbourPath::kScalar: return normaliser::ExactPath::kScalar;
-    case NeighbourPath::kAvx2: return normaliser::ExactPath::kAvx2;
-    case NeighbourPath::kAvx512: return normaliser::ExactPath::kAvx512;
-    default: return normaliser::ExactPath::kAuto;
-  }
-}
+using tsneloss::support::InstructionSet;
+using SelectMaker = SelectKernels (*)();
+
+SelectKernels PlainSelect() { return {}; }
+#if AFFINITIES_X86_PATHS
+SelectKernels Avx512Select() { return {&BucketBoundAvx512, &PruneAvx512, &TakeNearestOfAvx512}; }
+#endif
 
 }  // namespace
 
-bool NeighbourPathAvailable(NeighbourPath path) { return normaliser::PathAvailable(Same(path)); }
-
-TileKernel KernelFor(NeighbourPath path) {
-  if (!NeighbourPathAvailable(path)) throw std::invalid_argument("this instruction-set path is not available here");
+TileKernel KernelFor(InstructionSet set) {
+  tsneloss::support::KernelPaths<TileKernel> paths{&TileScalar};
 #if AFFINITIES_X86_PATHS
-  if (path == NeighbourPath::kAuto) {
-    if (NeighbourPathAvailable(NeighbourPath::kAvx512)) return &TileAvx512;
-    if (NeighbourPathAvailable(NeighbourPath::kAvx2)) return &TileAvx2;
-    return &TileScalar;
-  }
-  if (path == NeighbourPath::kAvx512) return &TileAvx512;
-  if (path == NeighbourPath::kAvx2) return &TileAvx2;
+  paths.avx2 = &TileAvx2;
+  paths.avx512 = &TileAvx512;
 #endif
-  return &TileScalar;
+  return tsneloss::support::Pick(set, paths);
 }
 
-SelectKernels SelectFor(NeighbourPath path) {
+SelectKernels SelectFor(InstructionSet set) {
+  // Only AVX-512 has selection kernels of its own; AVX2 selects as the scalar path.
+  tsneloss::support::KernelPaths<SelectMaker> paths{&PlainSelect, &PlainSelect};
 #if AFFINITIES_X86_PATHS
-  if (path == NeighbourPath::kAvx512 ||
-      (path == NeighbourPath::kAuto && NeighbourPathAvailable(NeighbourPath::kAvx512))) {
-    return {&BucketBoundAvx512, &PruneAvx512, &TakeNearestOfAvx512};
-  }
+  paths.avx512 = &Avx512Select;
 #endif
-  (void)path;
-  return {};
+  return tsneloss::support::Pick(set, paths)();
 }
 
 }  // namespace affinities::detail

@@ -20,9 +20,11 @@
 #include <cstddef>
 #include <vector>
 
-#include "affinities/large_vector.hpp"
+#include "support/large_vector.hpp"
 
 namespace affinities::detail {
+
+using tsneloss::support::LargeVector;
 
 struct Prepared {
   // False when the data's scale leaves float no room (coordinates beyond 2^400 or

@@ -29,7 +29,7 @@ struct SelectKernels {
   decltype(&TakeNearestOf) take = &TakeNearestOf;
 };
 
-// The selection of `path`; `path` must be available.
-SelectKernels SelectFor(NeighbourPath path);
+// The selection of `set`; `set` must be available.
+SelectKernels SelectFor(tsneloss::support::InstructionSet set);
 
 }  // namespace affinities::detail

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "affinities/neighbours.hpp"
+#include "support/instruction_set.hpp"
 
 namespace affinities::detail {
 
@@ -70,20 +71,15 @@ void TileScalar(const TileInput& input, Candidates* const* out);
 void TileAvx2(const TileInput& input, Candidates* const* out);
 void TileAvx512(const TileInput& input, Candidates* const* out);
 
-enum class NeighbourPath { kAuto, kScalar, kAvx2, kAvx512 };
-
-// Whether this processor can run `path`; kAuto always can.
-bool NeighbourPathAvailable(NeighbourPath path);
-
-// The kernel of `path` (kAuto: the widest available). Throws std::invalid_argument
-// where the path is not available.
-TileKernel KernelFor(NeighbourPath path);
+// The kernel of `set` (kAuto: the widest available). Throws std::invalid_argument
+// where the set is not available.
+TileKernel KernelFor(tsneloss::support::InstructionSet set);
 
 // ExactNeighbours on a forced path, for tests and benchmarks; `measured_by_all`, if
 // given, gets the number of points measured against all others instead of against
 // their candidates.
 NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t d, std::size_t k,
-                                     const SearchSettings& settings, NeighbourPath path,
+                                     const SearchSettings& settings, tsneloss::support::InstructionSet path,
                                      std::size_t* measured_by_all = nullptr);
 
 }  // namespace affinities::detail

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "affinities/pairwise_sum.hpp"
-#include "threads/parallel.hpp"
+#include "support/parallel.hpp"
 
 namespace affinities {
 namespace {
@@ -14,7 +14,7 @@ constexpr std::size_t kRowsPerTask = 4096;
 
 void ForRowBlocks(std::size_t n, unsigned threads, const std::function<void(std::size_t, std::size_t)>& rows) {
   const std::size_t tasks = (n + kRowsPerTask - 1) / kRowsPerTask;
-  tsneloss::threads::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned) {
+  tsneloss::support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned) {
     rows(task * kRowsPerTask, std::min(n, (task + 1) * kRowsPerTask));
   });
 }

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "affinities/large_vector.hpp"
+#include "support/large_vector.hpp"
 
 namespace affinities {
+
+using tsneloss::support::LargeVector;
 
 // An n-by-n sparse matrix in compressed rows, columns increasing within each row.
 struct SparseRows {

@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <functional>
 
-#include "affinities/large_vector.hpp"
+#include "support/large_vector.hpp"
 
 namespace affinities {
+
+using tsneloss::support::LargeVector;
 
 // Row i of n rows holds point i's k neighbours: indices[i * k + m] and
 // squared_distances[i * k + m] for m = 0 .. k - 1, nearest first.

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "threads/parallel.hpp"
+#include "support/parallel.hpp"
 
 namespace affinities {
 namespace {
@@ -51,7 +51,7 @@ double ConditionalRow(const float* squared_distances, std::size_t count, double 
 void ConditionalRows(const float* squared_distances, std::size_t n, std::size_t k, double perplexity,
                      unsigned threads, double* conditional) {
   const std::size_t tasks = (n + kRowsPerTask - 1) / kRowsPerTask;
-  tsneloss::threads::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned) {
+  tsneloss::support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned) {
     const std::size_t end = std::min(n, (task + 1) * kRowsPerTask);
     for (std::size_t i = task * kRowsPerTask; i < end; ++i) {
       ConditionalRow(squared_distances + i * k, k, perplexity, conditional + i * k);

@@ -2,12 +2,13 @@
 
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
 #include "core/module_call.hpp"
 #include "core/per_point_shares.hpp"
-#include "core/text.hpp"
+#include "support/text.hpp"
 #include "core/z_choice.hpp"
 
 namespace tsneloss {
@@ -32,7 +33,7 @@ std::function<void(double)> ProgressChecks(const std::function<void()>& interrup
 // "exact", "approx" or "auto"; InputError naming "method" for any other name.
 normaliser::ZMethod ParseNormaliserMethod(const std::string& name) {
   const auto method = normaliser::ParseZMethod(name);
-  if (!method) throw InputError("method", "unknown method " + Shown(name) + "; the methods are 'exact', 'approx' and 'auto'");
+  if (!method) throw InputError("method", "unknown method " + support::Shown(name) + "; the methods are 'exact', 'approx' and 'auto'");
   return *method;
 }
 
@@ -41,11 +42,8 @@ double CheckedNormaliser(const HostEmbedding& y, normaliser::ZMethod method,
                          const std::function<void()>& interrupt_check, unsigned threads) {
   const normaliser::ChosenZ chosen =
       normaliser::ComputeZ(y.coordinates(), y.n, y.d, method, ProgressChecks(interrupt_check), threads);
-  if (!NormaliserFault(chosen.z).empty()) {
-    throw InputError(kEmbeddingName, std::string("the ") + (chosen.approximate ? "approximate" : "exact") +
-                                         " Z of this embedding is " + FormatNumber(chosen.z) +
-                                         " in double precision (its points are too far apart); give z");
-  }
+  const std::string fault = ComputedNormaliserFault(chosen.z, chosen.approximate, "z");
+  if (!fault.empty()) throw InputError(kEmbeddingName, fault);
   return chosen.z;
 }
 
@@ -72,6 +70,10 @@ ArrayLoss ComputeArrayLoss(const EmbeddingPacker& pack_y, const AffinitiesPacker
   if (options.single) {
     const matrix::ArrayPtr single_points = HostPoints<float>(y.coordinates(), y.n, y.d);
     result.loss = ModuleLoss(module, single_points.get(), p, result.z);
+  }
+  result.notes = NotesOnP(p.merged_positions, result.sum_p);
+  if (options.single) {
+    if (auto note = NoteOnSinglePrecision(result.loss, result.loss_double)) result.notes.push_back(std::move(*note));
   }
   if (options.per_point) {
     const Embedding points{y.n, y.d, std::vector<double>(y.coordinates(), y.coordinates() + y.n * y.d)};

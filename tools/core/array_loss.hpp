@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/array_packing.hpp"
+#include "core/notes.hpp"
 
 namespace tsneloss {
 
@@ -33,6 +34,7 @@ struct ArrayLoss {
   std::uint64_t nnz = 0;   // positions stored, after merging
   std::uint64_t merged_positions = 0;
   std::vector<double> shares;  // one per point, with per_point only
+  std::vector<Note> notes;     // what tsneloss would say beside the loss, in its order
 };
 
 // Packs Y; the flag says whether Z is to be computed from it.

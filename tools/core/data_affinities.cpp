@@ -7,7 +7,7 @@
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
-#include "core/text.hpp"
+#include "support/text.hpp"
 
 namespace tsneloss {
 namespace {
@@ -34,17 +34,15 @@ void CheckAffinityRequest(std::uint64_t points, std::uint64_t dimension, double 
     throw InputError(source, "P can be computed for at most 2147483647 points; the data holds " +
                                  std::to_string(points));
   }
-  if (!(std::isfinite(perplexity) && perplexity > 0 && perplexity < static_cast<double>(points))) {
-    throw InputError(source, "the perplexity must be finite, above 0 and below the number of points (" +
-                                 std::to_string(points) + "); it is " + FormatNumber(perplexity));
-  }
+  const std::string perplexity_fault = PerplexityFault(perplexity, points);
+  if (!perplexity_fault.empty()) throw InputError(source, perplexity_fault);
   if (method == affinities::NeighbourMethod::kAll) {
     const double needed = static_cast<double>(points) * static_cast<double>(points - 1) * kAllPairsBytesPerEntry;
     const double memory = PhysicalMemoryBytes();
     if (memory > 0 && needed > memory) {
       throw InputError(source, "P over all pairs of " + std::to_string(points) + " points needs about " +
-                                   FormatNumber(needed / 1e9, 3) + " GB, more than this machine's " +
-                                   FormatNumber(memory / 1e9, 3) + " GB; use exact or approximate neighbours");
+                                   support::FormatNumber(needed / 1e9, 3) + " GB, more than this machine's " +
+                                   support::FormatNumber(memory / 1e9, 3) + " GB; use exact or approximate neighbours");
     }
   }
 }

@@ -4,7 +4,7 @@
 #include <bit>
 #include <vector>
 
-#include "threads/parallel.hpp"
+#include "support/parallel.hpp"
 
 namespace tsneloss {
 namespace {
@@ -108,9 +108,9 @@ void PlaceWithinRuns(double* keys, double* values, std::uint64_t count, unsigned
                      unsigned piece_bits) {
   if (count == 0) return;
   const std::uint64_t runs = ((count - 1) >> run_bits) + 1;
-  threads = static_cast<unsigned>(std::min<std::uint64_t>(threads::ThreadCount(threads), runs));
+  threads = static_cast<unsigned>(std::min<std::uint64_t>(support::ThreadCount(threads), runs));
   std::vector<PieceScratch> scratch(threads);
-  threads::ParallelFor(runs, {threads, {}}, [&](std::size_t r, unsigned worker) {
+  support::ParallelFor(runs, {threads, {}}, [&](std::size_t r, unsigned worker) {
     const std::uint64_t from = std::uint64_t{r} << run_bits;
     Place(keys + from, values + from, std::min(count - from, std::uint64_t{1} << run_bits), from, piece_bits,
           scratch[worker]);

@@ -11,7 +11,7 @@
 #include "core/destination_sort.hpp"
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
-#include "threads/parallel.hpp"
+#include "support/parallel.hpp"
 
 namespace tsneloss {
 namespace {
@@ -84,7 +84,7 @@ std::uint64_t SortAndMergeColumns(std::uint64_t n, const std::vector<std::uint64
           arrays.row_indices + begin, arrays.values + begin, ends[j] - begin, j, scratch, merged[part], source));
     }
   };
-  threads::ParallelFor(parts, {parts, {}}, sort_part);
+  support::ParallelFor(parts, {parts, {}}, sort_part);
   std::uint64_t all = 0;
   for (const std::uint64_t count : merged) all += count;
   return all;
@@ -238,7 +238,7 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
   const bool keys_fit = arrays && n <= kKeyLimit && *bound <= kKeyLimit;
   // Entries whose columns the stream can count first are spread as they come.
   std::optional<CountedRuns> counted;
-  if (keys_fit) counted = CountedRuns::Count(entries, next, *bound, threads::ThreadCount(threads));
+  if (keys_fit) counted = CountedRuns::Count(entries, next, *bound, support::ThreadCount(threads));
   Taking taking = counted ? Taking::kCounted : arrays ? Taking::kInOrder : Taking::kCountOnly;
   std::uint64_t placed = 0;
   std::int64_t last_column = 0;
@@ -275,7 +275,7 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
     for (; k < size; ++k) ++next[static_cast<std::uint64_t>(block.columns[k]) + 1];
   });
   if (taking == Taking::kCounted) {
-    counted->PlaceAll(next, *arrays, threads::ThreadCount(threads), source);
+    counted->PlaceAll(next, *arrays, support::ThreadCount(threads), source);
   } else {
     for (std::uint64_t j = 0; j < n; ++j) next[j + 1] += next[j];
   }
@@ -291,7 +291,7 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
     // in that order, as the second pass below would place them.
     next.pop_back();
     ChoosePlaces(arrays->row_indices, total, next);
-    PlaceAtDestinations(arrays->row_indices, arrays->values, total, threads::ThreadCount(threads));
+    PlaceAtDestinations(arrays->row_indices, arrays->values, total, support::ThreadCount(threads));
   } else if (taking == Taking::kCountOnly) {
     if (!arrays || total > *bound) arrays = allocate(n, total);
     // Second pass: each entry straight to its column's next free place, so a
@@ -316,7 +316,7 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
   // next[j] is now where column j ends. Sort and merge each column, then close the
   // gaps merging left.
   PackedSize size;
-  size.merged_positions = SortAndMergeColumns(n, next, *arrays, threads::ThreadCount(threads), source);
+  size.merged_positions = SortAndMergeColumns(n, next, *arrays, support::ThreadCount(threads), source);
   std::uint64_t write = 0;
   for (std::uint64_t j = 0; j < n; ++j) {
     const std::uint64_t begin = j == 0 ? 0 : next[j - 1];

@@ -1,7 +1,7 @@
 #include "core/input_rules.hpp"
 
 #include "core/input_error.hpp"
-#include "core/text.hpp"
+#include "support/text.hpp"
 
 namespace tsneloss {
 
@@ -14,17 +14,30 @@ std::string OutsideRange(std::string_view index, std::uint64_t n, bool one_based
 void ThrowNoStoredEntries(const std::string& source) { throw InputError(source, "P has no stored entries"); }
 
 std::string AffinityFault(double value) {
-  return "a value of P is " + FormatNumber(value) + "; values of P must be finite and not negative";
+  return "a value of P is " + support::FormatNumber(value) + "; values of P must be finite and not negative";
 }
 
 std::string CoordinateFault(double value) {
   if (std::isfinite(value)) return "";
-  return "a coordinate is " + FormatNumber(value) + "; coordinates must be finite";
+  return "a coordinate is " + support::FormatNumber(value) + "; coordinates must be finite";
 }
 
 std::string NormaliserFault(double z) {
   if (std::isfinite(z) && z > 0) return "";
-  return "Z must be finite and greater than 0, not " + FormatNumber(z);
+  return "Z must be finite and greater than 0, not " + support::FormatNumber(z);
+}
+
+std::string ComputedNormaliserFault(double z, bool approximate, std::string_view option) {
+  if (NormaliserFault(z).empty()) return "";
+  return std::string("the ") + (approximate ? "approximate" : "exact") + " Z of this embedding is " +
+         support::FormatNumber(z) + " in double precision (its points are too far apart); give " +
+         std::string(option);
+}
+
+std::string PerplexityFault(double perplexity, std::uint64_t points) {
+  if (std::isfinite(perplexity) && perplexity > 0 && perplexity < static_cast<double>(points)) return "";
+  return "the perplexity must be finite, above 0 and below the number of points (" + std::to_string(points) +
+         "); it is " + support::FormatNumber(perplexity);
 }
 
 void CheckPointCount(std::uint64_t points, std::uint64_t dimension, bool z_computed, const std::string& source) {

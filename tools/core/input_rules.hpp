@@ -44,6 +44,17 @@ std::string AffinityFault(double value);
 std::string CoordinateFault(double value);
 // The message for a normaliser Z that is not finite and greater than 0, empty else.
 std::string NormaliserFault(double z);
+// The same for a Z computed from an embedding (exact or approximate), empty else;
+// `option` is how the caller gives Z instead ("--z", "z").
+std::string ComputedNormaliserFault(double z, bool approximate, std::string_view option);
+
+// The message for a perplexity that is not finite, above 0 and below the number of
+// points, empty else.
+std::string PerplexityFault(double perplexity, std::uint64_t points);
+
+// The most threads a caller may ask for: more would only cost memory, each thread
+// holding a piece of a block.
+inline constexpr unsigned kMostThreads = 1024;
 
 // Throws InputError naming `source` when the embedding has no points, or fewer than
 // two when Z is to be computed from it (one point has no pair: Z would be 0), or no

@@ -1,6 +1,5 @@
 #include "core/module_call.hpp"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <climits>
@@ -11,6 +10,8 @@
 #include <memory>
 #include <mutex>
 #include <type_traits>
+
+#include "support/huge_pages.hpp"
 
 namespace tsneloss {
 namespace {
@@ -42,14 +43,7 @@ std::mutex& CacheMutex() {
 const double* ArrayData(const matrix::ArrayPtr& array) { return DataOf(array); }
 
 double* AdviseHugePages(double* data, std::uint64_t elements) {
-  // A fresh host array is mapped page by page as it is first written, and on a virtual
-  // machine each fault is dear: in 2 MB pages, P's arrays fault 512 times less often.
-  // Only advice: where the system keeps to small pages nothing changes.
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
-  const auto start = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t end = (start + elements * sizeof(double)) & ~(kHugePage - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  support::AdviseHugePages(data, elements * sizeof(double));
   return data;
 }
 

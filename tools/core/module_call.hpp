@@ -47,6 +47,11 @@ matrix::ArrayPtr HostPoints(const double* coordinates, std::uint64_t n, std::uin
 // HostPoints); P's values are rounded to float for a single Y. The loss as double.
 double ModuleLoss(const matrix::loader::Module& module, const vqArray_tag* points, const HostAffinities& p, double z);
 
+// The host's errors as the tools see them: a module that cannot be opened, and an
+// error the module raised (its message identifier and text).
+using LoadError = matrix::loader::LoadError;
+using ModuleError = matrix::loader::ModuleError;
+
 // The module at `path`, opened on its first use and kept open for the life of the
 // process, so repeated calls do not map it again. Safe from any thread (the host keeps
 // no mutable state between calls). Throws LoadError, and caches nothing then.

@@ -5,7 +5,7 @@
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
-#include "core/text.hpp"
+#include "support/text.hpp"
 #include "formats/text_fields.hpp"
 
 namespace tsneloss {
@@ -51,7 +51,7 @@ void ParsePointsPiece(std::string_view text, std::uint64_t d, PointsPiece& piece
     for (std::size_t k = 0; k < d && !piece.fault_line; ++k) {
       double value;
       if (!ParseDouble(fields[k].text, value)) {
-        piece.fault = Shown(fields[k].text) + " is not a number";
+        piece.fault = support::Shown(fields[k].text) + " is not a number";
       } else {
         if (!std::isfinite(value)) piece.fault = CoordinateFault(value);
         piece.coordinates.push_back(value);

@@ -10,7 +10,7 @@
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
-#include "core/text.hpp"
+#include "support/text.hpp"
 #include "formats/text_fields.hpp"
 
 namespace tsneloss {
@@ -62,11 +62,11 @@ Banner ReadBanner(const std::string& line, const std::string& name) {
   const std::string symmetry = Lower(banner[4].text);
   if (field != "real" && field != "integer") {
     throw InputError(name, 1, banner[3].column,
-                     "values of type " + Shown(banner[3].text) + " are not supported; real or integer is needed");
+                     "values of type " + support::Shown(banner[3].text) + " are not supported; real or integer is needed");
   }
   if (symmetry != "general" && symmetry != "symmetric") {
     throw InputError(name, 1, banner[4].column,
-                     Shown(banner[4].text) + " matrices are not supported; general or symmetric is needed");
+                     support::Shown(banner[4].text) + " matrices are not supported; general or symmetric is needed");
   }
   return {Lower(banner[2].text) == "array", symmetry == "symmetric"};
 }
@@ -101,7 +101,7 @@ struct Piece {
 
 // The value field of an entry, or the fault's message.
 std::optional<std::string> ParseAffinity(const Field& field, double& value) {
-  if (!ParseDouble(field.text, value)) return Shown(field.text) + " is not a number";
+  if (!ParseDouble(field.text, value)) return support::Shown(field.text) + " is not a number";
   if (!AffinityAllowed(value)) return AffinityFault(value);
   return std::nullopt;
 }
@@ -134,7 +134,7 @@ std::optional<PieceFault> ParseEntryFields(const Field* fields, std::uint64_t n,
   if (unreadable <= broken_field && unreadable < 3) {
     const Field& field = fields[unreadable];
     return PieceFault{line_number, field.column,
-                      Shown(field.text) + (unreadable < 2 ? " is not a whole number" : " is not a number")};
+                      support::Shown(field.text) + (unreadable < 2 ? " is not a whole number" : " is not a number")};
   }
   if (broken_field == 3) return std::nullopt;
   const Field& field = fields[broken_field];
@@ -333,7 +333,7 @@ void MatrixMarketStream::State::ReadHeaderLines(const EmbeddingShape& embedding)
   unsigned long long sizes[3] = {0, 0, 0};
   for (std::size_t k = 0; k < wanted; ++k) {
     if (!ParseCount(size_fields[k].text, sizes[k])) {
-      throw InputError(name(), line_number, size_fields[k].column, Shown(size_fields[k].text) + " is not a whole number");
+      throw InputError(name(), line_number, size_fields[k].column, support::Shown(size_fields[k].text) + " is not a whole number");
     }
   }
   if (sizes[0] != sizes[1]) {

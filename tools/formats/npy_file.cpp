@@ -9,7 +9,7 @@
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
-#include "core/text.hpp"
+#include "support/text.hpp"
 #include "formats/npy_header.hpp"
 
 namespace tsneloss {
@@ -40,11 +40,11 @@ std::uint64_t CountTheRest(InputSource& source) {
 }
 
 std::string Extra(std::uint64_t bytes, const std::string& shape) {
-  return "the file holds " + std::to_string(bytes) + " bytes more than its shape " + Shown(shape) + " needs";
+  return "the file holds " + std::to_string(bytes) + " bytes more than its shape " + support::Shown(shape) + " needs";
 }
 
 std::string Missing(const std::string& shape) {
-  return "the file holds less data than its shape " + Shown(shape) + " needs";
+  return "the file holds less data than its shape " + support::Shown(shape) + " needs";
 }
 
 }  // namespace
@@ -77,17 +77,17 @@ Embedding ReadNpyEmbedding(InputSource& source) {
   const bool is_double = descr == "'<f8'" || descr == "\"<f8\"";
   const bool is_single = descr == "'<f4'" || descr == "\"<f4\"";
   if (!is_double && !is_single) {
-    throw InputError(path, "the array's dtype is " + Shown(descr) + "; little-endian float64 or float32 is needed");
+    throw InputError(path, "the array's dtype is " + support::Shown(descr) + "; little-endian float64 or float32 is needed");
   }
   const std::string order = NpyHeaderValue(header, "fortran_order", path);
   if (order != "False" && order != "True") {
-    throw InputError(path, "fortran_order is " + Shown(order) + ", neither True nor False");
+    throw InputError(path, "fortran_order is " + support::Shown(order) + ", neither True nor False");
   }
   const bool fortran_order = order == "True";
   const std::string shape = NpyHeaderValue(header, "shape", path);
   const auto extents = ParseNpyShape(shape);
   if (!extents || extents->size() != 2) {
-    throw InputError(path, "the array's shape is " + Shown(shape) + "; a 2-D shape (N, D) is needed");
+    throw InputError(path, "the array's shape is " + support::Shown(shape) + "; a 2-D shape (N, D) is needed");
   }
   Embedding embedding;
   embedding.n = (*extents)[0];
@@ -96,7 +96,7 @@ Embedding ReadNpyEmbedding(InputSource& source) {
   CheckPointCount(embedding.n, embedding.d, false, path);
   const std::size_t element_size = is_double ? 8 : 4;
   if (embedding.n > UINT64_MAX / embedding.d || embedding.n * embedding.d > SIZE_MAX / 8) {
-    throw InputError(path, "the array's shape " + Shown(shape) + " is too large");
+    throw InputError(path, "the array's shape " + support::Shown(shape) + " is too large");
   }
   const std::uint64_t count = embedding.n * embedding.d;
   const std::uint64_t data_bytes = count * element_size;

@@ -5,9 +5,9 @@
 #include <limits>
 #include <type_traits>
 
-#include "core/text.hpp"
+#include "support/text.hpp"
 #include "formats/npy_header.hpp"
-#include "threads/parallel.hpp"
+#include "support/parallel.hpp"
 
 namespace tsneloss {
 namespace {
@@ -94,7 +94,7 @@ NpzArray::NpzArray(const ZipArchive& archive, const std::string& key)
   const std::string shown_descr = descr;
   if (descr.size() >= 2) descr = descr.substr(1, descr.size() - 2);  // the quotes
   if (descr.size() < 3 || (descr[0] != '<' && descr[0] != '|') || !ParseItemSize(descr.substr(2))) {
-    throw Fault("has dtype " + Shown(shown_descr) + "; a little-endian number type is needed");
+    throw Fault("has dtype " + support::Shown(shown_descr) + "; a little-endian number type is needed");
   }
   kind_ = descr[1];
   // A 'U' string's size counts UTF-32 characters, not bytes.
@@ -173,7 +173,7 @@ bool NpzArray::CountStoredIndices(std::span<std::uint64_t> counts, unsigned thre
   std::vector<std::vector<std::uint32_t>> part_counts(parts - 1);
   std::vector<IndexCount<std::uint32_t>> other_parts(parts - 1);
   std::vector<char> counted(parts, 0);
-  threads::ParallelFor(parts, {static_cast<unsigned>(parts), {}}, [&](std::size_t part, unsigned) {
+  support::ParallelFor(parts, {static_cast<unsigned>(parts), {}}, [&](std::size_t part, unsigned) {
     const std::uint64_t from = items * part / parts;
     const std::uint64_t to = items * (part + 1) / parts;
     if (part == 0) {

@@ -7,10 +7,10 @@
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
-#include "core/text.hpp"
+#include "support/text.hpp"
 #include "formats/npz_array.hpp"
 #include "formats/zip_archive.hpp"
-#include "threads/parallel.hpp"
+#include "support/parallel.hpp"
 
 namespace tsneloss {
 namespace {
@@ -58,7 +58,7 @@ NpzStream::NpzStream(InputSource& source, const EmbeddingShape& embedding, const
   } else if (format == "coo") {
     s.layout = Layout::kCoo;
   } else {
-    throw InputError(s.name, "the sparse format is " + Shown(format) + "; csr, csc or coo is needed");
+    throw InputError(s.name, "the sparse format is " + support::Shown(format) + "; csr, csc or coo is needed");
   }
   NpzArray shape(*s.archive, "shape");
   std::vector<std::int64_t> extents;
@@ -148,8 +148,8 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
     std::vector<double>& values = chunk.values;
     const auto read_values = [&] { data.ReadValues(count, values); };
     // Members are separate deflate streams: the values inflate beside the indices.
-    threads::Background values_read;
-    if (count >= kBackgroundEntries) values_read = threads::Background(read_values);
+    support::Background values_read;
+    if (count >= kBackgroundEntries) values_read = support::Background(read_values);
     std::exception_ptr indices_fault;
     try {
       first.ReadIndices(count, inner);
@@ -202,9 +202,9 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
   std::size_t ready = 0;
   for (std::uint64_t start = 0; start < entries; start += s.chunking.entries, ready ^= 1) {
     const std::uint64_t following = start + s.chunking.entries;
-    threads::Background next_read;
+    support::Background next_read;
     if (following < entries) {
-      next_read = threads::Background([&, following, ready] { read_chunk(following, chunks[ready ^ 1]); });
+      next_read = support::Background([&, following, ready] { read_chunk(following, chunks[ready ^ 1]); });
     }
     const Chunk& chunk = chunks[ready];
     // csr: rows outer, columns inner; csc and coo (row, then col): the other way.

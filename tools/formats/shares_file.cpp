@@ -3,7 +3,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "core/text.hpp"
+#include "support/text.hpp"
 #include "formats/file_descriptor.hpp"
 #include "formats/npy_file.hpp"
 
@@ -15,7 +15,7 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 }
 
 void WriteText(std::ofstream& out, std::span<const double> shares, bool single) {
-  for (const double share : shares) out << FormatNumber(share, single ? 9 : 17) << '\n';
+  for (const double share : shares) out << support::FormatNumber(share, single ? 9 : 17) << '\n';
 }
 
 }  // namespace

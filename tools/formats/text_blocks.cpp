@@ -8,7 +8,7 @@
 
 namespace tsneloss {
 
-unsigned ParallelReading::ThreadCount() const { return threads::ThreadCount(threads); }
+unsigned ParallelReading::ThreadCount() const { return support::ThreadCount(threads); }
 
 TextBlocks::TextBlocks(InputSource& source, std::size_t block_bytes) : source_(source), block_bytes_(block_bytes) {
   const auto offset = source.MappableOffset();
@@ -65,7 +65,7 @@ bool TextBlocks::NextMapped(std::string_view& block) {
     const std::uint64_t from = map_at_ / page * page;
     const std::uint64_t to = std::min<std::uint64_t>(map_at_ + block_bytes_ + page, map_size);
     const MappedFile* const mapped = map_.get();
-    mapped_ahead_ = threads::Background([mapped, from, to] { mapped->Populate(from, to - from); });
+    mapped_ahead_ = support::Background([mapped, from, to] { mapped->Populate(from, to - from); });
   }
   return true;
 }
@@ -119,7 +119,7 @@ bool TextBlocks::Next(std::string_view& block) {
   block = std::string_view(data, fill.whole);
   if (!fill.ended) {
     const int other = current_ ^ 1;
-    ahead_ = threads::Background(
+    ahead_ = support::Background(
         [this, other, data, fill] { ahead_fill_ = Fill(other, data + fill.whole, fill.filled - fill.whole); });
   }
   return true;
@@ -150,7 +150,7 @@ std::size_t ParseInPieces(std::string_view text, const ParallelReading& reading,
     if (end > start) pieces.push_back(text.substr(start, end - start));
     start = end;
   }
-  threads::ParallelInOrder(
+  support::ParallelInOrder(
       pieces.size(), {reading.ThreadCount(), reading.start},
       [&](std::size_t k) { parse(k, pieces[k]); }, take);
   return pieces.size();

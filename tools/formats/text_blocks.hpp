@@ -13,7 +13,7 @@
 
 #include "formats/input_source.hpp"
 #include "formats/mapped_file.hpp"
-#include "threads/parallel.hpp"
+#include "support/parallel.hpp"
 
 namespace tsneloss {
 
@@ -23,7 +23,7 @@ struct ParallelReading {
   std::size_t block_bytes = std::size_t{16} << 20;
   // Pieces are not split smaller than this, so small files stay on one thread.
   std::size_t smallest_piece_bytes = std::size_t{256} << 10;
-  threads::ThreadStarter start;  // empty: std::thread
+  support::ThreadStarter start;  // empty: std::thread
 
   unsigned ThreadCount() const;
 };
@@ -62,13 +62,13 @@ class TextBlocks {
   std::string buffers_[2];
   int current_ = 1;
   bool started_ = false;
-  threads::Background ahead_;
+  support::Background ahead_;
   Filled ahead_fill_;
   // The mapped file: blocks are views of it, pages behind them given back as it goes.
   std::unique_ptr<MappedFile> map_;
   std::uint64_t map_at_ = 0;
   std::uint64_t released_ = 0;
-  threads::Background mapped_ahead_;
+  support::Background mapped_ahead_;
 };
 
 // Lines one by one from a text of whole lines; the rest can be taken in bulk.
@@ -88,7 +88,7 @@ class LineCursor {
 // Splits `text` at line ends into at most `reading.ThreadCount()` pieces and calls
 // parse(k, piece) for each, on threads of its own, then take(k) for each in the
 // order of the pieces, one at a time, as soon as piece k is parsed and take(k - 1)
-// has returned (see threads::ParallelInOrder). Returns the number of pieces once all
+// has returned (see support::ParallelInOrder). Returns the number of pieces once all
 // is done. The exception of the lowest piece is rethrown; after one, no later piece
 // is taken.
 std::size_t ParseInPieces(std::string_view text, const ParallelReading& reading,

@@ -5,14 +5,13 @@
 #include <cstdint>
 #include <random>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "normaliser/compensated_sum.hpp"
 #include "normaliser/exact_layout.hpp"
-#include "normaliser/instruction_set.hpp"
 #include "normaliser/interpolation_grid.hpp"
-#include "threads/parallel.hpp"
+#include "support/instruction_set.hpp"
+#include "support/parallel.hpp"
 
 namespace normaliser {
 namespace {
@@ -133,10 +132,10 @@ double LooseSum(const double* y, std::size_t n, std::size_t d, const std::vector
     for (std::size_t k = 0; k < d; ++k) columns[k * stride + n + l] = y[loose_rows[l] * d + k];
   }
   const detail::SweepInput input{columns.data(), stride, n + loose, d};
-  const detail::CrossSweep cross = detail::CrossSweepFor(ExactPath::kAuto);
+  const detail::CrossSweep cross = detail::CrossSweepFor(tsneloss::support::InstructionSet::kAuto);
   const std::size_t groups = (loose + detail::kGroupRows - 1) / detail::kGroupRows;
   std::vector<double> per_group(groups);
-  tsneloss::threads::ParallelFor(groups, {threads, {}}, [&](std::size_t group, unsigned) {
+  tsneloss::support::ParallelFor(groups, {threads, {}}, [&](std::size_t group, unsigned) {
     const std::size_t first = group * detail::kGroupRows;
     const std::size_t rows = std::min(detail::kGroupRows, loose - first);
     const double all = cross(input, n + first, rows, 0, n);
@@ -203,8 +202,7 @@ ApproximateZ ApproximateNormaliser(const double* y, std::size_t n, std::size_t d
     result.z = static_cast<double>(n) * static_cast<double>(n - 1);
     return result;
   }
-  unsigned threads = settings.threads != 0 ? settings.threads : std::thread::hardware_concurrency();
-  if (threads == 0) threads = 1;
+  const unsigned threads = tsneloss::support::ThreadCount(settings.threads);
 
   const GridPlan plan = PlanGrid(y, n, d);
   const std::vector<bool> inside = InsideOf(y, n, d, plan.bounds);

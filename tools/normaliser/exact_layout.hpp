@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "support/instruction_set.hpp"
+
 namespace normaliser::detail {
 
 // Virtual lanes: pair (i, j) is summed in lane j mod kLanes, whatever the vector width.
@@ -50,5 +52,10 @@ double CrossSumAvx2(const SweepInput& input, std::size_t r0, std::size_t rows, s
                     std::size_t column_end);
 double CrossSumAvx512(const SweepInput& input, std::size_t r0, std::size_t rows, std::size_t column_begin,
                       std::size_t column_end);
+
+// The sweeps of `set` (kAuto: the widest available); throw std::invalid_argument where
+// the set is not available.
+RowBlockSweep SweepFor(tsneloss::support::InstructionSet set);
+CrossSweep CrossSweepFor(tsneloss::support::InstructionSet set);
 
 }  // namespace normaliser::detail

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "normaliser/compensated_sum.hpp"
-#include "threads/parallel.hpp"
+#include "normaliser/exact_layout.hpp"
+#include "support/parallel.hpp"
 
 namespace normaliser {
 namespace {
@@ -57,7 +58,7 @@ double ExactNormaliser(const double* y, std::size_t n, std::size_t d, const Exac
     if (worker == 0 && settings.progress) settings.progress(pairs_done.load() / total_pairs);
   };
 
-  tsneloss::threads::ParallelFor(blocks, {settings.threads, {}}, work);
+  tsneloss::support::ParallelFor(blocks, {settings.threads, {}}, work);
   if (settings.progress) settings.progress(1.0);
 
   detail::CompensatedSum sum;

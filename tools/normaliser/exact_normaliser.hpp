@@ -8,13 +8,13 @@
 #include <cstddef>
 #include <functional>
 
-#include "normaliser/instruction_set.hpp"
+#include "support/instruction_set.hpp"
 
 namespace normaliser {
 
 struct ExactSettings {
   unsigned threads = 0;                   // 0: one per hardware thread
-  ExactPath path = ExactPath::kAuto;      // forcing one is for tests and benchmarks
+  tsneloss::support::InstructionSet path = tsneloss::support::InstructionSet::kAuto;  // forced: tests, benchmarks
   std::function<void(double)> progress;   // the share done, 0 to 1, on the calling thread
 };
 

@@ -1,7 +1,5 @@
 #include "normaliser/interpolation_grid.hpp"
 
-#include <fftw3.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -9,20 +7,10 @@
 #include <new>
 
 #include "normaliser/compensated_sum.hpp"
+#include "normaliser/fft_threads.hpp"
 
 namespace normaliser::detail {
 namespace {
-
-// FFTW's planner is not reentrant; transforms themselves are.
-std::mutex& PlannerMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-void InitialiseThreadsOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { fftw_init_threads(); });
-}
 
 // The smallest length >= `at_least` made of the factors 2, 3, 5 and 7 alone.
 int FastLength(std::size_t at_least) {
@@ -116,7 +104,7 @@ std::size_t InterpolationGrid::PaddedCells(const std::vector<double>& lo, const 
 
 InterpolationGrid::InterpolationGrid(const std::vector<double>& lo, const std::vector<double>& hi,
                                      double spacing, const std::vector<int>& box_sizes, unsigned threads)
-    : lo_(lo), spacing_(spacing) {
+    : lo_(lo), spacing_(spacing), threads_(threads) {
   const std::size_t d = lo.size();
   for (std::size_t k = 0; k < d; ++k) {
     nodes_.push_back(NodesFor(hi[k] - lo[k], spacing, box_sizes));
@@ -130,9 +118,8 @@ InterpolationGrid::InterpolationGrid(const std::vector<double>& lo, const std::v
   buffer_.reset(static_cast<double*>(fftw_malloc(rows * last_stride_ * sizeof(double))));
   if (buffer_ == nullptr) throw std::bad_alloc();
 
-  InitialiseThreadsOnce();
   {
-    std::lock_guard<std::mutex> lock(PlannerMutex());
+    const auto lock = LockPlanner();
     fftw_plan_with_nthreads(static_cast<int>(threads));
     plan_.reset(fftw_plan_dft_r2c(static_cast<int>(d), padded_.data(), buffer_.get(),
                                   reinterpret_cast<fftw_complex*>(buffer_.get()), FFTW_ESTIMATE));
@@ -158,7 +145,7 @@ InterpolationGrid::InterpolationGrid(const std::vector<double>& lo, const std::v
     double* out = buffer_.get() + row * last_stride_;
     for (std::size_t m = 0; m < last; ++m) out[m] = 1.0 / (1.0 + (row_squared + offset_squared[d - 1][m]));
   }
-  fftw_execute(static_cast<fftw_plan>(plan_.get()));
+  ExecuteOnThreads(static_cast<fftw_plan>(plan_.get()), threads_);
   kernel_spectrum_.resize(rows * (last_stride_ / 2));
   for (std::size_t c = 0; c < kernel_spectrum_.size(); ++c) kernel_spectrum_[c] = buffer_.get()[2 * c];
 }
@@ -166,7 +153,7 @@ InterpolationGrid::InterpolationGrid(const std::vector<double>& lo, const std::v
 void InterpolationGrid::FreeBuffer::operator()(double* buffer) const { fftw_free(buffer); }
 
 void InterpolationGrid::DestroyPlan::operator()(void* plan) const {
-  std::lock_guard<std::mutex> lock(PlannerMutex());
+  const auto lock = LockPlanner();
   fftw_destroy_plan(static_cast<fftw_plan>(plan));
 }
 
@@ -285,7 +272,7 @@ std::vector<double> InterpolationGrid::OffsetKernel(std::size_t d, int box_size)
 double InterpolationGrid::OffDiagonal(const double* y, std::size_t d, const std::vector<std::size_t>& rows,
                                       int box_size) {
   const double self = Spread(y, d, rows, box_size);
-  fftw_execute(static_cast<fftw_plan>(plan_.get()));
+  ExecuteOnThreads(static_cast<fftw_plan>(plan_.get()), threads_);
   // Parseval over the half spectrum: every frequency but the first and the middle of
   // the last dimension stands for itself and its mirror image.
   const std::size_t half = last_stride_ / 2;

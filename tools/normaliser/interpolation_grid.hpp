@@ -15,7 +15,8 @@ namespace normaliser::detail {
 // dimensions, with the kernel's spectrum on the zero-padded (2 nodes_k) torus.
 class InterpolationGrid {
  public:
-  // Covers [lo_k, hi_k] for boxes of every size in `box_sizes`. Throws std::bad_alloc.
+  // Covers [lo_k, hi_k] for boxes of every size in `box_sizes`, transforming on
+  // `threads` threads (at least 1). Throws std::bad_alloc, std::system_error.
   InterpolationGrid(const std::vector<double>& lo, const std::vector<double>& hi, double spacing,
                     const std::vector<int>& box_sizes, unsigned threads);
   InterpolationGrid(const InterpolationGrid&) = delete;
@@ -46,6 +47,7 @@ class InterpolationGrid {
 
   std::vector<double> lo_;
   double spacing_;
+  unsigned threads_;  // of the transforms: as many as they were planned for
   std::vector<std::size_t> nodes_;   // per dimension
   std::vector<int> padded_;          // 2 nodes_k, rounded up to a fast FFT length
   std::size_t last_stride_ = 0;      // reals per row of the last dimension (in-place r2c)

@@ -6,7 +6,7 @@
 
 #include "apps/tsneloss/progress_bar.hpp"
 #include "core/data_affinities.hpp"
-#include "core/text.hpp"
+#include "support/text.hpp"
 #include "formats/affinities_writer.hpp"
 
 namespace tsneloss {
@@ -28,14 +28,14 @@ ComputedP ComputeP(const Options& options, const Embedding& x, const std::string
     std::fprintf(stderr,
                  "tsneloss: P from approximate neighbours: an estimated %s%% of the true neighbours found (on a "
                  "sample of %zu points)\n",
-                 FormatNumber(100 * computed.recall, 4).c_str(), computed.recall_sample);
+                 support::FormatNumber(100 * computed.recall, 4).c_str(), computed.recall_sample);
   }
   if (!options.save_p_path.empty()) WriteAffinities(options.save_p_path, computed.p);
   ComputedP result;
   result.p = HostAffinitiesOf(computed.p);
-  result.json_fields = ", \"perplexity\": " + FormatNumber(options.perplexity) + ", \"neighbours\": \"" +
+  result.json_fields = ", \"perplexity\": " + support::FormatNumber(options.perplexity) + ", \"neighbours\": \"" +
                        affinities::NeighbourMethodName(computed.neighbours) + "\", \"neighbours_found\": " +
-                       (approximate ? FormatNumber(computed.recall) : std::string("null"));
+                       (approximate ? support::FormatNumber(computed.recall) : std::string("null"));
   return result;
 }
 

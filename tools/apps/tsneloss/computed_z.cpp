@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "apps/tsneloss/progress_bar.hpp"
-#include "core/text.hpp"
+#include "support/text.hpp"
 
 namespace tsneloss {
 
@@ -19,12 +19,12 @@ normaliser::ChosenZ ComputeZ(const Embedding& y, normaliser::ZMethod method, uns
   }
   if (computed.approximate) {
     std::fprintf(stderr, "tsneloss: no --z given; computed the approximate Z = %s (estimated relative error %s)\n",
-                 FormatNumber(computed.z).c_str(), FormatNumber(computed.relative_error, 2).c_str());
+                 support::FormatNumber(computed.z).c_str(), support::FormatNumber(computed.relative_error, 2).c_str());
     if (!(computed.relative_error <= 1e-6)) {
       std::fprintf(stderr, "tsneloss: warning: the approximate Z may be off by more than 1e-6; --z-method exact gives the exact one\n");
     }
   } else {
-    std::fprintf(stderr, "tsneloss: no --z given; computed the exact Z = %s\n", FormatNumber(computed.z).c_str());
+    std::fprintf(stderr, "tsneloss: no --z given; computed the exact Z = %s\n", support::FormatNumber(computed.z).c_str());
   }
   return computed;
 }

@@ -15,8 +15,10 @@
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
 #include "core/module_call.hpp"
+#include "core/notes.hpp"
 #include "core/per_point_shares.hpp"
-#include "core/text.hpp"
+#include "support/text.hpp"
+#include "support/version.hpp"
 #include "formats/affinities_file.hpp"
 #include "formats/embedding_file.hpp"
 #include "formats/input_source.hpp"
@@ -26,18 +28,15 @@
 namespace tsneloss {
 namespace {
 
-// Above this relative difference from the double-precision loss, --single says so.
-constexpr double kSingleNoteThreshold = 1e-6;
-
 // JSON has no infinities or NaN: those are written as the strings "inf", "-inf", "nan".
 std::string JsonNumber(double value, int digits) {
-  const std::string text = FormatNumber(value, digits);
+  const std::string text = support::FormatNumber(value, digits);
   return std::isfinite(value) ? text : "\"" + text + "\"";
 }
 
-double RelativeDifference(double approximate, double exact) {
-  if (approximate == exact) return 0;
-  return std::abs(approximate - exact) / std::abs(exact);
+// A note of core's on standard error.
+void Say(const Note& note) {
+  std::fprintf(stderr, "tsneloss: %s: %s\n", note.warning ? "warning" : "note", note.text.c_str());
 }
 
 // The loss of one embedding against P, printed as one line.
@@ -47,22 +46,15 @@ void ScoreEmbedding(const Options& options, const matrix::loader::Module& module
   normaliser::ChosenZ computed;
   if (!options.z) {
     computed = ComputeZ(y, *normaliser::ParseZMethod(options.z_method), options.threads);
-    if (!(std::isfinite(computed.z) && computed.z > 0)) {
-      throw InputError(embedding_name, std::string("the ") + (computed.approximate ? "approximate" : "exact") +
-                                           " Z of this embedding is " + FormatNumber(computed.z) +
-                                           " in double precision (its points are too far apart); give --z");
-    }
+    const std::string fault = ComputedNormaliserFault(computed.z, computed.approximate, "--z");
+    if (!fault.empty()) throw InputError(embedding_name, fault);
   }
   const double z = options.z ? *options.z : computed.z;
   const double loss_double = ModuleLoss<double>(module, y, p, z);
   const double loss = options.single ? ModuleLoss<float>(module, y, p, z) : loss_double;
   const int digits = options.single ? 9 : 17;
   if (options.single) {
-    const double difference = RelativeDifference(loss, loss_double);
-    if (!(difference <= kSingleNoteThreshold)) {
-      std::fprintf(stderr, "tsneloss: note: the single-precision loss differs from the double-precision loss %s by a relative %s; it accumulates every term in single precision\n",
-                   FormatNumber(loss_double).c_str(), FormatNumber(difference, 2).c_str());
-    }
+    if (const auto note = NoteOnSinglePrecision(loss, loss_double)) Say(*note);
   }
   if (!options.per_point_path.empty()) {
     WriteShares(options.per_point_path,
@@ -83,7 +75,7 @@ void ScoreEmbedding(const Options& options, const matrix::loader::Module& module
                 options.z ? "false" : "true", z_method, z_error.c_str(), options.single ? "single" : "double",
                 JsonNumber(sum_p, 17).c_str(), p_fields.c_str());
   } else {
-    std::printf("%s\n", FormatNumber(loss, digits).c_str());
+    std::printf("%s\n", support::FormatNumber(loss, digits).c_str());
   }
   // Each line is out before the next embedding is read.
   std::fflush(stdout);
@@ -123,15 +115,8 @@ int Run(const Options& options) {
     p = std::move(computed.p);
     p_fields = std::move(computed.json_fields);
   }
-  if (p.merged_positions > 0) {
-    std::fprintf(stderr, "tsneloss: note: %llu positions of P were given more than once; their values were added together\n",
-                 static_cast<unsigned long long>(p.merged_positions));
-  }
   const double sum_p = SumOfValues(p);
-  if (std::abs(sum_p - 1.0) > 1e-6) {
-    std::fprintf(stderr, "tsneloss: warning: the stored values of P add up to %s, not 1; the loss is a KL divergence only for a normalised P\n",
-                 FormatNumber(sum_p).c_str());
-  }
+  for (const Note& note : NotesOnP(p.merged_positions, sum_p)) Say(note);
   ScoreEmbedding(options, *module, y, first_source.name(), p, sum_p, p_fields);
   for (std::size_t k = 1; k < options.embedding_paths.size(); ++k) {
     InputSource source(options.embedding_paths[k]);
@@ -159,7 +144,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::printf("%s\n", kVersion);
+    std::printf("tsneloss %s\n", support::kVersion);
     return 0;
   }
   try {

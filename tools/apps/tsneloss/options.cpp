@@ -2,22 +2,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "affinities/affinities.hpp"
 #include "core/input_rules.hpp"
-#include "core/text.hpp"
+#include "support/text.hpp"
 #include "core/z_choice.hpp"
 #include "formats/affinities_writer.hpp"
 #include "formats/input_source.hpp"
 #include "formats/text_fields.hpp"
 
 namespace tsneloss {
-
-// More would only cost memory: each thread holds a piece of a block.
-constexpr unsigned long long kMostThreads = 1024;
-
-const char* const kVersion = "tsneloss 0.2.0";
 
 const char* const kUsage =
     "usage: tsneloss [options] EMBEDDING [EMBEDDING...] AFFINITIES\n"
@@ -66,15 +63,115 @@ const char* const kUsage =
     "  --help       show this text\n"
     "Options taking a value accept --option=VALUE too.\n";
 
+namespace {
+
+// What the command line said besides the options' values, for the checks after it.
+struct Said {
+  bool options_ended = false;
+  bool perplexity = false;
+  bool neighbours = false;
+};
+
+// Sets what an option says; `value` is empty for an option that takes none.
+using Setter = void (*)(const std::string& value, Options& options, Said& said);
+
+struct OptionRule {
+  std::string_view name;
+  bool takes_value;
+  Setter set;
+};
+
+void SetZMethod(const std::string& value, Options& options, Said&) {
+  if (!normaliser::ParseZMethod(value)) throw UsageError("--z-method is exact, approx or auto, not '" + value + "'");
+  options.z_method = value;
+}
+
+void SetThreads(const std::string& value, Options& options, Said&) {
+  unsigned long long threads = 0;
+  if (!ParseCount(value, threads) || threads == 0 || threads > kMostThreads) {
+    throw UsageError("--threads needs a whole number from 1 to " + std::to_string(kMostThreads) + ", not " +
+                     support::Shown(value));
+  }
+  options.threads = static_cast<unsigned>(threads);
+}
+
+void SetPerplexity(const std::string& value, Options& options, Said& said) {
+  if (!ParseDouble(value, options.perplexity)) throw UsageError("--perplexity needs a number, not " + support::Shown(value));
+  said.perplexity = true;
+}
+
+void SetNeighbours(const std::string& value, Options& options, Said& said) {
+  if (!affinities::ParseNeighbourMethod(value)) {
+    throw UsageError("--neighbours is exact, approx, all or auto, not " + support::Shown(value));
+  }
+  options.neighbours = value;
+  said.neighbours = true;
+}
+
+void SetSaveP(const std::string& value, Options& options, Said&) {
+  if (!AffinitiesFormatKnown(value)) throw UsageError("--save-p writes a .npz or a .mtx file, not " + support::Shown(value));
+  options.save_p_path = value;
+}
+
+void SetZ(const std::string& value, Options& options, Said&) {
+  double z;
+  if (!ParseDouble(value, z)) throw UsageError("--z needs a number, not " + support::Shown(value));
+  const std::string fault = NormaliserFault(z);
+  if (!fault.empty()) throw UsageError("--z: " + fault);
+  options.z = z;
+}
+
+constexpr OptionRule kOptionRules[] = {
+    {"--", false, [](const std::string&, Options&, Said& said) { said.options_ended = true; }},
+    {"--help", false, [](const std::string&, Options& options, Said&) { options.help = true; }},
+    {"-h", false, [](const std::string&, Options& options, Said&) { options.help = true; }},
+    {"--version", false, [](const std::string&, Options& options, Said&) { options.version = true; }},
+    {"--single", false, [](const std::string&, Options& options, Said&) { options.single = true; }},
+    {"--json", false, [](const std::string&, Options& options, Said&) { options.json = true; }},
+    {"--module", true, [](const std::string& value, Options& options, Said&) { options.module_path = value; }},
+    {"--z-method", true, &SetZMethod},
+    {"--threads", true, &SetThreads},
+    {"--data", true, [](const std::string& value, Options& options, Said&) { options.data_path = value; }},
+    {"--perplexity", true, &SetPerplexity},
+    {"--neighbours", true, &SetNeighbours},
+    {"--save-p", true, &SetSaveP},
+    {"--per-point", true, [](const std::string& value, Options& options, Said&) { options.per_point_path = value; }},
+    {"--z", true, &SetZ},
+};
+
+const OptionRule& RuleOf(const std::string& name) {
+  for (const OptionRule& rule : kOptionRules) {
+    if (rule.name == name) return rule;
+  }
+  throw UsageError("unknown option " + support::Shown(name));
+}
+
+// The options that only P computed from the data takes, and the files given.
+void CheckCombination(const Options& options, const Said& said, std::vector<std::string>& positional) {
+  const bool from_data = !options.data_path.empty();
+  if (!from_data && (said.perplexity || said.neighbours || !options.save_p_path.empty())) {
+    throw UsageError(std::string(said.perplexity ? "--perplexity" : said.neighbours ? "--neighbours" : "--save-p") +
+                     " is for P computed from --data");
+  }
+  const std::size_t files = positional.size() + (from_data ? 1 : 0);
+  if (files < 2) {
+    throw UsageError(from_data ? "an EMBEDDING is needed besides --data" : "two files are needed: EMBEDDING AFFINITIES");
+  }
+  const auto stdin_paths = std::count(positional.begin(), positional.end(), kStandardInputPath) +
+                           (options.data_path == kStandardInputPath ? 1 : 0);
+  if (stdin_paths > 1) throw UsageError("only one of the files can be standard input ('-')");
+  if (!options.per_point_path.empty() && files > 2) throw UsageError("--per-point takes one embedding");
+}
+
+}  // namespace
+
 Options ParseOptions(int argc, const char* const* argv) {
   Options options;
+  Said said;
   std::vector<std::string> positional;
-  bool options_ended = false;
-  bool perplexity_given = false;
-  bool neighbours_given = false;
   for (int k = 1; k < argc; ++k) {
     std::string arg = argv[k];
-    if (options_ended || arg == kStandardInputPath || arg.empty() || arg[0] != '-') {
+    if (said.options_ended || arg == kStandardInputPath || arg.empty() || arg[0] != '-') {
       positional.push_back(arg);
       continue;
     }
@@ -84,87 +181,14 @@ Options ParseOptions(int argc, const char* const* argv) {
       attached = arg.substr(equals + 1);
       arg.resize(equals);
     }
-    auto value = [&]() {
-      if (attached) return *attached;
-      if (k + 1 >= argc) throw UsageError(arg + " needs a value");
-      return std::string(argv[++k]);
-    };
-    const auto flag = [&]() {
-      if (attached) throw UsageError(arg + " takes no value");
-      return true;
-    };
-    if (arg == "--") {
-      options_ended = flag();
-    } else if (arg == "--help" || arg == "-h") {
-      options.help = flag();
-    } else if (arg == "--version") {
-      options.version = flag();
-    } else if (arg == "--single") {
-      options.single = flag();
-    } else if (arg == "--json") {
-      options.json = flag();
-    } else if (arg == "--module") {
-      options.module_path = value();
-    } else if (arg == "--z-method") {
-      options.z_method = value();
-      if (!normaliser::ParseZMethod(options.z_method)) {
-        throw UsageError("--z-method is exact, approx or auto, not '" + options.z_method + "'");
-      }
-    } else if (arg == "--threads") {
-      const std::string text = value();
-      unsigned long long threads = 0;
-      if (!ParseCount(text, threads) || threads == 0 || threads > kMostThreads) {
-        throw UsageError("--threads needs a whole number from 1 to " + std::to_string(kMostThreads) + ", not " +
-                         Shown(text));
-      }
-      options.threads = static_cast<unsigned>(threads);
-    } else if (arg == "--data") {
-      options.data_path = value();
-    } else if (arg == "--perplexity") {
-      const std::string text = value();
-      if (!ParseDouble(text, options.perplexity)) throw UsageError("--perplexity needs a number, not " + Shown(text));
-      perplexity_given = true;
-    } else if (arg == "--neighbours") {
-      options.neighbours = value();
-      if (!affinities::ParseNeighbourMethod(options.neighbours)) {
-        throw UsageError("--neighbours is exact, approx, all or auto, not " + Shown(options.neighbours));
-      }
-      neighbours_given = true;
-    } else if (arg == "--save-p") {
-      options.save_p_path = value();
-      if (!AffinitiesFormatKnown(options.save_p_path)) {
-        throw UsageError("--save-p writes a .npz or a .mtx file, not " + Shown(options.save_p_path));
-      }
-    } else if (arg == "--per-point") {
-      options.per_point_path = value();
-    } else if (arg == "--z") {
-      const std::string text = value();
-      double z;
-      if (!ParseDouble(text, z)) throw UsageError("--z needs a number, not " + Shown(text));
-      const std::string fault = NormaliserFault(z);
-      if (!fault.empty()) throw UsageError("--z: " + fault);
-      options.z = z;
-    } else {
-      throw UsageError("unknown option " + Shown(arg));
-    }
+    const OptionRule& rule = RuleOf(arg);
+    if (!rule.takes_value && attached) throw UsageError(arg + " takes no value");
+    if (rule.takes_value && !attached && k + 1 >= argc) throw UsageError(arg + " needs a value");
+    rule.set(rule.takes_value ? (attached ? *attached : std::string(argv[++k])) : std::string(), options, said);
   }
   if (options.help || options.version) return options;
-  const bool from_data = !options.data_path.empty();
-  if (!from_data && (perplexity_given || neighbours_given || !options.save_p_path.empty())) {
-    throw UsageError(std::string(perplexity_given ? "--perplexity" : neighbours_given ? "--neighbours" : "--save-p") +
-                     " is for P computed from --data");
-  }
-  const std::size_t files = positional.size() + (from_data ? 1 : 0);
-  if (files < 2) {
-    throw UsageError(from_data ? "an EMBEDDING is needed besides --data" : "two files are needed: EMBEDDING AFFINITIES");
-  }
-  if (options.data_path == kStandardInputPath) positional.push_back(options.data_path);
-  if (std::count(positional.begin(), positional.end(), kStandardInputPath) > 1) {
-    throw UsageError("only one of the files can be standard input ('-')");
-  }
-  if (options.data_path == kStandardInputPath) positional.pop_back();
-  if (!options.per_point_path.empty() && files > 2) throw UsageError("--per-point takes one embedding");
-  if (from_data) {
+  CheckCombination(options, said, positional);
+  if (!options.data_path.empty()) {
     options.embedding_paths = positional;
   } else {
     options.embedding_paths.assign(positional.begin(), positional.end() - 1);

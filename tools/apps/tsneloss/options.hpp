@@ -32,7 +32,6 @@ class UsageError : public std::runtime_error {
 };
 
 extern const char* const kUsage;
-extern const char* const kVersion;
 
 // Throws UsageError, also for a Z that is not finite and above 0.
 Options ParseOptions(int argc, const char* const* argv);

@@ -4,8 +4,6 @@
 // dearly in a virtual machine.
 #pragma once
 
-#include <sys/mman.h>
-
 #include <cstddef>
 #include <cstdlib>
 #include <new>
@@ -13,14 +11,14 @@
 #include <utility>
 #include <vector>
 
-namespace affinities {
+#include "support/huge_pages.hpp"
+
+namespace tsneloss::support {
 
 template <typename T>
 class LargeAllocator {
  public:
   using value_type = T;
-  static constexpr std::size_t kHugePage = std::size_t{1} << 21;
-
   LargeAllocator() = default;
   template <typename U>
   LargeAllocator(const LargeAllocator<U>&) noexcept {}
@@ -30,7 +28,7 @@ class LargeAllocator {
     if (bytes < 2 * kHugePage) return std::allocator<T>().allocate(count);
     void* block = std::aligned_alloc(kHugePage, (bytes + kHugePage - 1) / kHugePage * kHugePage);
     if (block == nullptr) throw std::bad_alloc();
-    madvise(block, bytes, MADV_HUGEPAGE);  // advice only: a refusal changes nothing
+    AdviseHugePages(block, bytes);
     return static_cast<T*>(block);
   }
   void deallocate(T* block, std::size_t count) noexcept {
@@ -56,4 +54,4 @@ class LargeAllocator {
 template <typename T>
 using LargeVector = std::vector<T, LargeAllocator<T>>;
 
-}  // namespace affinities
+}  // namespace tsneloss::support

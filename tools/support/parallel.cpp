@@ -1,4 +1,4 @@
-#include "threads/parallel.hpp"
+#include "support/parallel.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace tsneloss::threads {
+namespace tsneloss::support {
 namespace {
 
 constexpr std::size_t kNoTask = std::numeric_limits<std::size_t>::max();
@@ -168,4 +168,4 @@ void Background::Wait() {
   if (fault) std::rethrow_exception(fault);
 }
 
-}  // namespace tsneloss::threads
+}  // namespace tsneloss::support

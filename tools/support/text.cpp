@@ -1,9 +1,9 @@
-#include "core/text.hpp"
+#include "support/text.hpp"
 
 #include <cmath>
 #include <cstdio>
 
-namespace tsneloss {
+namespace tsneloss::support {
 
 std::string FormatNumber(double value, int digits) {
   if (std::isnan(value)) return "nan";
@@ -30,4 +30,4 @@ std::string Shown(std::string_view token) {
   return text + (cut ? "...'" : "'");
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::support

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace tsneloss {
+namespace tsneloss::support {
 
 inline constexpr std::size_t kShownTokenLength = 40;
 
@@ -18,4 +18,4 @@ std::string FormatNumber(double value, int digits = 17);
 // cut after kShownTokenLength bytes of the token with "..." added.
 std::string Shown(std::string_view token);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::support

@@ -14,7 +14,7 @@
 #include <memory>
 #include <thread>
 
-namespace tsneloss::threads {
+namespace tsneloss::support {
 
 // Starts `body` on a new thread; throws std::system_error when it cannot. Tests put
 // their own in Parallel::start to make that happen.
@@ -66,4 +66,4 @@ class Background {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace tsneloss::threads
+}  // namespace tsneloss::support

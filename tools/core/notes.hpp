@@ -1,0 +1,31 @@
+// What the tools say beside a loss: that positions of P were given more than once,
+// that P does not add up to 1, that the single-precision loss drifts from the double
+// one. Each note's threshold and words live here, once; the command line writes them
+// on standard error and the Python package raises them as warnings, word for word.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tsneloss {
+
+// A sum of P farther than this from 1 is warned about.
+inline constexpr double kSumOfPTolerance = 1e-6;
+// A single-precision loss farther than this (relative) from the double one is noted.
+inline constexpr double kSinglePrecisionTolerance = 1e-6;
+
+struct Note {
+  bool warning = false;  // a warning, not just a note
+  std::string text;
+};
+
+// The notes on P once read: positions merged, then a sum of P that is not 1.
+std::vector<Note> NotesOnP(std::uint64_t merged_positions, double sum_p);
+
+// The note on a single-precision loss far from the double-precision one; none when
+// they agree within kSinglePrecisionTolerance.
+std::optional<Note> NoteOnSinglePrecision(double loss, double loss_double);
+
+}  // namespace tsneloss
