@@ -27,8 +27,9 @@ struct Conditional {
   std::vector<double> values;
 };
 
-// Row by row in column order, as a map keeps them; summed row by row, then the row
-// sums as NumPy sums them, then multiplied by the sum's reciprocal.
+// Row by row in column order, as a map keeps them; one value for (i, j) and (j, i), so
+// that matching it is symmetry to the bit. Summed row by row, then the row sums as
+// NumPy sums them, then multiplied by the sum's reciprocal.
 std::map<Position, double> PlainJoint(const Conditional& c) {
   std::map<Position, double> given;
   for (std::size_t e = 0; e < c.n * c.k; ++e) given[{static_cast<std::int32_t>(e / c.k), c.columns[e]}] = c.values[e];
@@ -101,33 +102,6 @@ TEST(JointAffinities, AsThePlainSumPairByPair) {
     SCOPED_TRACE(name);
     ExpectPlainJoint(c);
   }
-}
-
-TEST(JointAffinities, SymmetricToTheBitAndSummingToOne) {
-  const Conditional c = Ring(200, 5, 4);
-  const affinities::SparseRows p = affinities::JointAffinities(c.columns.data(), c.values.data(), c.n, c.k, 2);
-  std::map<Position, double> at;
-  double sum = 0;
-  for (std::size_t i = 0; i < p.n; ++i) {
-    for (auto e = p.row_starts[i]; e < p.row_starts[i + 1]; ++e) {
-      at[{static_cast<std::int32_t>(i), p.columns[static_cast<std::size_t>(e)]}] = p.values[static_cast<std::size_t>(e)];
-      sum += p.values[static_cast<std::size_t>(e)];
-    }
-  }
-  for (const auto& [position, value] : at) {
-    const auto mirror = at.find({position.second, position.first});
-    ASSERT_NE(mirror, at.end());
-    EXPECT_TRUE(SameBits(value, mirror->second));
-  }
-  EXPECT_NEAR(sum, 1.0, 1e-12);
-}
-
-TEST(SortRowsByIndex, CarriesEachDistanceWithItsIndex) {
-  std::vector<std::int32_t> indices = {4, 1, 3, 2, 0, 1};
-  std::vector<float> distances = {0.4f, 0.1f, 0.3f, 0.2f, 0.0f, 0.1f};
-  affinities::SortRowsByIndex(indices.data(), distances.data(), 2, 3, 1);
-  EXPECT_EQ(indices, (std::vector<std::int32_t>{1, 3, 4, 0, 1, 2}));
-  EXPECT_EQ(distances, (std::vector<float>{0.1f, 0.3f, 0.4f, 0.0f, 0.1f, 0.2f}));
 }
 
 }  // namespace
