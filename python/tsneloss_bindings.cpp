@@ -143,7 +143,7 @@ py::array_t<typename Vector::value_type> Adopted(Vector&& values) {
   return py::array_t<typename Vector::value_type>(static_cast<py::ssize_t>(owned->size()), owned->data(), owner);
 }
 
-py::dict ResultOf(affinities::SparseRows&& p) {
+py::dict ResultOf(tsneloss::SparseRows&& p) {
   py::dict out;
   out["n"] = p.n;
   out["indptr"] = Adopted(std::move(p.row_starts));
@@ -156,40 +156,33 @@ py::dict ResultOf(affinities::SparseRows&& p) {
 py::dict Affinities(const py::array_t<double>& x, double perplexity, const std::string& neighbours,
                     unsigned threads) {
   if (x.ndim() != 2 || !(x.flags() & py::array::c_style)) throw py::type_error("X: a C-ordered 2-D array is needed");
-  const auto method = affinities::ParseNeighbourMethod(neighbours);
+  const auto method = tsneloss::ParseNeighbourMethod(neighbours);
   if (!method) throw py::value_error("neighbours must be 'exact', 'approx', 'all' or 'auto', not '" + neighbours + "'");
   // The search reports its progress on this thread: a chance to stop at Ctrl-C.
-  affinities::AffinitySettings settings{perplexity, *method, threads, [](double) { CheckSignals(); }};
-  affinities::Affinities computed;
+  tsneloss::AffinitySettings settings{perplexity, *method, threads, [](double) { CheckSignals(); }};
+  tsneloss::Affinities computed;
   {
     const py::gil_scoped_release unlocked;
     computed = tsneloss::AffinitiesFromData(x.data(), static_cast<std::uint64_t>(x.shape(0)),
                                             static_cast<std::uint64_t>(x.shape(1)), settings, "X");
   }
   py::dict out = ResultOf(std::move(computed.p));
-  out["neighbours"] = affinities::NeighbourMethodName(computed.neighbours);
+  out["neighbours"] = tsneloss::NeighbourMethodName(computed.neighbours);
   out["recall"] = computed.recall;
   out["recall_sample"] = computed.recall_sample;
   return out;
+}
+
+template <typename T>
+tsneloss::ShapedArray<T> ShapedOf(const py::array_t<T, py::array::c_style>& array) {
+  return {{array.shape(), array.shape() + array.ndim()}, {array.data(), static_cast<std::size_t>(array.size())}};
 }
 
 // Steps two and three alone, from neighbour lists: for tests against other
 // implementations given the same neighbours.
 py::dict AffinitiesFromNeighbours(const py::array_t<std::int32_t, py::array::c_style>& indices,
                                   const py::array_t<float, py::array::c_style>& squared_distances, double perplexity) {
-  if (indices.ndim() != 2 || squared_distances.ndim() != 2 || indices.shape(0) != squared_distances.shape(0) ||
-      indices.shape(1) != squared_distances.shape(1)) {
-    throw py::value_error("indices and squared_distances: two 2-D arrays of one shape are needed");
-  }
-  affinities::NeighbourLists lists;
-  lists.n = static_cast<std::size_t>(indices.shape(0));
-  lists.k = static_cast<std::size_t>(indices.shape(1));
-  lists.indices.assign(indices.data(), indices.data() + indices.size());
-  lists.squared_distances.assign(squared_distances.data(), squared_distances.data() + squared_distances.size());
-  for (const std::int32_t index : lists.indices) {
-    if (index < 0 || static_cast<std::size_t>(index) >= lists.n) throw py::value_error("indices: out of range");
-  }
-  return ResultOf(affinities::AffinitiesFromNeighbours(lists, perplexity, 0));
+  return ResultOf(tsneloss::AffinitiesFromNeighbourLists(ShapedOf(indices), ShapedOf(squared_distances), perplexity));
 }
 
 double Normaliser(const py::array& y, const std::string& method, unsigned threads) {

@@ -57,6 +57,28 @@ def test_same_neighbours_give_sklearn_p_bit_for_bit():
     np.testing.assert_array_equal(ours["data"], expected.data)
 
 
+@pytest.mark.parametrize("last, message", [
+    (1, None),
+    (3, "indices: element 5: index 3 is outside 0 to 2"),
+    (-1, "indices: element 5: index -1 is outside 0 to 2"),
+])
+def test_neighbour_indices_must_name_a_point(last, message):
+    indices = np.array([[1, 2], [0, 2], [0, last]], dtype=np.int32)
+    distances = np.ones((3, 2), dtype=np.float32)
+    if message is None:
+        assert _core.affinities_from_neighbours(indices, distances, 1.5)["indices"].size == 6
+    else:
+        with pytest.raises(ValueError, match=message):
+            _core.affinities_from_neighbours(indices, distances, 1.5)
+
+
+def test_neighbour_lists_must_share_one_2d_shape():
+    for indices, distances in [(np.zeros((2, 1), np.int32), np.ones((1, 2), np.float32)),
+                               (np.zeros(2, np.int32), np.ones(2, np.float32))]:
+        with pytest.raises(ValueError, match="two 2-D arrays of one shape"):
+            _core.affinities_from_neighbours(indices, distances, 1.5)
+
+
 @pytest.mark.parametrize("neighbours", ["exact", "approx"])
 def test_p_from_data_agrees_with_sklearn(neighbours):
     X = clustered(2, 1500, 10)

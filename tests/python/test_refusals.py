@@ -6,6 +6,7 @@ import pytest
 import scipy.sparse
 
 import tsneloss
+from tsneloss import _core
 
 TWO_POINTS = np.array([[0.0, 0.0], [3.0, 4.0]])
 TWO_POINTS_P = scipy.sparse.coo_array(([0.5, 0.5], ([1, 0], [0, 1])), shape=(2, 2))
@@ -89,3 +90,31 @@ def test_module_errors_arrive_as_module_error(monkeypatch, test_module):
     monkeypatch.setenv("TSNELOSS_MODULE", test_module("bad_version"))
     with pytest.raises(RuntimeError, match="interface version"):
         tsneloss.kl_divergence(TWO_POINTS, TWO_POINTS_P, 1)
+
+
+def _every_other(a):
+    """a's values, not contiguous: every other element of a doubled copy."""
+    return np.repeat(a, 2)[::2]
+
+
+def _one_row(a):
+    return a.reshape(1, -1)
+
+
+@pytest.mark.parametrize("misshape", [_every_other, _one_row])
+@pytest.mark.parametrize("function, arrays", [
+    ("loss_of_compressed", ["indptr", "indices", "data"]),
+    ("loss_of_coordinates", ["rows", "columns", "values"]),
+])
+def test_core_takes_only_contiguous_1d_arrays(function, arrays, misshape):
+    csr = scipy.sparse.csr_array(TWO_POINTS_P)
+    given = {"indptr": csr.indptr, "indices": csr.indices, "data": csr.data, "rows": TWO_POINTS_P.row,
+             "columns": TWO_POINTS_P.col, "values": TWO_POINTS_P.data}
+    common = dict(z=1.0, single=False, per_point=False, module_path=tsneloss._module_path(), threads=1)
+    shape = dict(n=2, by_columns=False) if function == "loss_of_compressed" else dict(n=2)
+    call = getattr(_core, function)
+    assert call(TWO_POINTS, **shape, **{name: given[name] for name in arrays}, **common)["loss"] == np.log(13.0)
+    for bad in arrays:
+        with pytest.raises(TypeError, match="must be contiguous and 1-D"):
+            call(TWO_POINTS, **shape, **{name: misshape(given[name]) if name == bad else given[name]
+                                         for name in arrays}, **common)

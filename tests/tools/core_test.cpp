@@ -159,8 +159,9 @@ TEST(AffinityRequest, AllPairsBeyondMemoryAndNeighbourCountsAtTheirEdges) {
   EXPECT_EQ(affinities::NeighbourCount(1000, 30.9), 93u);
   EXPECT_EQ(affinities::NeighbourCount(50, 30), 49u);
   EXPECT_EQ(affinities::NeighbourCount(2, 0.5), 1u);
-  EXPECT_EQ(affinities::ResolvedMethod(NeighbourMethod::kAuto, affinities::kAutoExactLimit), NeighbourMethod::kExact);
-  EXPECT_EQ(affinities::ResolvedMethod(NeighbourMethod::kAuto, affinities::kAutoExactLimit + 1),
+  EXPECT_EQ(affinities::ResolvedMethod(NeighbourMethod::kAuto, affinities::kAutoExactNeighboursLimit),
+            NeighbourMethod::kExact);
+  EXPECT_EQ(affinities::ResolvedMethod(NeighbourMethod::kAuto, affinities::kAutoExactNeighboursLimit + 1),
             NeighbourMethod::kApproximate);
 }
 

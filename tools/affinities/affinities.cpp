@@ -36,7 +36,7 @@ std::size_t NeighbourCount(std::size_t n, double perplexity) {
 
 NeighbourMethod ResolvedMethod(NeighbourMethod wanted, std::size_t n) {
   if (wanted != NeighbourMethod::kAuto) return wanted;
-  return n <= kAutoExactLimit ? NeighbourMethod::kExact : NeighbourMethod::kApproximate;
+  return n <= kAutoExactNeighboursLimit ? NeighbourMethod::kExact : NeighbourMethod::kApproximate;
 }
 
 SparseRows AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, unsigned threads) {

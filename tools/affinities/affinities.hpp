@@ -19,7 +19,7 @@ enum class NeighbourMethod {
   kExact,        // the true nearest neighbours
   kApproximate,  // a graph index: most of them, estimated on a sample
   kAll,          // every other point, with t-SNE's exact method's floor on P
-  kAuto,         // exact up to kAutoExactLimit points, approximate above
+  kAuto,         // exact up to kAutoExactNeighboursLimit points, approximate above
 };
 
 // Above this many points auto takes the approximate search: at D = 50 on clustered
@@ -27,7 +27,7 @@ enum class NeighbourMethod {
 // at N = 100000), the exact time growing with N^2 and the approximate with about
 // N log N. On data without structure, uniformly random in 50 dimensions, the graph
 // index needs far wider searches (80 s against 7 s at N = 100000).
-inline constexpr std::size_t kAutoExactLimit = 300000;
+inline constexpr std::size_t kAutoExactNeighboursLimit = 300000;
 
 struct AffinitySettings {
   double perplexity = 30;

@@ -54,6 +54,25 @@ affinities::Affinities AffinitiesFromData(const double* x, std::uint64_t points,
   return affinities::ComputeAffinities(x, points, dimension, settings);
 }
 
+SparseRows AffinitiesFromNeighbourLists(const ShapedArray<std::int32_t>& indices,
+                                        const ShapedArray<float>& squared_distances, double perplexity) {
+  if (indices.shape.size() != 2 || indices.shape != squared_distances.shape) {
+    throw InputError("indices and squared_distances", "two 2-D arrays of one shape are needed");
+  }
+  affinities::NeighbourLists lists;
+  lists.n = indices.shape[0];
+  lists.k = indices.shape[1];
+  for (std::size_t e = 0; e < indices.values.size(); ++e) {
+    const std::int32_t index = indices.values[e];
+    if (index < 0 || static_cast<std::uint64_t>(index) >= lists.n) {
+      throw InputError::AtElement("indices", e, OutsideRange(std::to_string(index), lists.n, false));
+    }
+  }
+  lists.indices.assign(indices.values.begin(), indices.values.end());
+  lists.squared_distances.assign(squared_distances.values.begin(), squared_distances.values.end());
+  return affinities::AffinitiesFromNeighbours(lists, perplexity, 0);
+}
+
 HostAffinities HostAffinitiesOf(const affinities::SparseRows& p) {
   HostAffinities host;
   host.n = p.n;

@@ -4,12 +4,29 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "affinities/affinities.hpp"
 #include "core/module_call.hpp"
 
 namespace tsneloss {
+
+// The affinities library as the layers above core see it.
+using affinities::Affinities;
+using affinities::AffinitySettings;
+using affinities::NeighbourMethod;
+using affinities::NeighbourMethodName;
+using affinities::ParseNeighbourMethod;
+using affinities::SparseRows;
+
+// An array handed over in memory: its shape and its values, row after row.
+template <typename T>
+struct ShapedArray {
+  std::vector<std::uint64_t> shape;
+  std::span<const T> values;
+};
 
 // Throws InputError naming `source` (the data) for fewer than two points, no
 // coordinates, or a perplexity that is not finite, not above 0 or not below N; and,
@@ -24,5 +41,11 @@ affinities::Affinities AffinitiesFromData(const double* x, std::uint64_t points,
 
 // P's rows as the module's columns (P is symmetric), one-based, in one pass.
 HostAffinities HostAffinitiesOf(const affinities::SparseRows& p);
+
+// P from given neighbour lists, for comparing with other implementations given the
+// same neighbours: `indices` and `squared_distances` n by k (the same shape), each
+// index in [0, n). Throws InputError naming the array at fault.
+SparseRows AffinitiesFromNeighbourLists(const ShapedArray<std::int32_t>& indices,
+                                        const ShapedArray<float>& squared_distances, double perplexity);
 
 }  // namespace tsneloss
