@@ -1,7 +1,7 @@
 // Timings of the loss on generated t-SNE-like inputs, per case:
 //   floor     one log (or logf) per entry, summed in order: what the work cannot beat
 //   kernel    LossKernel alone
-//   baseline  the literal step-by-step transcription (tests/support/reference_loss.hpp)
+//   baseline  the loss written out plainly, step by step (tests/support/reference_loss.hpp)
 //   call      the whole module call through the host's loader, checks included
 //   checks    the contract checks alone
 //   reads     the kernel's reads of Y alone, fetched ahead as the kernel does, with no

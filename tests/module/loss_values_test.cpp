@@ -1,5 +1,5 @@
-// Results of the built module, called through the host's loader, against the literal
-// transcription of the loss.
+// Results of the built module, called through the host's loader, against the loss
+// written out plainly (reference_loss.hpp).
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,6 +1,8 @@
-// A literal transcription of the loss, step by step, with none of the kernel's
-// shortcuts: 32-bit position arithmetic, a stored difference vector, counts read
-// again after every entry. Results of the module must match it bit for bit.
+// The loss written out plainly, with none of the kernel's shortcuts: entry by entry in
+// storage order, sum = ln((p * (1 + |y_i - y_j|^2)) * Z) * p + sum, the differences
+// stored before they are squared and the squares summed in dimension order, positions
+// in 32-bit arithmetic, the counts read again after every entry. Results of the module
+// must match it bit for bit.
 #pragma once
 
 #include <cmath>

@@ -38,7 +38,7 @@ const char* const kUsage =
     "  --perplexity P  of P computed from --data: finite, above 0 and below N\n"
     "               (default 30); each point gets min(N-1, floor(3P+1)) neighbours\n"
     "  --neighbours M  exact: the true nearest neighbours; approx: a graph index,\n"
-    "               at least 98% of them (the share is estimated and printed);\n"
+    "               at least 98.5% of them (the share is estimated and printed);\n"
     "               all: every other point, as t-SNE's exact method, quadratic in\n"
     "               time and memory; auto (default): exact up to N = 300000, approx\n"
     "               above\n"
