@@ -83,6 +83,28 @@ TEST(ThreadUtility, TheLowestFailingTaskIsReportedAndLaterTakesAreSkipped) {
   EXPECT_EQ(taken, expected);
 }
 
+TEST(ThreadUtility, ALowerTaskFailingFirstIsReportedOverAHigherOneFailingLater) {
+  // Task 1 fails well after task 0 has failed: the report is still task 0's.
+  std::atomic<bool> one_started{false};
+  std::atomic<bool> zero_failing{false};
+  try {
+    tsneloss::support::ParallelFor(2, Parallel{2, {}}, [&](std::size_t task, unsigned) {
+      if (task == 0) {
+        while (!one_started) std::this_thread::yield();
+        zero_failing = true;
+        throw std::runtime_error("task 0");
+      }
+      one_started = true;
+      while (!zero_failing) std::this_thread::yield();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      throw std::runtime_error("task 1");
+    });
+    ADD_FAILURE() << "no failure reported";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "task 0");
+  }
+}
+
 TEST(ThreadUtility, EveryTaskOnceAndWorkerZeroIsTheCaller) {
   const auto caller = std::this_thread::get_id();
   std::vector<std::atomic<int>> done(1000);

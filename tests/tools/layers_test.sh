@@ -29,7 +29,7 @@ allow_only tools/normaliser normaliser support
 allow_only tools/affinities affinities support
 allow_only tools/core core normaliser affinities support "$host"
 allow_only tools/formats formats core normaliser affinities support
-allow_only tools/apps apps formats core normaliser affinities support "$host"
+allow_only tools/apps apps formats core support "$host"
 allow_only python core support
 for room in gateway kernel errors; do
   allow_only "$room" gateway kernel errors "$host"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "loader/module.hpp"
+#include "support/text.hpp"
 #include "vq/array_api.hpp"
 
 namespace {
@@ -49,11 +50,11 @@ int main(int argc, char** argv) {
     const auto in_double = module.Call(1, Handles(TwoPoints<double>(vqDOUBLE_CLASS)));
     double loss_double;
     std::memcpy(&loss_double, api::vqGetData(in_double[0].get()), sizeof loss_double);
-    std::printf("double: %.17g\n", loss_double);
+    std::printf("double: %s\n", tsneloss::support::FormatNumber(loss_double).c_str());
     const auto in_single = module.Call(1, Handles(TwoPoints<float>(vqSINGLE_CLASS)));
     float loss_single;
     std::memcpy(&loss_single, api::vqGetData(in_single[0].get()), sizeof loss_single);
-    std::printf("single: %.9g\n", static_cast<double>(loss_single));
+    std::printf("single: %s\n", tsneloss::support::FormatNumber(loss_single, 9).c_str());
     auto four = TwoPoints<double>(vqDOUBLE_CLASS);
     four.pop_back();
     try {

@@ -38,7 +38,7 @@ std::optional<ZMethod> ParseZMethod(std::string_view name) {
   return std::nullopt;
 }
 
-bool AutoTakesExact(std::size_t n, std::size_t d) { return n <= kAutoExactLimit || d > 3; }
+bool AutoTakesExact(std::size_t n, std::size_t d) { return n <= kAutoExactZLimit || d > 3; }
 
 ChosenZ ComputeZ(const double* y, std::size_t n, std::size_t d, ZMethod method,
                  const std::function<void(double)>& progress, unsigned threads) {

@@ -13,7 +13,7 @@ namespace normaliser {
 enum class ZMethod { kExact, kApproximate, kAuto };
 
 // Up to this many points auto takes the exact Z (about a second on two cores).
-inline constexpr std::size_t kAutoExactLimit = 100000;
+inline constexpr std::size_t kAutoExactZLimit = 100000;
 
 // "exact", "approx" or "auto"; nothing for any other name.
 std::optional<ZMethod> ParseZMethod(std::string_view name);
@@ -29,7 +29,7 @@ struct ChosenZ {
 };
 
 // Z of `y` (n points of d coordinates, point after point). Auto: exact up to
-// kAutoExactLimit points or for d > 3, else approximate, and exact where the
+// kAutoExactZLimit points or for d > 3, else approximate, and exact where the
 // approximation refuses the map. `progress` sees the exact sum's share done, on the
 // calling thread; `threads` 0 is one per processor, and every count gives the same Z.
 // Throws what the methods throw (std::invalid_argument, std::runtime_error, bad_alloc).

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -13,6 +12,7 @@
 
 #include "formats/npy_file.hpp"
 #include "formats/zip_writer.hpp"
+#include "support/text.hpp"
 
 namespace tsneloss {
 namespace {
@@ -84,14 +84,13 @@ void WriteMatrixMarket(const std::string& path, const std::string& shown, const 
   if (!file) fail();
   std::string text = "%%MatrixMarket matrix coordinate real general\n" + std::to_string(p.n) + " " +
                      std::to_string(p.n) + " " + std::to_string(p.values.size()) + "\n";
-  char number[32];
   for (std::size_t i = 0; i < p.n; ++i) {
     const std::string row = std::to_string(i + 1) + " ";
     for (auto e = static_cast<std::size_t>(p.row_starts[i]); e < static_cast<std::size_t>(p.row_starts[i + 1]); ++e) {
       text += row;
       text += std::to_string(static_cast<std::int64_t>(p.columns[e]) + 1);
       text += ' ';
-      text.append(number, std::to_chars(number, number + sizeof number, p.values[e]).ptr);
+      support::AppendShortest(text, p.values[e]);
       text += '\n';
     }
     if (text.size() >= kChunk) {

@@ -1,5 +1,6 @@
 #include "support/text.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -11,6 +12,11 @@ std::string FormatNumber(double value, int digits) {
   char text[48];
   std::snprintf(text, sizeof text, "%.*g", digits, value);
   return text;
+}
+
+void AppendShortest(std::string& text, double value) {
+  char digits[32];
+  text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
 std::string Shown(std::string_view token) {

@@ -14,6 +14,10 @@ inline constexpr std::size_t kShownTokenLength = 40;
 // "inf", "-inf" and "nan" (never "-nan") where it is not finite.
 std::string FormatNumber(double value, int digits = 17);
 
+// Appends the fewest digits that read back as `value` (finite), for numbers written
+// to files, where length counts and every bit must survive.
+void AppendShortest(std::string& text, double value);
+
 // The token in single quotes, each byte that is not printable ASCII written as \xHH,
 // cut after kShownTokenLength bytes of the token with "..." added.
 std::string Shown(std::string_view token);

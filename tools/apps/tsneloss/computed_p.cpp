@@ -12,18 +12,18 @@
 namespace tsneloss {
 
 ComputedP ComputeP(const Options& options, const Embedding& x, const std::string& source) {
-  affinities::AffinitySettings settings;
+  AffinitySettings settings;
   settings.perplexity = options.perplexity;
-  settings.neighbours = *affinities::ParseNeighbourMethod(options.neighbours);
+  settings.neighbours = *ParseNeighbourMethod(options.neighbours);
   settings.threads = options.threads;
   if (!options.save_p_path.empty()) CheckAffinitiesWritable(options.save_p_path);
-  affinities::Affinities computed;
+  Affinities computed;
   {
     normaliser::ProgressBar bar(isatty(STDERR_FILENO) == 1);
     settings.progress = [&bar](double fraction) { bar.Update(fraction); };
     computed = AffinitiesFromData(x.coordinates.data(), x.n, x.d, settings, source);
   }
-  const bool approximate = computed.neighbours == affinities::NeighbourMethod::kApproximate;
+  const bool approximate = computed.neighbours == NeighbourMethod::kApproximate;
   if (approximate) {
     std::fprintf(stderr,
                  "tsneloss: P from approximate neighbours: an estimated %s%% of the true neighbours found (on a "
@@ -34,7 +34,7 @@ ComputedP ComputeP(const Options& options, const Embedding& x, const std::string
   ComputedP result;
   result.p = HostAffinitiesOf(computed.p);
   result.json_fields = ", \"perplexity\": " + support::FormatNumber(options.perplexity) + ", \"neighbours\": \"" +
-                       affinities::NeighbourMethodName(computed.neighbours) + "\", \"neighbours_found\": " +
+                       NeighbourMethodName(computed.neighbours) + "\", \"neighbours_found\": " +
                        (approximate ? support::FormatNumber(computed.recall) : std::string("null"));
   return result;
 }

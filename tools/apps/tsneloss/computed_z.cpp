@@ -9,7 +9,7 @@
 
 namespace tsneloss {
 
-normaliser::ChosenZ ComputeZ(const Embedding& y, normaliser::ZMethod method, unsigned threads) {
+normaliser::ChosenZ ComputeZShowingProgress(const Embedding& y, normaliser::ZMethod method, unsigned threads) {
   normaliser::ProgressBar bar(isatty(STDERR_FILENO) == 1);
   const normaliser::ChosenZ computed =
       normaliser::ComputeZ(

@@ -8,6 +8,6 @@ namespace tsneloss {
 
 // Computes Z by `method` and notes on stderr what was computed, with a progress bar
 // on a terminal. Throws what normaliser::ComputeZ throws.
-normaliser::ChosenZ ComputeZ(const Embedding& y, normaliser::ZMethod method, unsigned threads);
+normaliser::ChosenZ ComputeZShowingProgress(const Embedding& y, normaliser::ZMethod method, unsigned threads);
 
 }  // namespace tsneloss

@@ -45,7 +45,7 @@ void ScoreEmbedding(const Options& options, const matrix::loader::Module& module
                     const std::string& p_fields) {
   normaliser::ChosenZ computed;
   if (!options.z) {
-    computed = ComputeZ(y, *normaliser::ParseZMethod(options.z_method), options.threads);
+    computed = ComputeZShowingProgress(y, *normaliser::ParseZMethod(options.z_method), options.threads);
     const std::string fault = ComputedNormaliserFault(computed.z, computed.approximate, "--z");
     if (!fault.empty()) throw InputError(embedding_name, fault);
   }

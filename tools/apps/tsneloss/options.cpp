@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "affinities/affinities.hpp"
+#include "core/data_affinities.hpp"
 #include "core/input_rules.hpp"
 #include "support/text.hpp"
 #include "core/z_choice.hpp"
@@ -101,7 +101,7 @@ void SetPerplexity(const std::string& value, Options& options, Said& said) {
 }
 
 void SetNeighbours(const std::string& value, Options& options, Said& said) {
-  if (!affinities::ParseNeighbourMethod(value)) {
+  if (!ParseNeighbourMethod(value)) {
     throw UsageError("--neighbours is exact, approx, all or auto, not " + support::Shown(value));
   }
   options.neighbours = value;
