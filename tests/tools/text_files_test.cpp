@@ -170,7 +170,7 @@ TEST_F(TextFiles, HostileFilesAreRefusedByName) {
       {".npy of shape (0, 2)", NpyArray("<f8", "(0, 2)", ""), ": the embedding holds no points"},
       {".npy of a shape overflowing", NpyArray("<f8", "(4294967296, 4294967296)", ""),
        ": the array's shape '(4294967296, 4294967296)' is too large"},
-      {".npy header over 10000 bytes", long_npy, ": the .npy header is 10060 bytes long, more than the 10000 NumPy reads"},
+      {".npy header over 10000 bytes", long_npy, ": the file has a .npy header of 10060 bytes; at most 10000 are read"},
       {".npy with trailing bytes", npy + "xyz", ": the file holds 3 bytes more than its shape '(2, 2)' needs"},
       {".npy.gz with trailing bytes", Gzip(npy + "xyz"), ": the file holds 3 bytes more than its shape '(2, 2)' needs"},
       {".npy short of data", npy.substr(0, npy.size() - 1), ": " + more},
