@@ -17,6 +17,7 @@
 #include "formats/affinities_file.hpp"
 #include "formats/embedding_file.hpp"
 #include "sparse_files.hpp"
+#include "temporary_folder.hpp"
 
 namespace tsne_test {
 namespace {
@@ -37,18 +38,7 @@ std::string CorruptAt(std::string bytes, std::size_t from_end) {
 
 class TextFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("text_files_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Write(const std::string& name, const std::string& bytes) {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    return path.string();
-  }
+  std::string Write(const std::string& name, const std::string& bytes) { return dir_.Write(name, bytes).string(); }
 
   // The embedding's shape and every coordinate's bits, or the message.
   static std::string Embedding(const std::string& path, const ParallelReading& reading = kOneBlock) {
@@ -79,7 +69,7 @@ class TextFiles : public ::testing::Test {
     }
   }
 
-  fs::path dir_;
+  tsne_test::TemporaryFolder dir_;
 };
 
 TEST_F(TextFiles, OddButValidFilesGiveThePlainFilesBits) {
