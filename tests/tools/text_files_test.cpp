@@ -141,6 +141,10 @@ TEST_F(TextFiles, HostileFilesAreRefusedByName) {
   long_header += '\n';
   const std::string long_npy = std::string("\x93NUMPY\x01\x00", 8) + static_cast<char>(long_header.size() & 0xFF) +
                                static_cast<char>(long_header.size() >> 8) + long_header + data;
+  // Versions 2 and 3 keep the header length in four bytes: the same header, 65536
+  // bytes longer by its high bytes.
+  const std::string four_byte_length =
+      std::string("\x93NUMPY\x02\x00", 8) + npy.substr(8, 2) + std::string("\x01\x00", 2) + npy.substr(10);
   const std::string more = "the file holds less data than its shape '(2, 2)' needs";
   struct Case {
     const char* name;
@@ -161,6 +165,8 @@ TEST_F(TextFiles, HostileFilesAreRefusedByName) {
       {".npy of a shape overflowing", NpyArray("<f8", "(4294967296, 4294967296)", ""),
        ": the array's shape '(4294967296, 4294967296)' is too large"},
       {".npy header over 10000 bytes", long_npy, ": the file has a .npy header of 10060 bytes; at most 10000 are read"},
+      {".npy version 2 header over 65535 bytes", four_byte_length,
+       ": the file has a .npy header of 65654 bytes; at most 10000 are read"},
       {".npy with trailing bytes", npy + "xyz", ": the file holds 3 bytes more than its shape '(2, 2)' needs"},
       {".npy.gz with trailing bytes", Gzip(npy + "xyz"), ": the file holds 3 bytes more than its shape '(2, 2)' needs"},
       {".npy short of data", npy.substr(0, npy.size() - 1), ": " + more},
