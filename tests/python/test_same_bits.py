@@ -143,3 +143,22 @@ def test_coo_with_repeats_and_int32_indices_matches_tsneloss(tool):
     assert P.row.dtype == np.int32 and len(set(zip(rows, columns))) < len(rows)
     expected = tool(Y, rows, columns, values, 12, "--z", "3.25")["loss"]
     assert same_bits(tsneloss.kl_divergence(Y, P, 3.25), expected)
+
+
+def test_sorted_csc_with_rows_repeated_in_a_column_is_merged(tool):
+    """Rows that never decrease but repeat inside a column: the repeats are added, as
+    tsneloss adds them, and counted, not taken as already packed."""
+    n = 4
+    indptr = np.array([0, 3, 5, 5, 8], dtype=np.int32)
+    indices = np.array([1, 1, 3, 0, 2, 0, 0, 0], dtype=np.int32)
+    data = np.array([0.5, 0.25, 0.125, 1.5, 2.5, 0.1, 0.2, 0.3])
+    P = scipy.sparse.csc_matrix((data, indices, indptr), shape=(n, n))
+    Y = np.random.default_rng(3).normal(size=(n, 2))
+    columns = np.repeat(np.arange(n), np.diff(indptr))
+    expected = tool(Y, indices, columns, data, n, "--z", "2.5")
+    assert expected["merged_positions"] == 2
+    with pytest.warns(tsneloss.TsnelossWarning) as caught:
+        loss = tsneloss.kl_divergence(Y, P, 2.5)
+    assert same_bits(loss, expected["loss"])
+    assert "2 positions of P were given more than once; their values were added together" in [
+        str(w.message) for w in caught]

@@ -2,7 +2,6 @@
 // and Matrix Market, on a P that is not symmetric, so a transposed write shows.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -13,6 +12,7 @@
 
 #include "formats/affinities_file.hpp"
 #include "formats/affinities_writer.hpp"
+#include "temporary_folder.hpp"
 
 namespace tsneloss {
 namespace {
@@ -61,8 +61,7 @@ std::vector<Entry> EntriesRead(const std::string& path) {
 }
 
 TEST(AffinitiesWriter, ReadsBackToTheSameBits) {
-  const auto dir = std::filesystem::temp_directory_path() / ("tsneloss_writer_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  const tsne_test::TemporaryFolder dir;
   const affinities::SparseRows p = OddP();
   const struct {
     const char* file;
@@ -76,7 +75,6 @@ TEST(AffinitiesWriter, ReadsBackToTheSameBits) {
   }
   EXPECT_THROW(WriteAffinities((dir / "p.txt").string(), p), std::invalid_argument);
   EXPECT_THROW(CheckAffinitiesWritable((dir / "missing" / "p.npz").string()), std::runtime_error);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

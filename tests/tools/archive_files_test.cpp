@@ -2,7 +2,6 @@
 // bit for bit; hostile or corrupt ones are refused with the file and the fault named.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <zlib.h>
 
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include "core/input_error.hpp"
 #include "formats/affinities_file.hpp"
 #include "sparse_files.hpp"
+#include "temporary_folder.hpp"
 
 namespace tsne_test {
 namespace {
@@ -149,17 +149,7 @@ std::vector<Member> With(std::vector<Member> members, const std::string& name, C
 
 class ArchiveFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("archive_files_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::string Write(const std::string& bytes) {
-    const std::string path = (dir_ / "p.npz").string();
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    return path;
-  }
+  std::string Write(const std::string& bytes) { return dir_.Write("p.npz", bytes).string(); }
   tsneloss::SparseColumns Read(const std::string& bytes) {
     tsneloss::InputSource source(Write(bytes));
     tsneloss::ParallelReading one_thread;
@@ -175,7 +165,7 @@ class ArchiveFiles : public ::testing::Test {
     return "(nothing thrown)";
   }
 
-  std::filesystem::path dir_;
+  tsne_test::TemporaryFolder dir_;
 };
 
 TEST_F(ArchiveFiles, OddButValidArchivesPackThePlainOnesBits) {

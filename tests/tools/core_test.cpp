@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "bits.hpp"
+#include "core/array_packing.hpp"
 #include "core/data_affinities.hpp"
 #include "core/input_error.hpp"
 #include "core/sparse_columns.hpp"
@@ -153,6 +155,30 @@ TEST(PackColumns, ManyEntriesOnManyThreadsPackAsOneByOne) {
       EXPECT_EQ(p.column_counts, counts);
     }
   }
+}
+
+// A CSC whose rows never decrease but repeat inside a column looks packed and is not:
+// its repeats are added as PackColumns adds the same triplets.
+TEST(PackCompressed, RowsRepeatedInsideASortedColumnAreMerged) {
+  const std::uint64_t n = 4;
+  const std::vector<std::int32_t> indptr = {0, 3, 5, 5, 8};
+  const std::vector<std::int32_t> indices = {1, 1, 3, 0, 2, 0, 0, 0};
+  const std::vector<double> data = {0.5, 0.25, 0.125, 1.5, 2.5, 0.1, 0.2, 0.3};
+  const tsneloss::HostAffinities packed =
+      tsneloss::PackCompressed(tsneloss::CompressedArrays<std::int32_t, double>{n, true, indptr, indices, data}, "P");
+  const std::vector<std::int64_t> rows(indices.begin(), indices.end());
+  std::vector<std::int64_t> columns;
+  for (std::uint64_t j = 0; j < n; ++j) columns.resize(static_cast<std::size_t>(indptr[j + 1]), static_cast<std::int64_t>(j));
+  const tsneloss::SparseColumns expected = tsneloss::PackColumns(n, rows, columns, data, "P");
+  EXPECT_EQ(packed.merged_positions, 2u);
+  ASSERT_EQ(packed.nnz, expected.values.size());
+  const auto first = [](const matrix::ArrayPtr& array, std::size_t count) {
+    const double* at = tsneloss::ArrayData(array);
+    return std::vector<double>(at, at + count);
+  };
+  EXPECT_EQ(BitsOf(first(packed.column_counts, n)), BitsOf(expected.column_counts));
+  EXPECT_EQ(BitsOf(first(packed.row_indices, packed.nnz)), BitsOf(expected.row_indices));
+  EXPECT_EQ(BitsOf(first(packed.values, packed.nnz)), BitsOf(expected.values));
 }
 
 TEST(ZChoice, AutoTakesTheExactZUpToItsLimitAndBeyondThreeDimensions) {

@@ -18,6 +18,7 @@
 #include "formats/npz_file.hpp"
 #include "packed_columns.hpp"
 #include "sparse_files.hpp"
+#include "temporary_folder.hpp"
 
 namespace tsne_test {
 namespace {
@@ -73,18 +74,8 @@ Triplets Shuffled(std::int32_t n, std::size_t count, std::uint64_t seed) {
 
 class NpzChunks : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tsneloss_npz_chunks_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   Packed Read(const std::string& bytes, std::uint64_t n, const tsneloss::NpzChunking& chunking, unsigned threads) {
-    const std::string path = (dir_ / "p.npz").string();
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    tsneloss::InputSource source(path);
+    tsneloss::InputSource source(dir_.Write("p.npz", bytes).string());
     tsneloss::NpzStream stream(source, {n, 2, "y"}, chunking);
     return Pack(n, stream, threads, "p.npz");
   }
@@ -101,7 +92,7 @@ class NpzChunks : public ::testing::Test {
     return "(nothing thrown)";
   }
 
-  std::filesystem::path dir_;
+  tsne_test::TemporaryFolder dir_;
 };
 
 TEST_F(NpzChunks, EveryOrderAndChunkingPacksTheColumnOrderedBits) {

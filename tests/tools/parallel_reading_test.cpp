@@ -2,7 +2,6 @@
 // one block gives: the same arrays, or the same first error at the same place. Plain
 // files are mapped into memory, compressed ones read: both ways are checked.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,6 +13,7 @@
 #include "formats/affinities_file.hpp"
 #include "formats/embedding_file.hpp"
 #include "sparse_files.hpp"
+#include "temporary_folder.hpp"
 
 namespace tsne_test {
 namespace {
@@ -27,12 +27,6 @@ const ParallelReading kManyThreads{4, 64, 1, {}};
 
 class ParallelReadingTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path_ = fs::temp_directory_path() / ("parallel_reading_" + std::to_string(::getpid()) + "_" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  }
-  void TearDown() override { fs::remove(path_); }
-
   // The packed P, or the error's message.
   std::string ReadP(const std::string& text, const ParallelReading& reading, std::uint64_t points, bool gzip = false) {
     std::ofstream(path_, std::ios::binary) << (gzip ? Gzip(text) : text);
@@ -63,7 +57,8 @@ class ParallelReadingTest : public ::testing::Test {
     }
   }
 
-  fs::path path_;
+  tsne_test::TemporaryFolder folder_;
+  const fs::path path_ = folder_ / "p";
 };
 
 // A Matrix Market file of `entries` lines among comments, blank lines and CRLF ends.

@@ -17,6 +17,7 @@
 #include "formats/affinities_file.hpp"
 #include "formats/embedding_file.hpp"
 #include "sparse_files.hpp"
+#include "temporary_folder.hpp"
 
 namespace tsne_test {
 namespace {
@@ -37,18 +38,7 @@ std::string CorruptAt(std::string bytes, std::size_t from_end) {
 
 class TextFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("text_files_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Write(const std::string& name, const std::string& bytes) {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    return path.string();
-  }
+  std::string Write(const std::string& name, const std::string& bytes) { return dir_.Write(name, bytes).string(); }
 
   // The embedding's shape and every coordinate's bits, or the message.
   static std::string Embedding(const std::string& path, const ParallelReading& reading = kOneBlock) {
@@ -79,7 +69,7 @@ class TextFiles : public ::testing::Test {
     }
   }
 
-  fs::path dir_;
+  tsne_test::TemporaryFolder dir_;
 };
 
 TEST_F(TextFiles, OddButValidFilesGiveThePlainFilesBits) {
@@ -151,6 +141,10 @@ TEST_F(TextFiles, HostileFilesAreRefusedByName) {
   long_header += '\n';
   const std::string long_npy = std::string("\x93NUMPY\x01\x00", 8) + static_cast<char>(long_header.size() & 0xFF) +
                                static_cast<char>(long_header.size() >> 8) + long_header + data;
+  // Versions 2 and 3 keep the header length in four bytes: the same header, 65536
+  // bytes longer by its high bytes.
+  const std::string four_byte_length =
+      std::string("\x93NUMPY\x02\x00", 8) + npy.substr(8, 2) + std::string("\x01\x00", 2) + npy.substr(10);
   const std::string more = "the file holds less data than its shape '(2, 2)' needs";
   struct Case {
     const char* name;
@@ -170,7 +164,9 @@ TEST_F(TextFiles, HostileFilesAreRefusedByName) {
       {".npy of shape (0, 2)", NpyArray("<f8", "(0, 2)", ""), ": the embedding holds no points"},
       {".npy of a shape overflowing", NpyArray("<f8", "(4294967296, 4294967296)", ""),
        ": the array's shape '(4294967296, 4294967296)' is too large"},
-      {".npy header over 10000 bytes", long_npy, ": the .npy header is 10060 bytes long, more than the 10000 NumPy reads"},
+      {".npy header over 10000 bytes", long_npy, ": the file has a .npy header of 10060 bytes; at most 10000 are read"},
+      {".npy version 2 header over 65535 bytes", four_byte_length,
+       ": the file has a .npy header of 65654 bytes; at most 10000 are read"},
       {".npy with trailing bytes", npy + "xyz", ": the file holds 3 bytes more than its shape '(2, 2)' needs"},
       {".npy.gz with trailing bytes", Gzip(npy + "xyz"), ": the file holds 3 bytes more than its shape '(2, 2)' needs"},
       {".npy short of data", npy.substr(0, npy.size() - 1), ": " + more},

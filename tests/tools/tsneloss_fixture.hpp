@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "temporary_folder.hpp"
+
 namespace tsne_test {
 
 namespace fs = std::filesystem;
@@ -33,18 +35,7 @@ inline std::string Slurp(const fs::path& path) {
 
 class Tsneloss : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("tsneloss_test_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  fs::path Write(const std::string& name, const std::string& content) {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-  }
+  fs::path Write(const std::string& name, const std::string& content) { return dir_.Write(name, content); }
 
   // `shell_prefix` runs before the program in the same shell (a ulimit, say).
   Outcome Run(const std::vector<std::string>& args, const std::string& standard_input = "/dev/null",
@@ -56,7 +47,7 @@ class Tsneloss : public ::testing::Test {
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir_ / "out"), Slurp(dir_ / "err")};
   }
 
-  fs::path dir_;
+  tsne_test::TemporaryFolder dir_;
 };
 
 inline const char* const kTwoPoints = "0 0\n3 4\n";

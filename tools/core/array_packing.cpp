@@ -9,6 +9,7 @@
 
 #include "core/entry_packing.hpp"
 #include "core/input_error.hpp"
+#include "core/input_messages.hpp"
 #include "core/input_rules.hpp"
 #include "core/sparse_columns.hpp"
 
@@ -234,7 +235,7 @@ HostAffinities PackCoordinates(const CoordinateArrays<Index, Value>& p, const st
 
 HostAffinities PackDense(const StridedMatrix<double>& p, const std::string& source) {
   if (p.rows != p.columns) {
-    throw InputError(source, "P must be square; it is " + std::to_string(p.rows) + " by " + std::to_string(p.columns));
+    throw InputError(source, NotSquare(p.rows, p.columns));
   }
   const std::uint64_t n = p.rows;
   // First pass: check in NumPy's flat order and count each column's non-zeros.

@@ -47,74 +47,87 @@ std::string Missing(const std::string& shape) {
   return "the file holds less data than its shape " + support::Shown(shape) + " needs";
 }
 
-}  // namespace
+// A .npy file's header, its faults named by the file.
+class FileHeaderInput final : public NpyHeaderInput {
+ public:
+  explicit FileHeaderInput(InputSource& source) : source_(source) {}
+  std::size_t Read(char* out, std::size_t size) override { return ReadFully(source_, out, size); }
+  InputError NotNpy() const override { return InputError(source_.name(), "not a .npy file"); }
+  InputError UnsupportedVersion(int major) const override {
+    return InputError(source_.name(), "unsupported .npy version " + std::to_string(major));
+  }
+  InputError Truncated() const override { return InputError(source_.name(), "the .npy header is truncated"); }
+  InputError Fault(const std::string& what) const override { return InputError(source_.name(), "the file " + what); }
 
-Embedding ReadNpyEmbedding(InputSource& source) {
+ private:
+  InputSource& source_;
+};
+
+// What the header says of the array.
+struct NpyLayout {
+  std::size_t element_size = 8;  // 8 for float64, 4 for float32
+  bool fortran_order = false;
+  std::string shape;  // as written, for messages
+  std::uint64_t n = 0;
+  std::uint64_t d = 0;
+
+  std::uint64_t count() const { return n * d; }
+  std::uint64_t data_bytes() const { return count() * element_size; }
+};
+
+NpyLayout ReadLayout(InputSource& source) {
   const std::string& path = source.name();
-  char prefix[16];
-  if (ReadFully(source, prefix, 10) < 10 || std::memcmp(prefix, "\x93NUMPY", 6) != 0) {
-    throw InputError(path, "not a .npy file");
-  }
-  const int major = static_cast<unsigned char>(prefix[6]);
-  const std::size_t prefix_bytes = NpyPrefixBytes(major);
-  if (prefix_bytes == 0 || prefix_bytes > sizeof prefix) {
-    throw InputError(path, "unsupported .npy version " + std::to_string(major));
-  }
-  if (ReadFully(source, prefix + 10, prefix_bytes - 10) < prefix_bytes - 10) {
-    throw InputError(path, "the .npy header is truncated");
-  }
-  const std::size_t header_length = NpyHeaderLength(prefix, prefix_bytes);
-  if (header_length > kLargestNpyHeaderBytes) {
-    throw InputError(path, "the .npy header is " + std::to_string(header_length) + " bytes long, more than the " +
-                               std::to_string(kLargestNpyHeaderBytes) + " NumPy reads");
-  }
-  std::string header(header_length, '\0');
-  if (ReadFully(source, header.data(), header_length) < header_length) {
-    throw InputError(path, "the .npy header is truncated");
-  }
-
+  FileHeaderInput input(source);
+  const std::string header = ReadNpyHeader(input);
+  NpyLayout layout;
   const std::string descr = NpyHeaderValue(header, "descr", path);
   const bool is_double = descr == "'<f8'" || descr == "\"<f8\"";
   const bool is_single = descr == "'<f4'" || descr == "\"<f4\"";
   if (!is_double && !is_single) {
     throw InputError(path, "the array's dtype is " + support::Shown(descr) + "; little-endian float64 or float32 is needed");
   }
+  layout.element_size = is_double ? 8 : 4;
   const std::string order = NpyHeaderValue(header, "fortran_order", path);
   if (order != "False" && order != "True") {
     throw InputError(path, "fortran_order is " + support::Shown(order) + ", neither True nor False");
   }
-  const bool fortran_order = order == "True";
-  const std::string shape = NpyHeaderValue(header, "shape", path);
-  const auto extents = ParseNpyShape(shape);
+  layout.fortran_order = order == "True";
+  layout.shape = NpyHeaderValue(header, "shape", path);
+  const auto extents = ParseNpyShape(layout.shape);
   if (!extents || extents->size() != 2) {
-    throw InputError(path, "the array's shape is " + support::Shown(shape) + "; a 2-D shape (N, D) is needed");
+    throw InputError(path, "the array's shape is " + support::Shown(layout.shape) + "; a 2-D shape (N, D) is needed");
   }
-  Embedding embedding;
-  embedding.n = (*extents)[0];
-  embedding.d = (*extents)[1];
-  // Before anything is allocated from the shape.
-  CheckPointCount(embedding.n, embedding.d, false, path);
-  const std::size_t element_size = is_double ? 8 : 4;
-  if (embedding.n > UINT64_MAX / embedding.d || embedding.n * embedding.d > SIZE_MAX / 8) {
-    throw InputError(path, "the array's shape " + support::Shown(shape) + " is too large");
-  }
-  const std::uint64_t count = embedding.n * embedding.d;
-  const std::uint64_t data_bytes = count * element_size;
-  const auto left = source.BytesLeft();
-  if (left && *left < data_bytes) throw InputError(path, Missing(shape));
-  if (left && *left > data_bytes) throw InputError(path, Extra(*left - data_bytes, shape));
+  layout.n = (*extents)[0];
+  layout.d = (*extents)[1];
+  return layout;
+}
 
-  // As stored: point after point in C order, coordinate after coordinate in Fortran.
+// Before anything is allocated from the shape: its rules, and the bytes the file has
+// left where it can tell.
+void CheckDataSize(InputSource& source, const NpyLayout& layout) {
+  const std::string& path = source.name();
+  CheckPointCount(layout.n, layout.d, false, path);
+  if (layout.n > UINT64_MAX / layout.d || layout.n * layout.d > SIZE_MAX / 8) {
+    throw InputError(path, "the array's shape " + support::Shown(layout.shape) + " is too large");
+  }
+  const auto left = source.BytesLeft();
+  if (left && *left < layout.data_bytes()) throw InputError(path, Missing(layout.shape));
+  if (left && *left > layout.data_bytes()) throw InputError(path, Extra(*left - layout.data_bytes(), layout.shape));
+}
+
+// The values as stored, widened to double; the file must end with them.
+std::vector<double> ReadStored(InputSource& source, const NpyLayout& layout) {
+  const std::uint64_t data_bytes = layout.data_bytes();
   std::vector<double> stored;
-  stored.reserve(left ? count : std::min<std::uint64_t>(count, kFirstReservation));
+  stored.reserve(source.BytesLeft() ? layout.count() : std::min<std::uint64_t>(layout.count(), kFirstReservation));
   std::vector<char> chunk(std::min<std::uint64_t>(kChunkBytes, data_bytes));
   for (std::uint64_t have = 0; have < data_bytes;) {
     const std::size_t want = std::min<std::uint64_t>(chunk.size(), data_bytes - have);
-    if (ReadFully(source, chunk.data(), want) < want) throw InputError(path, Missing(shape));
-    const std::size_t values = want / element_size;
+    if (ReadFully(source, chunk.data(), want) < want) throw InputError(source.name(), Missing(layout.shape));
+    const std::size_t values = want / layout.element_size;
     const std::size_t at = stored.size();
     stored.resize(at + values);
-    if (is_double) {
+    if (layout.element_size == 8) {
       std::memcpy(stored.data() + at, chunk.data(), want);
     } else {
       for (std::size_t k = 0; k < values; ++k) {
@@ -125,17 +138,28 @@ Embedding ReadNpyEmbedding(InputSource& source) {
     }
     have += want;
   }
-  if (const std::uint64_t extra = CountTheRest(source)) throw InputError(path, Extra(extra, shape));
+  if (const std::uint64_t extra = CountTheRest(source)) throw InputError(source.name(), Extra(extra, layout.shape));
+  return stored;
+}
 
-  if (fortran_order) {
-    embedding.coordinates.resize(count);
-    for (std::uint64_t k = 0; k < count; ++k) {
-      embedding.coordinates[(k % embedding.n) * embedding.d + k / embedding.n] = stored[k];
-    }
-  } else {
-    embedding.coordinates = std::move(stored);
-  }
-  CheckCoordinates(embedding.coordinates, path);
+// Fortran order stores coordinate after coordinate: turned point after point.
+std::vector<double> PointAfterPoint(const std::vector<double>& stored, std::uint64_t n, std::uint64_t d) {
+  std::vector<double> coordinates(stored.size());
+  for (std::uint64_t k = 0; k < stored.size(); ++k) coordinates[(k % n) * d + k / n] = stored[k];
+  return coordinates;
+}
+
+}  // namespace
+
+Embedding ReadNpyEmbedding(InputSource& source) {
+  const NpyLayout layout = ReadLayout(source);
+  CheckDataSize(source, layout);
+  std::vector<double> stored = ReadStored(source, layout);
+  Embedding embedding;
+  embedding.n = layout.n;
+  embedding.d = layout.d;
+  embedding.coordinates = layout.fortran_order ? PointAfterPoint(stored, layout.n, layout.d) : std::move(stored);
+  CheckCoordinates(embedding.coordinates, source.name());
   return embedding;
 }
 

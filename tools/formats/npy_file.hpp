@@ -12,9 +12,6 @@
 
 namespace tsneloss {
 
-// NumPy refuses longer headers as unsafe to parse; so does the reader.
-inline constexpr std::size_t kLargestNpyHeaderBytes = 10000;
-
 // A 2-D little-endian float64 or float32 array (N, D), N and D at least 1, C or
 // Fortran order, as point after point. The file must hold exactly the array's data:
 // less or more is refused. Memory grows with the data that arrive, never ahead of

@@ -1,25 +1,49 @@
 #include "formats/npy_header.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/input_error.hpp"
 #include "formats/text_fields.hpp"
 
 namespace tsneloss {
 
-std::size_t NpyPrefixBytes(int major) {
-  // Version 1 gives the header length in two bytes; versions 2 and 3 (a UTF-8 header) in four.
+namespace {
+
+// Bytes before the dictionary for version `major`: the header length takes two bytes
+// in version 1, four in versions 2 and 3 (a UTF-8 header); 0 for another version.
+std::size_t PrefixBytes(int major) {
   if (major == 1) return 10;
   if (major == 2 || major == 3) return 12;
   return 0;
 }
 
-std::size_t NpyHeaderLength(const char* prefix, std::size_t prefix_bytes) {
+// The little-endian header length after the magic string and version.
+std::size_t HeaderLength(const char* prefix, std::size_t prefix_bytes) {
   std::size_t length = 0;
   for (std::size_t k = 8; k < prefix_bytes; ++k) {
     length |= static_cast<std::size_t>(static_cast<unsigned char>(prefix[k])) << (8 * (k - 8));
   }
   return length;
+}
+
+}  // namespace
+
+std::string ReadNpyHeader(NpyHeaderInput& input) {
+  char prefix[12];
+  if (input.Read(prefix, 10) < 10 || std::memcmp(prefix, "\x93NUMPY", 6) != 0) throw input.NotNpy();
+  const int major = static_cast<unsigned char>(prefix[6]);
+  const std::size_t prefix_bytes = PrefixBytes(major);
+  if (prefix_bytes == 0) throw input.UnsupportedVersion(major);
+  if (input.Read(prefix + 10, prefix_bytes - 10) < prefix_bytes - 10) throw input.Truncated();
+  const std::size_t length = HeaderLength(prefix, prefix_bytes);
+  if (length > kNpyHeaderLimit) {
+    throw input.Fault("has a .npy header of " + std::to_string(length) + " bytes; at most " +
+                      std::to_string(kNpyHeaderLimit) + " are read");
+  }
+  std::string header(length, '\0');
+  if (input.Read(header.data(), length) < length) throw input.Truncated();
+  return header;
 }
 
 std::string NpyHeaderValue(const std::string& header, const std::string& key, const std::string& path) {

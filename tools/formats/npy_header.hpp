@@ -3,22 +3,40 @@
 // the embedding reader and the members of a .npz archive.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/input_error.hpp"
+
 namespace tsneloss {
 
-// The longest dictionary read from an archive member, as NumPy caps it: a longer one
-// is no header NumPy writes, and would be set aside whole before it is read.
+// The longest dictionary read, as NumPy caps it: a longer one is no header NumPy
+// writes, and would be set aside whole before it is read.
 inline constexpr std::size_t kNpyHeaderLimit = 10000;
 
-// Bytes before the dictionary for a file whose version byte (the seventh) is `major`:
-// 10 for version 1, 12 for versions 2 and 3; 0 for an unknown version.
-std::size_t NpyPrefixBytes(int major);
-// The dictionary's length from those first bytes.
-std::size_t NpyHeaderLength(const char* prefix, std::size_t prefix_bytes);
+// Where a .npy header is read from, and how its faults are told there: a file names
+// itself, an archive's member its array.
+class NpyHeaderInput {
+ public:
+  virtual ~NpyHeaderInput() = default;
+  // Up to `size` bytes into `out`; fewer only where the input ends.
+  virtual std::size_t Read(char* out, std::size_t size) = 0;
+  // The faults before the dictionary: no .npy magic, a version other than 1 to 3
+  // (`major`), a header cut short.
+  virtual InputError NotNpy() const = 0;
+  virtual InputError UnsupportedVersion(int major) const = 0;
+  virtual InputError Truncated() const = 0;
+  // `what` said of the input ("has ...").
+  virtual InputError Fault(const std::string& what) const = 0;
+};
+
+// Reads the magic string, version and length, then the dictionary (returned), leaving
+// `input` at the array's data. Throws what `input` makes of a fault, and a dictionary
+// longer than kNpyHeaderLimit is refused before it is read.
+std::string ReadNpyHeader(NpyHeaderInput& input);
 
 // The text of the value of `key` in the dictionary literal: a quoted string (quotes
 // kept), a word such as True, or a parenthesised tuple. Throws InputError naming

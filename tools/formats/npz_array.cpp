@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <type_traits>
+#include <utility>
 
 #include "support/text.hpp"
 #include "formats/npy_header.hpp"
@@ -69,6 +71,26 @@ bool CountRange(int fd, const std::string& name, char kind, std::size_t item_siz
   return true;
 }
 
+// A member's .npy header, its faults named by the array.
+class MemberHeaderInput final : public NpyHeaderInput {
+ public:
+  using Wording = std::function<InputError(const std::string& what)>;
+  MemberHeaderInput(ZipMemberReader& reader, Wording fault) : reader_(reader), fault_(std::move(fault)) {}
+  std::size_t Read(char* out, std::size_t size) override {
+    const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(size, reader_.left()));
+    reader_.ReadExactly(out, got);
+    return got;
+  }
+  InputError NotNpy() const override { return fault_("is not a .npy array"); }
+  InputError UnsupportedVersion(int /*major*/) const override { return fault_("has an unsupported .npy version"); }
+  InputError Truncated() const override { return fault_("has a truncated header"); }
+  InputError Fault(const std::string& what) const override { return fault_(what); }
+
+ private:
+  ZipMemberReader& reader_;
+  Wording fault_;
+};
+
 }  // namespace
 
 NpzArray::NpzArray(const ZipArchive& archive, const std::string& key)
@@ -76,20 +98,8 @@ NpzArray::NpzArray(const ZipArchive& archive, const std::string& key)
   const auto found = archive.members().find(key + ".npy");
   if (found == archive.members().end()) throw InputError(name_, "the archive has no '" + key + "' array");
   reader_ = std::make_unique<ZipMemberReader>(archive, found->second);
-  char prefix[12];
-  reader_->ReadExactly(prefix, 10);
-  if (std::memcmp(prefix, "\x93NUMPY", 6) != 0) throw Fault("is not a .npy array");
-  const std::size_t prefix_bytes = NpyPrefixBytes(static_cast<unsigned char>(prefix[6]));
-  if (prefix_bytes == 0) throw Fault("has an unsupported .npy version");
-  if (prefix_bytes > 10) reader_->ReadExactly(prefix + 10, prefix_bytes - 10);
-  const std::size_t header_bytes = NpyHeaderLength(prefix, prefix_bytes);
-  if (header_bytes > kNpyHeaderLimit) {
-    throw Fault("has a .npy header of " + std::to_string(header_bytes) + " bytes; at most " +
-                std::to_string(kNpyHeaderLimit) + " are read");
-  }
-  if (header_bytes > reader_->left()) throw Fault("has a truncated header");
-  std::string header(header_bytes, '\0');
-  reader_->ReadExactly(header.data(), header.size());
+  MemberHeaderInput input(*reader_, [this](const std::string& what) { return Fault(what); });
+  const std::string header = ReadNpyHeader(input);
   std::string descr = NpyHeaderValue(header, "descr", name_);
   const std::string shown_descr = descr;
   if (descr.size() >= 2) descr = descr.substr(1, descr.size() - 2);  // the quotes
