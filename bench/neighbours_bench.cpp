@@ -35,8 +35,8 @@ void Run(benchmark::State& state, unsigned threads, tsneloss::support::Instructi
     return;
   }
   for (auto _ : state) {
-    const affinities::NeighbourLists lists =
-        affinities::detail::ExactNeighboursOnPath(Data().data(), kN, kD, kK, {threads, {}}, path);
+    const tsneloss::affinities::NeighbourLists lists =
+        tsneloss::affinities::detail::ExactNeighboursOnPath(Data().data(), kN, kD, kK, {threads, {}}, path);
     benchmark::DoNotOptimize(lists.indices.data());
   }
 }

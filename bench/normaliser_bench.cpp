@@ -19,10 +19,10 @@
 #include <random>
 #include <vector>
 
-#include "normaliser/approximate_normaliser.hpp"
-#include "support/instruction_set.hpp"
 #include "embedding_shapes.hpp"
+#include "normaliser/approximate_normaliser.hpp"
 #include "normaliser/exact_normaliser.hpp"
+#include "support/instruction_set.hpp"
 
 namespace {
 
@@ -43,12 +43,12 @@ std::map<std::size_t, double>& ExactValues() {
 
 void ExactZ(benchmark::State& state) {
   const std::size_t n = static_cast<std::size_t>(state.range(0));
-  normaliser::ExactSettings settings;
+  tsneloss::normaliser::ExactSettings settings;
   settings.threads = static_cast<unsigned>(state.range(1));
   const std::vector<double>& y = Map(n);
   double z = 0;
   for (auto _ : state) {
-    z = normaliser::ExactNormaliser(y.data(), n, kD, settings);
+    z = tsneloss::normaliser::ExactNormaliser(y.data(), n, kD, settings);
     const double& kept = z;  // the read-only form: the other may write a double back wrongly
     benchmark::DoNotOptimize(kept);
   }
@@ -66,11 +66,11 @@ void ExactZPath(benchmark::State& state) {
   }
   state.SetLabel(tsneloss::support::Name(path));
   const std::size_t n = 20000;
-  normaliser::ExactSettings settings;
+  tsneloss::normaliser::ExactSettings settings;
   settings.threads = 1;
   settings.path = path;
   for (auto _ : state) {
-    const double z = normaliser::ExactNormaliser(Map(n).data(), n, kD, settings);
+    const double z = tsneloss::normaliser::ExactNormaliser(Map(n).data(), n, kD, settings);
     benchmark::DoNotOptimize(z);
   }
   const double pairs = 0.5 * static_cast<double>(n) * static_cast<double>(n - 1);
@@ -81,9 +81,9 @@ void ExactZPath(benchmark::State& state) {
 void ApproximateZ(benchmark::State& state) {
   const std::size_t n = static_cast<std::size_t>(state.range(0));
   const std::vector<double>& y = Map(n);
-  normaliser::ApproximateZ result;
+  tsneloss::normaliser::ApproximateZ result;
   for (auto _ : state) {
-    result = normaliser::ApproximateNormaliser(y.data(), n, kD);
+    result = tsneloss::normaliser::ApproximateNormaliser(y.data(), n, kD);
     const double& kept = result.z;
     benchmark::DoNotOptimize(kept);
   }
@@ -104,9 +104,9 @@ void ApproximateZOutliers(benchmark::State& state) {
   for (std::size_t i = 0; i < n; i += 100) {
     for (std::size_t k = 0; k < kD; ++k) y[i * kD + k] = far(rng);
   }
-  normaliser::ApproximateZ result;
+  tsneloss::normaliser::ApproximateZ result;
   for (auto _ : state) {
-    result = normaliser::ApproximateNormaliser(y.data(), n, kD);
+    result = tsneloss::normaliser::ApproximateNormaliser(y.data(), n, kD);
     const double& kept = result.z;
     benchmark::DoNotOptimize(kept);
   }

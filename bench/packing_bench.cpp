@@ -20,35 +20,35 @@ std::string case_dir;
 std::uint64_t points = 0;
 
 // Hands over a stream's entries without counting its columns first.
-class Uncounted : public tsneloss::EntryStream {
+class Uncounted : public tsneloss::core::EntryStream {
  public:
-  explicit Uncounted(tsneloss::EntryStream& inner) : inner_(inner) {}
-  void ForEach(const std::function<void(const tsneloss::EntryBlock&)>& take) override { inner_.ForEach(take); }
+  explicit Uncounted(tsneloss::core::EntryStream& inner) : inner_(inner) {}
+  void ForEach(const std::function<void(const tsneloss::core::EntryBlock&)>& take) override { inner_.ForEach(take); }
   std::optional<std::uint64_t> EntryBound() const override { return inner_.EntryBound(); }
 
  private:
-  tsneloss::EntryStream& inner_;
+  tsneloss::core::EntryStream& inner_;
 };
 
 // Arrays as tsneloss makes them: fresh host arrays on every run.
 struct FreshArrays {
   matrix::ArrayPtr counts, rows, values;
-  tsneloss::ColumnArrays operator()(std::uint64_t n, std::uint64_t entries) {
-    counts = tsneloss::NewHostRow(n);
-    rows = tsneloss::NewHostRow(entries);
-    values = tsneloss::NewHostRow(entries);
-    const auto data = [](const matrix::ArrayPtr& array) { return const_cast<double*>(tsneloss::ArrayData(array)); };
+  tsneloss::core::ColumnArrays operator()(std::uint64_t n, std::uint64_t entries) {
+    counts = tsneloss::core::NewHostRow(n);
+    rows = tsneloss::core::NewHostRow(entries);
+    values = tsneloss::core::NewHostRow(entries);
+    const auto data = [](const matrix::ArrayPtr& array) { return const_cast<double*>(tsneloss::core::ArrayData(array)); };
     return {data(counts), data(rows), data(values)};
   }
 };
 
 void Pack(benchmark::State& state, const char* file, bool counted) {
   for (auto _ : state) {
-    tsneloss::InputSource source(case_dir + "/" + file);
-    tsneloss::NpzStream stream(source, {points, 2, "y"});
+    tsneloss::formats::InputSource source(case_dir + "/" + file);
+    tsneloss::formats::NpzStream stream(source, {points, 2, "y"});
     Uncounted uncounted(stream);
     FreshArrays arrays;
-    const auto size = tsneloss::PackEntries(points, counted ? static_cast<tsneloss::EntryStream&>(stream) : uncounted,
+    const auto size = tsneloss::core::PackEntries(points, counted ? static_cast<tsneloss::core::EntryStream&>(stream) : uncounted,
                                             std::ref(arrays), file);
     benchmark::DoNotOptimize(size.nnz);
   }

@@ -40,27 +40,27 @@ std::span<const T> SpanOf(const py::array& array) {
 }
 
 template <typename T>
-tsneloss::StridedMatrix<T> MatrixOf(const py::array& array) {
+tsneloss::core::StridedMatrix<T> MatrixOf(const py::array& array) {
   return {static_cast<const std::byte*>(array.data()), static_cast<std::uint64_t>(array.shape(0)),
           static_cast<std::uint64_t>(array.shape(1)), array.strides(0), array.strides(1)};
 }
 
 // Y (float64 or float32, 2-D, any strides), packed without the interpreter's lock
 // once Z's presence is known: everything of Python's is read here, beforehand.
-tsneloss::EmbeddingPacker EmbeddingOf(const py::array& y) {
+tsneloss::core::EmbeddingPacker EmbeddingOf(const py::array& y) {
   if (y.ndim() != 2 || !(Holds<double>(y) || Holds<float>(y))) {
     throw py::type_error("Y: a 2-D array of float64 or float32 is needed");
   }
   if (Holds<float>(y)) {
-    return [y = MatrixOf<float>(y)](bool z_computed) { return tsneloss::PackEmbedding(y, z_computed, "Y"); };
+    return [y = MatrixOf<float>(y)](bool z_computed) { return tsneloss::core::PackEmbedding(y, z_computed, "Y"); };
   }
-  return [y = MatrixOf<double>(y)](bool z_computed) { return tsneloss::PackEmbedding(y, z_computed, "Y"); };
+  return [y = MatrixOf<double>(y)](bool z_computed) { return tsneloss::core::PackEmbedding(y, z_computed, "Y"); };
 }
 
 // visit(Index{}, Value{}) for the arrays' index type (int32 or int64) and value type
 // (float64 or float32).
 template <typename Visit>
-tsneloss::AffinitiesPacker WithTypes(const py::array& index, const py::array& values, const Visit& visit) {
+tsneloss::core::AffinitiesPacker WithTypes(const py::array& index, const py::array& values, const Visit& visit) {
   const bool wide = Holds<std::int64_t>(index);
   const bool single = Holds<float>(values);
   if (wide) return single ? visit(std::int64_t{}, float{}) : visit(std::int64_t{}, double{});
@@ -74,12 +74,12 @@ void CheckSignals() {
   if (PyErr_CheckSignals() != 0) throw py::error_already_set();
 }
 
-tsneloss::ArrayLossOptions OptionsOf(std::optional<double> z, bool single, bool per_point, std::string module_path,
+tsneloss::core::ArrayLossOptions OptionsOf(std::optional<double> z, bool single, bool per_point, std::string module_path,
                                      unsigned threads) {
   return {z, single, per_point, std::move(module_path), threads, CheckSignals};
 }
 
-py::dict ResultOf(const tsneloss::ArrayLoss& result) {
+py::dict ResultOf(const tsneloss::core::ArrayLoss& result) {
   py::dict out;
   out["loss"] = result.loss;
   out["loss_double"] = result.loss_double;
@@ -88,7 +88,7 @@ py::dict ResultOf(const tsneloss::ArrayLoss& result) {
   out["nnz"] = result.nnz;
   out["merged_positions"] = result.merged_positions;
   py::list notes;
-  for (const tsneloss::Note& note : result.notes) notes.append(note.text);
+  for (const tsneloss::core::Note& note : result.notes) notes.append(note.text);
   out["notes"] = notes;
   out["shares"] = result.shares.empty()
                       ? py::object(py::none())
@@ -96,12 +96,12 @@ py::dict ResultOf(const tsneloss::ArrayLoss& result) {
   return out;
 }
 
-py::dict Compute(const py::array& y, const tsneloss::AffinitiesPacker& pack_p, const tsneloss::ArrayLossOptions& options) {
-  const tsneloss::EmbeddingPacker pack_y = EmbeddingOf(y);
-  tsneloss::ArrayLoss result;
+py::dict Compute(const py::array& y, const tsneloss::core::AffinitiesPacker& pack_p, const tsneloss::core::ArrayLossOptions& options) {
+  const tsneloss::core::EmbeddingPacker pack_y = EmbeddingOf(y);
+  tsneloss::core::ArrayLoss result;
   {
     const py::gil_scoped_release unlocked;
-    result = tsneloss::ComputeArrayLoss(pack_y, pack_p, options);
+    result = tsneloss::core::ComputeArrayLoss(pack_y, pack_p, options);
   }
   return ResultOf(result);
 }
@@ -110,9 +110,9 @@ py::dict LossOfCompressed(const py::array& y, std::uint64_t n, bool by_columns, 
                           const py::array& indices, const py::array& data, std::optional<double> z, bool single,
                           bool per_point, std::string module_path, unsigned threads) {
   const auto pack_p = WithTypes(indices, data, [&]<typename Index, typename Value>(Index, Value) {
-    const tsneloss::CompressedArrays<Index, Value> p{n, by_columns, SpanOf<Index>(indptr), SpanOf<Index>(indices),
+    const tsneloss::core::CompressedArrays<Index, Value> p{n, by_columns, SpanOf<Index>(indptr), SpanOf<Index>(indices),
                                                      SpanOf<Value>(data)};
-    return tsneloss::AffinitiesPacker([p, threads] { return tsneloss::PackCompressed(p, "P", threads); });
+    return tsneloss::core::AffinitiesPacker([p, threads] { return tsneloss::core::PackCompressed(p, "P", threads); });
   });
   return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path), threads));
 }
@@ -121,9 +121,9 @@ py::dict LossOfCoordinates(const py::array& y, std::uint64_t n, const py::array&
                            const py::array& values, std::optional<double> z, bool single, bool per_point,
                            std::string module_path, unsigned threads) {
   const auto pack_p = WithTypes(rows, values, [&]<typename Index, typename Value>(Index, Value) {
-    const tsneloss::CoordinateArrays<Index, Value> p{n, SpanOf<Index>(rows), SpanOf<Index>(columns),
+    const tsneloss::core::CoordinateArrays<Index, Value> p{n, SpanOf<Index>(rows), SpanOf<Index>(columns),
                                                      SpanOf<Value>(values)};
-    return tsneloss::AffinitiesPacker([p, threads] { return tsneloss::PackCoordinates(p, "P", threads); });
+    return tsneloss::core::AffinitiesPacker([p, threads] { return tsneloss::core::PackCoordinates(p, "P", threads); });
   });
   return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path), threads));
 }
@@ -131,7 +131,7 @@ py::dict LossOfCoordinates(const py::array& y, std::uint64_t n, const py::array&
 py::dict LossOfDense(const py::array& y, const py::array& p, std::optional<double> z, bool single, bool per_point,
                      std::string module_path, unsigned threads) {
   if (p.ndim() != 2 || !Holds<double>(p)) throw py::type_error("P: a 2-D array of float64 is needed");
-  const auto pack_p = [p = MatrixOf<double>(p)] { return tsneloss::PackDense(p, "P"); };
+  const auto pack_p = [p = MatrixOf<double>(p)] { return tsneloss::core::PackDense(p, "P"); };
   return Compute(y, pack_p, OptionsOf(z, single, per_point, std::move(module_path), threads));
 }
 
@@ -143,7 +143,7 @@ py::array_t<typename Vector::value_type> Adopted(Vector&& values) {
   return py::array_t<typename Vector::value_type>(static_cast<py::ssize_t>(owned->size()), owned->data(), owner);
 }
 
-py::dict ResultOf(tsneloss::SparseRows&& p) {
+py::dict ResultOf(tsneloss::core::SparseRows&& p) {
   py::dict out;
   out["n"] = p.n;
   out["indptr"] = Adopted(std::move(p.row_starts));
@@ -156,25 +156,25 @@ py::dict ResultOf(tsneloss::SparseRows&& p) {
 py::dict Affinities(const py::array_t<double>& x, double perplexity, const std::string& neighbours,
                     unsigned threads) {
   if (x.ndim() != 2 || !(x.flags() & py::array::c_style)) throw py::type_error("X: a C-ordered 2-D array is needed");
-  const auto method = tsneloss::ParseNeighbourMethod(neighbours);
+  const auto method = tsneloss::core::ParseNeighbourMethod(neighbours);
   if (!method) throw py::value_error("neighbours must be 'exact', 'approx', 'all' or 'auto', not '" + neighbours + "'");
   // The search reports its progress on this thread: a chance to stop at Ctrl-C.
-  tsneloss::AffinitySettings settings{perplexity, *method, threads, [](double) { CheckSignals(); }};
-  tsneloss::Affinities computed;
+  tsneloss::core::AffinitySettings settings{perplexity, *method, threads, [](double) { CheckSignals(); }};
+  tsneloss::core::Affinities computed;
   {
     const py::gil_scoped_release unlocked;
-    computed = tsneloss::AffinitiesFromData(x.data(), static_cast<std::uint64_t>(x.shape(0)),
+    computed = tsneloss::core::AffinitiesFromData(x.data(), static_cast<std::uint64_t>(x.shape(0)),
                                             static_cast<std::uint64_t>(x.shape(1)), settings, "X");
   }
   py::dict out = ResultOf(std::move(computed.p));
-  out["neighbours"] = tsneloss::NeighbourMethodName(computed.neighbours);
+  out["neighbours"] = tsneloss::core::NeighbourMethodName(computed.neighbours);
   out["recall"] = computed.recall;
   out["recall_sample"] = computed.recall_sample;
   return out;
 }
 
 template <typename T>
-tsneloss::ShapedArray<T> ShapedOf(const py::array_t<T, py::array::c_style>& array) {
+tsneloss::core::ShapedArray<T> ShapedOf(const py::array_t<T, py::array::c_style>& array) {
   return {{array.shape(), array.shape() + array.ndim()}, {array.data(), static_cast<std::size_t>(array.size())}};
 }
 
@@ -182,13 +182,13 @@ tsneloss::ShapedArray<T> ShapedOf(const py::array_t<T, py::array::c_style>& arra
 // implementations given the same neighbours.
 py::dict AffinitiesFromNeighbours(const py::array_t<std::int32_t, py::array::c_style>& indices,
                                   const py::array_t<float, py::array::c_style>& squared_distances, double perplexity) {
-  return ResultOf(tsneloss::AffinitiesFromNeighbourLists(ShapedOf(indices), ShapedOf(squared_distances), perplexity));
+  return ResultOf(tsneloss::core::AffinitiesFromNeighbourLists(ShapedOf(indices), ShapedOf(squared_distances), perplexity));
 }
 
 double Normaliser(const py::array& y, const std::string& method, unsigned threads) {
-  const tsneloss::EmbeddingPacker pack_y = EmbeddingOf(y);
+  const tsneloss::core::EmbeddingPacker pack_y = EmbeddingOf(y);
   const py::gil_scoped_release unlocked;
-  return tsneloss::ArrayNormaliser(pack_y, method, CheckSignals, threads);
+  return tsneloss::core::ArrayNormaliser(pack_y, method, CheckSignals, threads);
 }
 
 }  // namespace
@@ -199,9 +199,9 @@ PYBIND11_MODULE(_core, m) {
   py::register_exception_translator([](std::exception_ptr raised) {
     try {
       if (raised) std::rethrow_exception(raised);
-    } catch (const tsneloss::InputError& error) {
+    } catch (const tsneloss::core::InputError& error) {
       PyErr_SetString(PyExc_ValueError, error.what());
-    } catch (const tsneloss::ModuleError& error) {
+    } catch (const tsneloss::core::ModuleError& error) {
       const py::object module_error = py::module_::import("tsneloss._errors").attr("ModuleError");
       PyErr_SetObject(module_error.ptr(), py::make_tuple(error.identifier(), error.text()).ptr());
     }
@@ -220,6 +220,7 @@ PYBIND11_MODULE(_core, m) {
         py::arg("perplexity"));
   m.def("normaliser", &Normaliser, py::arg("y"), py::arg("method"), py::arg("threads"));
   m.attr("version") = tsneloss::support::kVersion;
-  m.attr("most_threads") = tsneloss::kMostThreads;
-  m.def("cached_modules", &tsneloss::CachedModuleCount, "How many module files this process holds open.");
+  m.attr("most_threads") = tsneloss::core::kMostThreads;
+  m.def("check_square", &tsneloss::core::CheckSquare, py::arg("shape"), py::arg("name"));
+  m.def("cached_modules", &tsneloss::core::CachedModuleCount, "How many module files this process holds open.");
 }

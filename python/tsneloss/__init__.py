@@ -65,8 +65,7 @@ def _embedding(Y):
 
 
 def _check_square(shape):
-    if len(shape) != 2 or shape[0] != shape[1]:
-        raise ValueError(f"P: P must be square; it is {' by '.join(map(str, shape))}")
+    _core.check_square(list(shape), "P")
 
 
 def _indices(*arrays):

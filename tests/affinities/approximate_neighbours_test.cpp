@@ -37,7 +37,7 @@ std::vector<double> ClusteredPoints(std::size_t n, std::size_t d, unsigned seed)
 TEST(ApproximateNeighbours, FindsMostTrueNeighboursAndEstimatesTheShare) {
   const std::size_t n = 4000, d = 12, k = 31;
   const std::vector<double> x = ClusteredPoints(n, d, 7);
-  const affinities::ApproximateSearch search = affinities::ApproximateNeighbours(x.data(), n, d, k, {2, {}});
+  const tsneloss::affinities::ApproximateSearch search = tsneloss::affinities::ApproximateNeighbours(x.data(), n, d, k, {2, {}});
   ASSERT_EQ(search.lists.indices.size(), n * k);
   std::size_t found = 0;
   std::vector<std::pair<double, std::int32_t>> all;

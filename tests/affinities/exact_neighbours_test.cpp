@@ -16,7 +16,7 @@
 
 namespace {
 
-using affinities::NeighbourLists;
+using tsneloss::affinities::NeighbourLists;
 using tsneloss::support::InstructionSet;
 
 NeighbourLists BruteForce(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k) {
@@ -68,7 +68,7 @@ std::size_t ExpectSameOnEveryPath(const std::vector<double>& x, std::size_t n, s
       SCOPED_TRACE(::testing::Message() << "n " << n << " d " << d << " k " << k << " path "
                                         << static_cast<int>(path) << " threads " << threads);
       const NeighbourLists got =
-          affinities::detail::ExactNeighboursOnPath(x.data(), n, d, k, {threads, {}}, path, &measured_by_all);
+          tsneloss::affinities::detail::ExactNeighboursOnPath(x.data(), n, d, k, {threads, {}}, path, &measured_by_all);
       EXPECT_EQ(got.n, n);
       EXPECT_EQ(got.k, k);
       EXPECT_EQ(got.indices, expected.indices);
@@ -132,11 +132,11 @@ TEST(ExactNeighbours, ProgressReachesOneOnTheCaller) {
   std::vector<double> shares;
   const auto caller = std::this_thread::get_id();
   bool elsewhere = false;
-  affinities::SearchSettings settings{2, [&](double share) {
+  tsneloss::affinities::SearchSettings settings{2, [&](double share) {
                                         elsewhere = elsewhere || std::this_thread::get_id() != caller;
                                         shares.push_back(share);
                                       }};
-  affinities::ExactNeighbours(x.data(), 3000, 5, 3, settings);
+  tsneloss::affinities::ExactNeighbours(x.data(), 3000, 5, 3, settings);
   EXPECT_FALSE(elsewhere);
   ASSERT_FALSE(shares.empty());
   EXPECT_LE(shares.size(), 101u);
@@ -146,8 +146,8 @@ TEST(ExactNeighbours, ProgressReachesOneOnTheCaller) {
 
 TEST(ExactNeighbours, RefusesKOutsideRange) {
   const std::vector<double> x(10, 0.0);
-  EXPECT_THROW(affinities::ExactNeighbours(x.data(), 5, 2, 0), std::invalid_argument);
-  EXPECT_THROW(affinities::ExactNeighbours(x.data(), 5, 2, 5), std::invalid_argument);
+  EXPECT_THROW(tsneloss::affinities::ExactNeighbours(x.data(), 5, 2, 0), std::invalid_argument);
+  EXPECT_THROW(tsneloss::affinities::ExactNeighbours(x.data(), 5, 2, 5), std::invalid_argument);
 }
 
 }  // namespace

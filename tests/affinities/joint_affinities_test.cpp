@@ -50,7 +50,7 @@ void ExpectPlainJoint(const Conditional& c) {
   const std::map<Position, double> expected = PlainJoint(c);
   for (const unsigned threads : {1u, 3u}) {
     SCOPED_TRACE(::testing::Message() << "threads " << threads);
-    const affinities::SparseRows p = affinities::JointAffinities(c.columns.data(), c.values.data(), c.n, c.k, threads);
+    const tsneloss::affinities::SparseRows p = tsneloss::affinities::JointAffinities(c.columns.data(), c.values.data(), c.n, c.k, threads);
     ASSERT_EQ(p.n, c.n);
     ASSERT_EQ(p.row_starts.size(), c.n + 1);
     ASSERT_EQ(p.values.size(), expected.size());

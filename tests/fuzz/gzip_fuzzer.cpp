@@ -26,13 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const tsne_fuzz::MemoryFile file(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   try {
-    tsneloss::InputSource source(file.path());
+    tsneloss::formats::InputSource source(file.path());
     if ((mode & 8) != 0) {
-      tsneloss::ReadAffinities(source, tsneloss::EmbeddingShape{5, 2, "y"}, {1, 64, 16, {}});
+      tsneloss::formats::ReadAffinities(source, tsneloss::core::EmbeddingShape{5, 2, "y"}, {1, 64, 16, {}});
     } else {
-      tsneloss::ReadEmbedding(source, true, {1, 64, 16, {}});
+      tsneloss::formats::ReadEmbedding(source, true, {1, 64, 16, {}});
     }
-  } catch (const tsneloss::InputError&) {
+  } catch (const tsneloss::core::InputError&) {
   }
   return 0;
 }

@@ -9,9 +9,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const tsne_fuzz::MemoryFile file(data, size);
   try {
-    tsneloss::InputSource source(file.path());
-    tsneloss::ReadAffinities(source, tsneloss::EmbeddingShape{5, 2, "y"}, {1, 64, 16, {}});
-  } catch (const tsneloss::InputError&) {
+    tsneloss::formats::InputSource source(file.path());
+    tsneloss::formats::ReadAffinities(source, tsneloss::core::EmbeddingShape{5, 2, "y"}, {1, 64, 16, {}});
+  } catch (const tsneloss::core::InputError&) {
   }
   return 0;
 }

@@ -12,9 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bytes.append(reinterpret_cast<const char*>(data), size);
   const tsne_fuzz::MemoryFile file(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   try {
-    tsneloss::InputSource source(file.path());
-    tsneloss::ReadNpyEmbedding(source);
-  } catch (const tsneloss::InputError&) {
+    tsneloss::formats::InputSource source(file.path());
+    tsneloss::formats::ReadNpyEmbedding(source);
+  } catch (const tsneloss::core::InputError&) {
   }
   return 0;
 }

@@ -16,10 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 2 || data[0] != 'P' || data[1] != 'K') return 0;
   const tsne_fuzz::MemoryFile file(data, size);
   try {
-    tsneloss::InputSource source(file.path());
-    tsneloss::NpzStream stream(source, tsneloss::EmbeddingShape{4, 2, "y"}, {3, 1});
-    tsneloss::PackIntoVectors(stream.n(), stream, source.name());
-  } catch (const tsneloss::InputError&) {
+    tsneloss::formats::InputSource source(file.path());
+    tsneloss::formats::NpzStream stream(source, tsneloss::core::EmbeddingShape{4, 2, "y"}, {3, 1});
+    tsneloss::core::PackIntoVectors(stream.n(), stream, source.name());
+  } catch (const tsneloss::core::InputError&) {
   }
   return 0;
 }

@@ -16,11 +16,11 @@
 namespace tsne_test {
 namespace {
 
-using normaliser::ApproximateNormaliser;
+using tsneloss::normaliser::ApproximateNormaliser;
 
 void ExpectWithinEstimate(const std::vector<double>& y, std::size_t n, std::size_t d) {
-  const double exact = normaliser::ExactNormaliser(y.data(), n, d);
-  const normaliser::ApproximateZ approximate = ApproximateNormaliser(y.data(), n, d);
+  const double exact = tsneloss::normaliser::ExactNormaliser(y.data(), n, d);
+  const tsneloss::normaliser::ApproximateZ approximate = ApproximateNormaliser(y.data(), n, d);
   const double error = std::abs(approximate.z - exact) / exact;
   EXPECT_LE(error, approximate.relative_error) << approximate.z << " against " << exact;
   EXPECT_LE(approximate.relative_error, 1e-6);
@@ -53,7 +53,7 @@ TEST(ApproximateNormaliser, CompactMapsInThreeDimensions) {
 TEST(ApproximateNormaliser, FarOutliersAreSummedExactly) {
   const std::size_t n = 30000;
   const std::vector<double> y = MakeEmbedding(Shape::kFarOutliers, n, 2, 5);
-  const normaliser::ApproximateZ approximate = ApproximateNormaliser(y.data(), n, 2);
+  const tsneloss::normaliser::ApproximateZ approximate = ApproximateNormaliser(y.data(), n, 2);
   // One point in 97 is an outlier; the grid keeps the bulk at its finest spacing.
   EXPECT_GE(approximate.exact_points, n / 97 / 2);
   EXPECT_LE(approximate.exact_points, n / 20);
@@ -69,7 +69,7 @@ TEST(ApproximateNormaliser, AFarClusterOfOutliersIsCountedOnce) {
     y[2 * i] = 5000 + 0.01 * static_cast<double>(i % 7);
     y[2 * i + 1] = -3000 + 0.01 * static_cast<double>(i % 11);
   }
-  const normaliser::ApproximateZ approximate = ApproximateNormaliser(y.data(), n, 2);
+  const tsneloss::normaliser::ApproximateZ approximate = ApproximateNormaliser(y.data(), n, 2);
   EXPECT_GE(approximate.exact_points, n / 50);
   ExpectWithinEstimate(y, n, 2);
 }
@@ -89,7 +89,7 @@ TEST(ApproximateNormaliser, SameBitsForEveryThreadCount) {
 
 TEST(ApproximateNormaliser, RefusesWhatItCannotDo) {
   const std::vector<double> wide = MakeEmbedding(Shape::kUniform, 5000, 3, 1);
-  EXPECT_THROW(ApproximateNormaliser(wide.data(), 5000, 3), normaliser::MapRefused);
+  EXPECT_THROW(ApproximateNormaliser(wide.data(), 5000, 3), tsneloss::normaliser::MapRefused);
   const std::vector<double> four(40, 1.0);
   EXPECT_THROW(ApproximateNormaliser(four.data(), 10, 4), std::invalid_argument);
   std::vector<double> with_nan = MakeEmbedding(Shape::kUniform, 10, 2, 1);
@@ -100,7 +100,7 @@ TEST(ApproximateNormaliser, RefusesWhatItCannotDo) {
 TEST(ApproximateNormaliser, FewPoints) {
   const std::vector<double> two = {0, 0, 3, 4};
   EXPECT_EQ(ApproximateNormaliser(two.data(), 1, 2).z, 0.0);
-  const normaliser::ApproximateZ pair = ApproximateNormaliser(two.data(), 2, 2);
+  const tsneloss::normaliser::ApproximateZ pair = ApproximateNormaliser(two.data(), 2, 2);
   EXPECT_NEAR(pair.z, 2.0 / 26, 1e-6 * 2.0 / 26);
   EXPECT_EQ(ApproximateNormaliser(nullptr, 5, 0).z, 20.0);
 }

@@ -17,9 +17,9 @@
 namespace tsne_test {
 namespace {
 
-using normaliser::ExactNormaliser;
+using tsneloss::normaliser::ExactNormaliser;
 using tsneloss::support::InstructionSet;
-using normaliser::ExactSettings;
+using tsneloss::normaliser::ExactSettings;
 
 std::vector<InstructionSet> AvailablePaths() {
   std::vector<InstructionSet> paths;
@@ -39,12 +39,12 @@ double Exact(const std::vector<double>& y, std::size_t n, std::size_t d, Instruc
 // The block sums are added with their rounding carried: a plain sum would lose the
 // small terms here entirely.
 TEST(CompensatedSum, CarriesWhatEachAdditionRoundsAway) {
-  normaliser::detail::CompensatedSum sum;
+  tsneloss::normaliser::detail::CompensatedSum sum;
   sum.Add(1e16);
   for (int k = 0; k < 10; ++k) sum.Add(1.0);
   sum.Add(-1e16);
   EXPECT_EQ(sum.Value(), 10.0);
-  normaliser::detail::CompensatedSum small_first;
+  tsneloss::normaliser::detail::CompensatedSum small_first;
   small_first.Add(1.0);
   small_first.Add(1e100);
   small_first.Add(1.0);
@@ -80,7 +80,7 @@ TEST(CrossSum, SameBitsOnEveryPathAndCloseToALongDoubleSum) {
     for (std::size_t j = 0; j < n; ++j) {
       for (std::size_t k = 0; k < d; ++k) columns[k * stride + j] = y[j * d + k];
     }
-    const normaliser::detail::SweepInput input{columns.data(), stride, n, d};
+    const tsneloss::normaliser::detail::SweepInput input{columns.data(), stride, n, d};
     for (const std::size_t rows : {1, 3, 4}) {
       for (const auto& [begin, end] : {std::pair<std::size_t, std::size_t>{0, n}, {5, 1030}, {1024, 1033}, {7, 8}}) {
         SCOPED_TRACE("d " + std::to_string(d) + ", rows " + std::to_string(rows) + ", columns " +
@@ -97,11 +97,11 @@ TEST(CrossSum, SameBitsOnEveryPathAndCloseToALongDoubleSum) {
             reference += 1 / a;
           }
         }
-        const double scalar = normaliser::detail::CrossSweepFor(InstructionSet::kScalar)(input, r0, rows, begin, end);
+        const double scalar = tsneloss::normaliser::detail::CrossSweepFor(InstructionSet::kScalar)(input, r0, rows, begin, end);
         EXPECT_NEAR(scalar, static_cast<double>(reference), 1e-13 * static_cast<double>(reference));
         for (const InstructionSet path : AvailablePaths()) {
           SCOPED_TRACE(tsneloss::support::Name(path));
-          EXPECT_TRUE(SameBits(normaliser::detail::CrossSweepFor(path)(input, r0, rows, begin, end), scalar));
+          EXPECT_TRUE(SameBits(tsneloss::normaliser::detail::CrossSweepFor(path)(input, r0, rows, begin, end), scalar));
         }
       }
     }

@@ -28,7 +28,7 @@ TEST(InterpolationGrid, EnergyIsTheSumOfItsPairKernels) {
           hi[k] = std::max(hi[k], y[i * d + k]);
         }
       }
-      normaliser::detail::InterpolationGrid grid(lo, hi, 0.075, {8, 6}, 1);
+      tsneloss::normaliser::detail::InterpolationGrid grid(lo, hi, 0.075, {8, 6}, 1);
       std::vector<std::size_t> rows(n);
       std::iota(rows.begin(), rows.end(), 0);
       long double pairwise = 0, exact = 0;

@@ -12,18 +12,18 @@ namespace tsne_test {
 
 struct Packed {
   std::vector<double> counts, rows, values;
-  tsneloss::PackedSize size;
+  tsneloss::core::PackedSize size;
 };
 
-inline Packed Pack(std::uint64_t n, tsneloss::EntryStream& stream, unsigned threads, const std::string& source = "P") {
+inline Packed Pack(std::uint64_t n, tsneloss::core::EntryStream& stream, unsigned threads, const std::string& source = "P") {
   Packed p;
-  p.size = tsneloss::PackEntries(
+  p.size = tsneloss::core::PackEntries(
       n, stream,
       [&](std::uint64_t order, std::uint64_t entries) {
         p.counts.assign(order, -1.0);
         p.rows.assign(entries, -1.0);
         p.values.assign(entries, -1.0);
-        return tsneloss::ColumnArrays{p.counts.data(), p.rows.data(), p.values.data()};
+        return tsneloss::core::ColumnArrays{p.counts.data(), p.rows.data(), p.values.data()};
       },
       source, threads);
   p.rows.resize(p.size.nnz);

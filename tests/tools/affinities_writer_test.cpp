@@ -2,7 +2,6 @@
 // and Matrix Market, on a P that is not symmetric, so a transposed write shows.
 #include <gtest/gtest.h>
 
-
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -14,12 +13,12 @@
 #include "formats/affinities_writer.hpp"
 #include "temporary_folder.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 // Row i: (column, value) in increasing columns.
-affinities::SparseRows OddP() {
-  affinities::SparseRows p;
+tsneloss::affinities::SparseRows OddP() {
+  tsneloss::affinities::SparseRows p;
   p.n = 4;
   p.row_starts = {0, 2, 2, 5, 6};
   p.columns = {1, 3, 0, 1, 3, 2};
@@ -35,7 +34,7 @@ std::uint64_t Bits(double value) {
   return bits;
 }
 
-std::vector<Entry> EntriesOf(const affinities::SparseRows& p) {
+std::vector<Entry> EntriesOf(const tsneloss::affinities::SparseRows& p) {
   std::vector<Entry> entries;
   for (std::size_t i = 0; i < p.n; ++i) {
     for (auto e = p.row_starts[i]; e < p.row_starts[i + 1]; ++e) {
@@ -48,7 +47,7 @@ std::vector<Entry> EntriesOf(const affinities::SparseRows& p) {
 
 std::vector<Entry> EntriesRead(const std::string& path) {
   InputSource source(path);
-  const SparseColumns read = ReadAffinities(source, {4, 2, "y"});
+  const core::SparseColumns read = ReadAffinities(source, {4, 2, "y"});
   std::vector<Entry> entries;
   std::size_t at = 0;
   for (std::size_t j = 0; j < read.n; ++j) {
@@ -62,7 +61,7 @@ std::vector<Entry> EntriesRead(const std::string& path) {
 
 TEST(AffinitiesWriter, ReadsBackToTheSameBits) {
   const tsne_test::TemporaryFolder dir;
-  const affinities::SparseRows p = OddP();
+  const tsneloss::affinities::SparseRows p = OddP();
   const struct {
     const char* file;
     std::uint64_t zip64_from;
@@ -78,4 +77,4 @@ TEST(AffinitiesWriter, ReadsBackToTheSameBits) {
 }
 
 }  // namespace
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

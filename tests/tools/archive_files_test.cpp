@@ -150,16 +150,16 @@ std::vector<Member> With(std::vector<Member> members, const std::string& name, C
 class ArchiveFiles : public ::testing::Test {
  protected:
   std::string Write(const std::string& bytes) { return dir_.Write("p.npz", bytes).string(); }
-  tsneloss::SparseColumns Read(const std::string& bytes) {
-    tsneloss::InputSource source(Write(bytes));
-    tsneloss::ParallelReading one_thread;
+  tsneloss::core::SparseColumns Read(const std::string& bytes) {
+    tsneloss::formats::InputSource source(Write(bytes));
+    tsneloss::formats::ParallelReading one_thread;
     one_thread.threads = 1;
-    return tsneloss::ReadAffinities(source, tsneloss::EmbeddingShape{3, 2, "y"}, one_thread);
+    return tsneloss::formats::ReadAffinities(source, tsneloss::core::EmbeddingShape{3, 2, "y"}, one_thread);
   }
   std::string Refusal(const std::string& bytes) {
     try {
       Read(bytes);
-    } catch (const tsneloss::InputError& error) {
+    } catch (const tsneloss::core::InputError& error) {
       return error.what();
     }
     return "(nothing thrown)";
@@ -169,7 +169,7 @@ class ArchiveFiles : public ::testing::Test {
 };
 
 TEST_F(ArchiveFiles, OddButValidArchivesPackThePlainOnesBits) {
-  const tsneloss::SparseColumns plain = Read(BuildZip(Coo()));
+  const tsneloss::core::SparseColumns plain = Read(BuildZip(Coo()));
   EXPECT_EQ(plain.column_counts, (std::vector<double>{2, 1, 1}));
   EXPECT_EQ(plain.row_indices, (std::vector<double>{2, 3, 1, 1}));
   EXPECT_EQ(BitsOf(plain.values), BitsOf({0.25, 0.125, 0.25, 0.375}));
@@ -210,7 +210,7 @@ TEST_F(ArchiveFiles, OddButValidArchivesPackThePlainOnesBits) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const tsneloss::SparseColumns read = Read(c.archive);
+    const tsneloss::core::SparseColumns read = Read(c.archive);
     EXPECT_EQ(BitsOf(read.column_counts), BitsOf(plain.column_counts));
     EXPECT_EQ(BitsOf(read.row_indices), BitsOf(plain.row_indices));
     EXPECT_EQ(BitsOf(read.values), BitsOf(plain.values));

@@ -142,7 +142,7 @@ TEST(PackColumns, ManyEntriesOnManyThreadsPackAsOneByOne) {
         auto [at, fresh] = expected.try_emplace({columns[k], rows[k]}, values[k]);
         if (!fresh) at->second = at->second + values[k];
       }
-      const tsneloss::SparseColumns p = tsneloss::PackColumns(n, rows, columns, values, "P");
+      const tsneloss::core::SparseColumns p = tsneloss::core::PackColumns(n, rows, columns, values, "P");
       ASSERT_EQ(p.values.size(), expected.size());
       std::vector<double> counts(n, 0.0);
       std::size_t k = 0;
@@ -164,16 +164,16 @@ TEST(PackCompressed, RowsRepeatedInsideASortedColumnAreMerged) {
   const std::vector<std::int32_t> indptr = {0, 3, 5, 5, 8};
   const std::vector<std::int32_t> indices = {1, 1, 3, 0, 2, 0, 0, 0};
   const std::vector<double> data = {0.5, 0.25, 0.125, 1.5, 2.5, 0.1, 0.2, 0.3};
-  const tsneloss::HostAffinities packed =
-      tsneloss::PackCompressed(tsneloss::CompressedArrays<std::int32_t, double>{n, true, indptr, indices, data}, "P");
+  const tsneloss::core::HostAffinities packed =
+      tsneloss::core::PackCompressed(tsneloss::core::CompressedArrays<std::int32_t, double>{n, true, indptr, indices, data}, "P");
   const std::vector<std::int64_t> rows(indices.begin(), indices.end());
   std::vector<std::int64_t> columns;
   for (std::uint64_t j = 0; j < n; ++j) columns.resize(static_cast<std::size_t>(indptr[j + 1]), static_cast<std::int64_t>(j));
-  const tsneloss::SparseColumns expected = tsneloss::PackColumns(n, rows, columns, data, "P");
+  const tsneloss::core::SparseColumns expected = tsneloss::core::PackColumns(n, rows, columns, data, "P");
   EXPECT_EQ(packed.merged_positions, 2u);
   ASSERT_EQ(packed.nnz, expected.values.size());
   const auto first = [](const matrix::ArrayPtr& array, std::size_t count) {
-    const double* at = tsneloss::ArrayData(array);
+    const double* at = tsneloss::core::ArrayData(array);
     return std::vector<double>(at, at + count);
   };
   EXPECT_EQ(BitsOf(first(packed.column_counts, n)), BitsOf(expected.column_counts));
@@ -182,34 +182,34 @@ TEST(PackCompressed, RowsRepeatedInsideASortedColumnAreMerged) {
 }
 
 TEST(ZChoice, AutoTakesTheExactZUpToItsLimitAndBeyondThreeDimensions) {
-  EXPECT_TRUE(normaliser::AutoTakesExact(100000, 2));
-  EXPECT_FALSE(normaliser::AutoTakesExact(100001, 2));
-  EXPECT_FALSE(normaliser::AutoTakesExact(100001, 3));
-  EXPECT_TRUE(normaliser::AutoTakesExact(100001, 4));
-  EXPECT_TRUE(normaliser::AutoTakesExact(2, 1));
+  EXPECT_TRUE(tsneloss::core::AutoTakesExact(100000, 2));
+  EXPECT_FALSE(tsneloss::core::AutoTakesExact(100001, 2));
+  EXPECT_FALSE(tsneloss::core::AutoTakesExact(100001, 3));
+  EXPECT_TRUE(tsneloss::core::AutoTakesExact(100001, 4));
+  EXPECT_TRUE(tsneloss::core::AutoTakesExact(2, 1));
 }
 
 }  // namespace
 TEST(AffinityRequest, AllPairsBeyondMemoryAndNeighbourCountsAtTheirEdges) {
-  using affinities::NeighbourMethod;
+  using tsneloss::affinities::NeighbourMethod;
   // 10^6 points: 10^12 pairs of 28 bytes, more than any machine here holds.
   try {
-    tsneloss::CheckAffinityRequest(1000000, 2, 30, NeighbourMethod::kAll, "x.npy");
+    tsneloss::core::CheckAffinityRequest(1000000, 2, 30, NeighbourMethod::kAll, "x.npy");
     ADD_FAILURE() << "an all-pairs P beyond memory was accepted";
-  } catch (const tsneloss::InputError& error) {
+  } catch (const tsneloss::core::InputError& error) {
     EXPECT_NE(std::string(error.what()).find("x.npy: P over all pairs of 1000000 points needs about 2.8e+04 GB"),
               std::string::npos)
         << error.what();
   }
-  EXPECT_NO_THROW(tsneloss::CheckAffinityRequest(1000000, 2, 30, NeighbourMethod::kExact, "x.npy"));
+  EXPECT_NO_THROW(tsneloss::core::CheckAffinityRequest(1000000, 2, 30, NeighbourMethod::kExact, "x.npy"));
   // k = min(N - 1, floor(3 perplexity + 1)).
-  EXPECT_EQ(affinities::NeighbourCount(1000, 30), 91u);
-  EXPECT_EQ(affinities::NeighbourCount(1000, 30.9), 93u);
-  EXPECT_EQ(affinities::NeighbourCount(50, 30), 49u);
-  EXPECT_EQ(affinities::NeighbourCount(2, 0.5), 1u);
-  EXPECT_EQ(affinities::ResolvedMethod(NeighbourMethod::kAuto, affinities::kAutoExactNeighboursLimit),
+  EXPECT_EQ(tsneloss::affinities::NeighbourCount(1000, 30), 91u);
+  EXPECT_EQ(tsneloss::affinities::NeighbourCount(1000, 30.9), 93u);
+  EXPECT_EQ(tsneloss::affinities::NeighbourCount(50, 30), 49u);
+  EXPECT_EQ(tsneloss::affinities::NeighbourCount(2, 0.5), 1u);
+  EXPECT_EQ(tsneloss::affinities::ResolvedMethod(NeighbourMethod::kAuto, tsneloss::affinities::kAutoExactNeighboursLimit),
             NeighbourMethod::kExact);
-  EXPECT_EQ(affinities::ResolvedMethod(NeighbourMethod::kAuto, affinities::kAutoExactNeighboursLimit + 1),
+  EXPECT_EQ(tsneloss::affinities::ResolvedMethod(NeighbourMethod::kAuto, tsneloss::affinities::kAutoExactNeighboursLimit + 1),
             NeighbourMethod::kApproximate);
 }
 

@@ -74,15 +74,15 @@ Triplets Shuffled(std::int32_t n, std::size_t count, std::uint64_t seed) {
 
 class NpzChunks : public ::testing::Test {
  protected:
-  Packed Read(const std::string& bytes, std::uint64_t n, const tsneloss::NpzChunking& chunking, unsigned threads) {
-    tsneloss::InputSource source(dir_.Write("p.npz", bytes).string());
-    tsneloss::NpzStream stream(source, {n, 2, "y"}, chunking);
+  Packed Read(const std::string& bytes, std::uint64_t n, const tsneloss::formats::NpzChunking& chunking, unsigned threads) {
+    tsneloss::formats::InputSource source(dir_.Write("p.npz", bytes).string());
+    tsneloss::formats::NpzStream stream(source, {n, 2, "y"}, chunking);
     return Pack(n, stream, threads, "p.npz");
   }
-  std::string Refusal(const std::string& bytes, std::uint64_t n, const tsneloss::NpzChunking& chunking) {
+  std::string Refusal(const std::string& bytes, std::uint64_t n, const tsneloss::formats::NpzChunking& chunking) {
     try {
       Read(bytes, n, chunking, 2);
-    } catch (const tsneloss::InputError& error) {
+    } catch (const tsneloss::core::InputError& error) {
       // Named as the file's name alone.
       std::string what = error.what();
       const std::string folder = (dir_ / "").string();
@@ -142,7 +142,7 @@ TEST_F(NpzChunks, TheFirstFaultInTheFileIsReportedWhereverTheChunksCut) {
   for (const std::size_t at : {std::size_t{0}, std::size_t{6}, std::size_t{7}, std::size_t{200}, std::size_t{399}}) {
     for (const std::size_t chunk : {std::size_t{7}, std::size_t{1} << 18}) {
       SCOPED_TRACE("fault at element " + std::to_string(at) + ", chunks of " + std::to_string(chunk));
-      const tsneloss::NpzChunking chunking{chunk, 1};
+      const tsneloss::formats::NpzChunking chunking{chunk, 1};
       // A bad value alone: the columns are counted first and entries spread as they come.
       Triplets bad_value = by_rows;
       bad_value.values[at] = nan;

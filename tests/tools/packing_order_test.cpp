@@ -31,12 +31,12 @@ struct Entry {
 // the second pass as a file rewritten between the passes would. With `counting`, the
 // columns are counted first, and `miscounted` moves one entry's count to the next
 // column, as a file rewritten after the count would.
-class ListStream final : public tsneloss::EntryStream {
+class ListStream final : public tsneloss::core::EntryStream {
  public:
   ListStream(std::vector<Entry> entries, std::optional<std::uint64_t> bound, std::size_t block = 1000)
       : entries_(std::move(entries)), bound_(bound), block_(block) {}
 
-  void ForEach(const std::function<void(const tsneloss::EntryBlock&)>& take) override {
+  void ForEach(const std::function<void(const tsneloss::core::EntryBlock&)>& take) override {
     ++passes;
     std::vector<std::int64_t> rows, columns;
     std::vector<double> values;
@@ -191,7 +191,7 @@ TEST(PackingOrder, AFileChangedBetweenTwoPassesIsRefused) {
     try {
       Pack(n, stream, 2);
       ADD_FAILURE() << "no refusal";
-    } catch (const tsneloss::InputError& error) {
+    } catch (const tsneloss::core::InputError& error) {
       EXPECT_NE(std::string(error.what()).find("the file changed while it was read"), std::string::npos)
           << error.what();
     }
@@ -209,10 +209,10 @@ TEST(PlaceAtDestinations, EveryEntryLandsAtItsDestinationAtEveryDepth) {
       std::shuffle(destinations.begin(), destinations.end(), rng);
       std::vector<double> keys(count), values(count);
       for (std::uint64_t k = 0; k < count; ++k) {
-        tsneloss::StoreKey(&keys[k], tsneloss::DestinationKey(destinations[k], destinations[k] * 3 % 1000003));
+        tsneloss::core::StoreKey(&keys[k], tsneloss::core::DestinationKey(destinations[k], destinations[k] * 3 % 1000003));
         values[k] = static_cast<double>(destinations[k]) + 0.5;
       }
-      tsneloss::PlaceAtDestinations(keys.data(), values.data(), count, 2, piece_bits);
+      tsneloss::core::PlaceAtDestinations(keys.data(), values.data(), count, 2, piece_bits);
       for (std::uint64_t d = 0; d < count; ++d) {
         ASSERT_EQ(values[d], static_cast<double>(d) + 0.5) << d;
         ASSERT_EQ(keys[d], static_cast<double>(d * 3 % 1000003 + 1)) << d;

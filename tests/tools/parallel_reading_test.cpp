@@ -19,7 +19,7 @@ namespace tsne_test {
 namespace {
 
 namespace fs = std::filesystem;
-using tsneloss::ParallelReading;
+using tsneloss::formats::ParallelReading;
 
 // Blocks of a few lines, split into pieces of a line or two: every boundary case.
 const ParallelReading kOneThread{1, std::size_t{1} << 24, std::size_t{1} << 24, {}};
@@ -31,15 +31,15 @@ class ParallelReadingTest : public ::testing::Test {
   std::string ReadP(const std::string& text, const ParallelReading& reading, std::uint64_t points, bool gzip = false) {
     std::ofstream(path_, std::ios::binary) << (gzip ? Gzip(text) : text);
     try {
-      tsneloss::InputSource source(path_.string());
-      const auto p = tsneloss::ReadAffinities(source, {points, 2, "y"}, reading);
+      tsneloss::formats::InputSource source(path_.string());
+      const auto p = tsneloss::formats::ReadAffinities(source, {points, 2, "y"}, reading);
       std::string out = "merged " + std::to_string(p.merged_positions) + ":";
       for (std::size_t k = 0; k < p.values.size(); ++k) {
         out += " " + std::to_string(p.row_indices[k]) + "=" + std::to_string(p.values[k]);
       }
       for (const double count : p.column_counts) out += " c" + std::to_string(count);
       return out;
-    } catch (const tsneloss::InputError& error) {
+    } catch (const tsneloss::core::InputError& error) {
       return error.what();
     }
   }
@@ -47,12 +47,12 @@ class ParallelReadingTest : public ::testing::Test {
   std::string ReadY(const std::string& text, const ParallelReading& reading, bool gzip = false) {
     std::ofstream(path_, std::ios::binary) << (gzip ? Gzip(text) : text);
     try {
-      tsneloss::InputSource source(path_.string());
-      const auto y = tsneloss::ReadTextEmbedding(source, reading);
+      tsneloss::formats::InputSource source(path_.string());
+      const auto y = tsneloss::formats::ReadTextEmbedding(source, reading);
       std::string out = std::to_string(y.n) + "x" + std::to_string(y.d) + ":";
       for (const double v : y.coordinates) out += " " + std::to_string(v);
       return out;
-    } catch (const tsneloss::InputError& error) {
+    } catch (const tsneloss::core::InputError& error) {
       return error.what();
     }
   }

@@ -20,13 +20,13 @@ using ElementTypes = ::testing::Types<double, float>;
 TYPED_TEST_SUITE(PerPointShares, ElementTypes);
 
 template <typename T>
-tsneloss::Embedding EmbeddingOf(const Problem<T>& problem) {
+tsneloss::core::Embedding EmbeddingOf(const Problem<T>& problem) {
   return {static_cast<std::uint64_t>(problem.n), problem.d, std::vector<double>(problem.y.begin(), problem.y.end())};
 }
 
 template <typename T>
-tsneloss::SparseColumns ColumnsOf(const Problem<T>& problem) {
-  tsneloss::SparseColumns p;
+tsneloss::core::SparseColumns ColumnsOf(const Problem<T>& problem) {
+  tsneloss::core::SparseColumns p;
   p.n = static_cast<std::uint64_t>(problem.n);
   p.column_counts = problem.column_counts;
   p.row_indices = problem.row_indices;
@@ -62,7 +62,7 @@ TYPED_TEST(PerPointShares, EachShareIsTheModulesLossOfItsColumnAlone) {
     // dimensions the kernel fixes at compile time (2, 3) or not.
     auto problem = RandomProblem<TypeParam>(rng, 14, trial % 3 == 0 ? 7 : 3, trial % 2 == 0 ? 40 : 5);
     if (!problem.values.empty()) problem.values[problem.values.size() / 2] = 0;  // a stored zero
-    const auto shares = tsneloss::PerPointShares(EmbeddingOf(problem), ColumnsOf(problem), problem.z, kSingle);
+    const auto shares = tsneloss::core::PerPointShares(EmbeddingOf(problem), ColumnsOf(problem), problem.z, kSingle);
     ASSERT_EQ(shares.size(), static_cast<std::size_t>(problem.n));
     double total_magnitude = 0;
     for (std::int32_t i = 0; i < problem.n; ++i) {

@@ -13,8 +13,8 @@
 namespace tsne_test {
 namespace {
 
-using tsneloss::InputError;
-using tsneloss::PackColumns;
+using tsneloss::core::InputError;
+using tsneloss::core::PackColumns;
 
 std::string MessageOf(const std::function<void()>& action) {
   try {
@@ -68,24 +68,24 @@ TEST(PackColumns, RefusesWithTheElement) {
 
 TEST(ValidateEmbedding, AppliesEveryRuleOfTheFileReaders) {
   const std::vector<double> fine = {0, 0, 3, 4, 1, -1};
-  EXPECT_EQ(MessageOf([&] { tsneloss::ValidateEmbedding(fine, 3, 2, true, "Y"); }), "(nothing thrown)");
+  EXPECT_EQ(MessageOf([&] { tsneloss::core::ValidateEmbedding(fine, 3, 2, true, "Y"); }), "(nothing thrown)");
   std::vector<double> with_inf = fine;
   with_inf[3] = -std::numeric_limits<double>::infinity();
-  EXPECT_EQ(MessageOf([&] { tsneloss::ValidateEmbedding(with_inf, 3, 2, false, "Y"); }),
+  EXPECT_EQ(MessageOf([&] { tsneloss::core::ValidateEmbedding(with_inf, 3, 2, false, "Y"); }),
             "Y: element 3: a coordinate is -inf; coordinates must be finite");
   const std::vector<double> one_point = {1, 2};
-  EXPECT_EQ(MessageOf([&] { tsneloss::ValidateEmbedding(one_point, 1, 2, false, "Y"); }), "(nothing thrown)");
-  EXPECT_NE(MessageOf([&] { tsneloss::ValidateEmbedding(one_point, 1, 2, true, "Y"); }).find("Y: the embedding has one point"),
+  EXPECT_EQ(MessageOf([&] { tsneloss::core::ValidateEmbedding(one_point, 1, 2, false, "Y"); }), "(nothing thrown)");
+  EXPECT_NE(MessageOf([&] { tsneloss::core::ValidateEmbedding(one_point, 1, 2, true, "Y"); }).find("Y: the embedding has one point"),
             std::string::npos);
-  EXPECT_NE(MessageOf([&] { tsneloss::ValidateEmbedding(fine, 2, 2, false, "Y"); }).find("holds 6 values, not 2 by 2"),
+  EXPECT_NE(MessageOf([&] { tsneloss::core::ValidateEmbedding(fine, 2, 2, false, "Y"); }).find("holds 6 values, not 2 by 2"),
             std::string::npos);
 }
 
 TEST(NormaliserFault, AcceptsOnlyFinitePositiveValues) {
-  EXPECT_EQ(tsneloss::NormaliserFault(1e-300), "");
+  EXPECT_EQ(tsneloss::core::NormaliserFault(1e-300), "");
   for (const double z : {0.0, -0.0, -1.0, std::numeric_limits<double>::infinity(), std::nan("")}) {
     SCOPED_TRACE(z);
-    EXPECT_NE(tsneloss::NormaliserFault(z), "");
+    EXPECT_NE(tsneloss::core::NormaliserFault(z), "");
   }
 }
 

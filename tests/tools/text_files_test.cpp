@@ -23,7 +23,7 @@ namespace tsne_test {
 namespace {
 
 namespace fs = std::filesystem;
-using tsneloss::ParallelReading;
+using tsneloss::formats::ParallelReading;
 
 const ParallelReading kOneBlock{1, std::size_t{1} << 24, std::size_t{1} << 24, {}};
 // Blocks shorter than some lines, pieces of a line or two.
@@ -43,12 +43,12 @@ class TextFiles : public ::testing::Test {
   // The embedding's shape and every coordinate's bits, or the message.
   static std::string Embedding(const std::string& path, const ParallelReading& reading = kOneBlock) {
     try {
-      tsneloss::InputSource source(path);
-      const auto y = tsneloss::ReadEmbedding(source, false, reading);
+      tsneloss::formats::InputSource source(path);
+      const auto y = tsneloss::formats::ReadEmbedding(source, false, reading);
       std::string out = std::to_string(y.n) + "x" + std::to_string(y.d) + ":";
       for (const double v : y.coordinates) out += " " + std::to_string(std::bit_cast<std::uint64_t>(v));
       return out;
-    } catch (const tsneloss::InputError& error) {
+    } catch (const tsneloss::core::InputError& error) {
       return error.what();
     }
   }
@@ -56,15 +56,15 @@ class TextFiles : public ::testing::Test {
   // P packed, every value's bits, or the message.
   static std::string Affinities(const std::string& path, std::uint64_t n, const ParallelReading& reading = kOneBlock) {
     try {
-      tsneloss::InputSource source(path);
-      const auto p = tsneloss::ReadAffinities(source, {n, 2, "y"}, reading);
+      tsneloss::formats::InputSource source(path);
+      const auto p = tsneloss::formats::ReadAffinities(source, {n, 2, "y"}, reading);
       std::string out = "merged " + std::to_string(p.merged_positions) + ":";
       for (std::size_t k = 0; k < p.values.size(); ++k) {
         out += " " + std::to_string(p.row_indices[k]) + "=" + std::to_string(std::bit_cast<std::uint64_t>(p.values[k]));
       }
       for (const double count : p.column_counts) out += " c" + std::to_string(count);
       return out;
-    } catch (const tsneloss::InputError& error) {
+    } catch (const tsneloss::core::InputError& error) {
       return error.what();
     }
   }

@@ -9,7 +9,7 @@
 #include "affinities/neighbours.hpp"
 #include "affinities/perplexity_search.hpp"
 
-namespace affinities {
+namespace tsneloss::affinities {
 
 std::string NeighbourMethodName(NeighbourMethod method) {
   switch (method) {
@@ -72,4 +72,4 @@ Affinities ComputeAffinities(const double* x, std::size_t n, std::size_t d, cons
   return result;
 }
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

@@ -13,7 +13,7 @@
 #include "affinities/joint_affinities.hpp"
 #include "affinities/neighbours.hpp"
 
-namespace affinities {
+namespace tsneloss::affinities {
 
 enum class NeighbourMethod {
   kExact,        // the true nearest neighbours
@@ -61,4 +61,4 @@ SparseRows AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, un
 // 0 < perplexity < n (the caller checks). Throws std::bad_alloc, std::system_error.
 Affinities ComputeAffinities(const double* x, std::size_t n, std::size_t d, const AffinitySettings& settings);
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

@@ -9,7 +9,7 @@
 #include "affinities/perplexity_search.hpp"
 #include "support/parallel.hpp"
 
-namespace affinities {
+namespace tsneloss::affinities {
 namespace {
 
 constexpr std::size_t kRowsPerTask = 16;
@@ -29,7 +29,7 @@ SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, dou
   // Row i first holds C's row i (columns 0 .. n-1 without i, in order).
   std::atomic<std::size_t> rows_done{0};
   const std::size_t tasks = (n + kRowsPerTask - 1) / kRowsPerTask;
-  tsneloss::support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned worker) {
+  support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned worker) {
     std::vector<double> exact(row_length);
     std::vector<float> distances(row_length);
     const std::size_t end = std::min(n, (task + 1) * kRowsPerTask);
@@ -76,4 +76,4 @@ SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, dou
   return p;
 }
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

@@ -9,7 +9,7 @@
 
 #include "affinities/joint_affinities.hpp"
 
-namespace affinities {
+namespace tsneloss::affinities {
 
 // The floor of every value of the all-pairs P.
 inline constexpr double kAllPairsFloor = 2.220446049250313e-16;
@@ -19,4 +19,4 @@ inline constexpr double kAllPairsFloor = 2.220446049250313e-16;
 SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, double perplexity, unsigned threads,
                               const std::function<void(double)>& progress);
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

@@ -10,7 +10,7 @@
 #include "affinities/exact_distances.hpp"
 #include "support/parallel.hpp"
 
-namespace affinities {
+namespace tsneloss::affinities {
 namespace {
 
 // The index's shape: links per point, and the breadth of the search while building.
@@ -39,7 +39,7 @@ class GraphIndex {
     graph_.addPoint(Point(0), 0);
     std::atomic<std::size_t> added{1};
     const std::size_t tasks = (n - 1 + kPointsPerTask - 1) / kPointsPerTask;
-    tsneloss::support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned worker) {
+    support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned worker) {
       const std::size_t first = 1 + task * kPointsPerTask;
       const std::size_t end = std::min(n, first + kPointsPerTask);
       for (std::size_t i = first; i < end; ++i) graph_.addPoint(Point(i), i);
@@ -95,7 +95,7 @@ double SampleRecall(const GraphIndex& index, const double* x, std::size_t n, std
                     const std::vector<std::size_t>& sample, const std::vector<double>& kth_distances,
                     unsigned threads) {
   std::vector<std::size_t> found(sample.size());
-  tsneloss::support::ParallelFor(sample.size(), {threads, {}}, [&](std::size_t s, unsigned) {
+  support::ParallelFor(sample.size(), {threads, {}}, [&](std::size_t s, unsigned) {
     std::vector<std::int32_t> indices(k);
     std::vector<float> distances(k);
     std::vector<detail::Ranked> row;
@@ -124,7 +124,7 @@ ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::siz
   const std::size_t sample_points = std::min(n, kSamplePoints);
   for (std::size_t s = 0; s < sample_points; ++s) sample.push_back(s * n / sample_points);
   std::vector<double> kth_distances(sample.size());
-  tsneloss::support::ParallelFor(sample.size(), {settings.threads, {}}, [&](std::size_t s, unsigned) {
+  support::ParallelFor(sample.size(), {settings.threads, {}}, [&](std::size_t s, unsigned) {
     std::vector<std::int32_t> indices(k);
     std::vector<float> distances(k);
     std::vector<detail::Ranked> row;
@@ -166,7 +166,7 @@ ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::siz
   std::atomic<std::size_t> listed{0};
   const auto query_progress = share(0.9, 0.1);
   const std::size_t tasks = (n + kPointsPerTask - 1) / kPointsPerTask;
-  tsneloss::support::ParallelFor(tasks, {settings.threads, {}}, [&](std::size_t task, unsigned worker) {
+  support::ParallelFor(tasks, {settings.threads, {}}, [&](std::size_t task, unsigned worker) {
     const std::size_t end = std::min(n, (task + 1) * kPointsPerTask);
     std::vector<detail::Ranked> row;
     for (std::size_t i = task * kPointsPerTask; i < end; ++i) {
@@ -178,4 +178,4 @@ ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::siz
   return search;
 }
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

@@ -13,7 +13,7 @@
 
 #include "affinities/neighbours.hpp"
 
-namespace affinities {
+namespace tsneloss::affinities {
 
 struct ApproximateSearch {
   NeighbourLists lists;
@@ -26,4 +26,4 @@ struct ApproximateSearch {
 ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
                                         const SearchSettings& settings = {});
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 namespace {
 
 // Relative allowance for the few double roundings of the threshold's own arithmetic.
@@ -84,4 +84,4 @@ bool CandidateRow::Finish(std::int32_t* indices, float* distances) {
   return false;
 }
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

@@ -22,7 +22,7 @@
 #include "affinities/exact_select.hpp"
 #include "affinities/exact_tile.hpp"
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 
 // What every point's candidates share.
 struct CandidateContext {
@@ -79,4 +79,4 @@ class CandidateRow {
   std::vector<Ranked> ranked_;
 };
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

@@ -3,10 +3,10 @@
 #include "affinities/exact_tile.hpp"
 #include "support/instruction_set.hpp"
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 namespace {
 
-using tsneloss::support::InstructionSet;
+using support::InstructionSet;
 using SelectMaker = SelectKernels (*)();
 
 SelectKernels PlainSelect() { return {}; }
@@ -17,21 +17,21 @@ SelectKernels Avx512Select() { return {&BucketBoundAvx512, &PruneAvx512, &TakeNe
 }  // namespace
 
 TileKernel KernelFor(InstructionSet set) {
-  tsneloss::support::KernelPaths<TileKernel> paths{&TileScalar};
+  support::KernelPaths<TileKernel> paths{&TileScalar};
 #if AFFINITIES_X86_PATHS
   paths.avx2 = &TileAvx2;
   paths.avx512 = &TileAvx512;
 #endif
-  return tsneloss::support::Pick(set, paths);
+  return support::Pick(set, paths);
 }
 
 SelectKernels SelectFor(InstructionSet set) {
   // Only AVX-512 has selection kernels of its own; AVX2 selects as the scalar path.
-  tsneloss::support::KernelPaths<SelectMaker> paths{&PlainSelect, &PlainSelect};
+  support::KernelPaths<SelectMaker> paths{&PlainSelect, &PlainSelect};
 #if AFFINITIES_X86_PATHS
   paths.avx512 = &Avx512Select;
 #endif
-  return tsneloss::support::Pick(set, paths)();
+  return support::Pick(set, paths)();
 }
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 namespace {
 
 constexpr std::size_t kInterleave = 4;  // independent sums hide the latency of the adds
@@ -92,4 +92,4 @@ void NearestByAll(const double* x, std::size_t n, std::size_t d, std::size_t i, 
   TakeNearest(scratch, k, indices, distances);
 }
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 
 // A point met as a neighbour: its exact squared distance and its index.
 struct Ranked {
@@ -35,4 +35,4 @@ void TakeNearestOfAvx512(const double* distances, const std::int32_t* indices, s
 void NearestByAll(const double* x, std::size_t n, std::size_t d, std::size_t i, std::size_t k, std::int32_t* indices,
                   float* distances, std::vector<Ranked>& scratch);
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

@@ -9,7 +9,7 @@
 #include "affinities/neighbours.hpp"
 #include "support/parallel.hpp"
 
-namespace affinities {
+namespace tsneloss::affinities {
 namespace detail {
 namespace {
 
@@ -86,7 +86,7 @@ void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t
 }  // namespace
 
 NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t d, std::size_t k,
-                                     const SearchSettings& settings, tsneloss::support::InstructionSet path,
+                                     const SearchSettings& settings, support::InstructionSet path,
                                      std::size_t* measured_by_all) {
   const TileKernel kernel = KernelFor(path);
   if (k == 0 || k >= n) throw std::invalid_argument("ExactNeighbours: k must lie in [1, n)");
@@ -108,7 +108,7 @@ NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t
   context.select = SelectFor(path);
 
   const std::size_t blocks = (n + kBlockRows - 1) / kBlockRows;
-  std::vector<Scratch> scratch(tsneloss::support::ThreadCount(settings.threads));
+  std::vector<Scratch> scratch(support::ThreadCount(settings.threads));
   std::atomic<std::size_t> done{0};
   std::size_t reported = 0;  // touched by worker 0 only
   const auto work = [&](std::size_t block, unsigned worker) {
@@ -119,7 +119,7 @@ NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t
       settings.progress(static_cast<double>(step) / kProgressSteps);
     }
   };
-  tsneloss::support::ParallelFor(blocks, {settings.threads, {}}, work);
+  support::ParallelFor(blocks, {settings.threads, {}}, work);
   if (settings.progress && reported < kProgressSteps) settings.progress(1.0);
   if (measured_by_all != nullptr) {
     *measured_by_all = 0;
@@ -132,7 +132,7 @@ NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t
 
 NeighbourLists ExactNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
                                const SearchSettings& settings) {
-  return detail::ExactNeighboursOnPath(x, n, d, k, settings, tsneloss::support::InstructionSet::kAuto);
+  return detail::ExactNeighboursOnPath(x, n, d, k, settings, support::InstructionSet::kAuto);
 }
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

@@ -2,7 +2,7 @@
 
 #include "affinities/exact_tile.hpp"
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 namespace {
 
 constexpr std::size_t kPass = 4;  // rows per pass: 4 x 2 accumulators fit the 16 registers
@@ -55,4 +55,4 @@ void TileAvx2(const TileInput& input, Candidates* const* out) {
   for (std::size_t r0 = 0; r0 < kGroup; r0 += kPass) Pass(input, r0, out);
 }
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

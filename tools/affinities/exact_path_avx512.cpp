@@ -7,7 +7,7 @@
 #include "affinities/exact_select.hpp"
 #include "affinities/exact_tile.hpp"
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 
 // One vector per row holds the whole panel; the eight accumulators stay in registers.
 // Multiply and add are separate instructions: no fused multiply-add. The kept columns
@@ -46,9 +46,9 @@ void TileAvx512(const TileInput& input, Candidates* const* out) {
   }
 }
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 namespace {
 
 __mmask16 Lanes(std::size_t left) { return static_cast<__mmask16>(left >= 16 ? 0xffffu : (1u << left) - 1); }
@@ -125,9 +125,9 @@ void PruneAvx512(Candidates& candidates, float limit) {
   candidates.size = kept;
 }
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 namespace {
 
 constexpr std::size_t kRankedAtMost = 512;  // beyond, the counts (size^2) would cost more than a sort
@@ -168,4 +168,4 @@ void TakeNearestOfAvx512(const double* distances, const std::int32_t* indices, s
   }
 }
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

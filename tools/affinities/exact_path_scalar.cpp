@@ -1,6 +1,6 @@
 #include "affinities/exact_tile.hpp"
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 
 void TileScalar(const TileInput& input, Candidates* const* out) {
   for (std::size_t r = 0; r < kGroup; ++r) {
@@ -21,4 +21,4 @@ void TileScalar(const TileInput& input, Candidates* const* out) {
   }
 }
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

@@ -7,7 +7,7 @@
 
 #include "affinities/exact_tile.hpp"
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 namespace {
 
 constexpr double kU = 0x1p-24;
@@ -90,4 +90,4 @@ Prepared Prepare(const double* x, std::size_t n, std::size_t d) {
   return prepared;
 }
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

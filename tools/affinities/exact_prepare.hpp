@@ -22,9 +22,9 @@
 
 #include "support/large_vector.hpp"
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 
-using tsneloss::support::LargeVector;
+using support::LargeVector;
 
 struct Prepared {
   // False when the data's scale leaves float no room (coordinates beyond 2^400 or
@@ -50,4 +50,4 @@ Prepared Prepare(const double* x, std::size_t n, std::size_t d);
 // moves v + 2^-22 |v| by at most 2^-24 of itself, and 2^-140 covers underflow.
 inline float FloatAbove(double v) { return static_cast<float>(v + 0x1p-22 * (v < 0 ? -v : v) + 0x1p-140); }
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

@@ -8,7 +8,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 namespace {
 
 // The larger and the smaller of two floats without a branch: the compiler may pick a
@@ -73,4 +73,4 @@ void Prune(Candidates& candidates, float limit) {
   candidates.size = kept;
 }
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

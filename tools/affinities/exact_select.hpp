@@ -9,7 +9,7 @@
 #include "affinities/exact_distances.hpp"
 #include "affinities/exact_tile.hpp"
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 
 inline constexpr int kBuckets = 64;
 
@@ -30,6 +30,6 @@ struct SelectKernels {
 };
 
 // The selection of `set`; `set` must be available.
-SelectKernels SelectFor(tsneloss::support::InstructionSet set);
+SelectKernels SelectFor(support::InstructionSet set);
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

@@ -11,7 +11,7 @@
 #include "affinities/neighbours.hpp"
 #include "support/instruction_set.hpp"
 
-namespace affinities::detail {
+namespace tsneloss::affinities::detail {
 
 // Columns packed per panel: coordinate c of the panel's column l at panel[c * kPanel + l].
 inline constexpr std::size_t kPanel = 16;
@@ -73,13 +73,13 @@ void TileAvx512(const TileInput& input, Candidates* const* out);
 
 // The kernel of `set` (kAuto: the widest available). Throws std::invalid_argument
 // where the set is not available.
-TileKernel KernelFor(tsneloss::support::InstructionSet set);
+TileKernel KernelFor(support::InstructionSet set);
 
 // ExactNeighbours on a forced path, for tests and benchmarks; `measured_by_all`, if
 // given, gets the number of points measured against all others instead of against
 // their candidates.
 NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t d, std::size_t k,
-                                     const SearchSettings& settings, tsneloss::support::InstructionSet path,
+                                     const SearchSettings& settings, support::InstructionSet path,
                                      std::size_t* measured_by_all = nullptr);
 
-}  // namespace affinities::detail
+}  // namespace tsneloss::affinities::detail

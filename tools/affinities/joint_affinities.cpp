@@ -9,14 +9,14 @@
 #include "affinities/pairwise_sum.hpp"
 #include "support/parallel.hpp"
 
-namespace affinities {
+namespace tsneloss::affinities {
 namespace {
 
 constexpr std::size_t kRowsPerTask = 4096;
 
 void ForRowBlocks(std::size_t n, unsigned threads, const std::function<void(std::size_t, std::size_t)>& rows) {
   const std::size_t tasks = (n + kRowsPerTask - 1) / kRowsPerTask;
-  tsneloss::support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned) {
+  support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned) {
     rows(task * kRowsPerTask, std::min(n, (task + 1) * kRowsPerTask));
   });
 }
@@ -156,4 +156,4 @@ SparseRows JointAffinities(const std::int32_t* columns, const double* conditiona
   return p;
 }
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

@@ -7,9 +7,9 @@
 
 #include "support/large_vector.hpp"
 
-namespace affinities {
+namespace tsneloss::affinities {
 
-using tsneloss::support::LargeVector;
+using support::LargeVector;
 
 // An n-by-n sparse matrix in compressed rows, columns increasing within each row.
 struct SparseRows {
@@ -30,4 +30,4 @@ SparseRows JointAffinities(const std::int32_t* columns, const double* conditiona
 void SortRowsByIndex(std::int32_t* indices, float* squared_distances, std::size_t n, std::size_t k,
                      unsigned threads);
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

@@ -13,9 +13,9 @@
 
 #include "support/large_vector.hpp"
 
-namespace affinities {
+namespace tsneloss::affinities {
 
-using tsneloss::support::LargeVector;
+using support::LargeVector;
 
 // Row i of n rows holds point i's k neighbours: indices[i * k + m] and
 // squared_distances[i * k + m] for m = 0 .. k - 1, nearest first.
@@ -36,4 +36,4 @@ struct SearchSettings {
 NeighbourLists ExactNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
                                const SearchSettings& settings = {});
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

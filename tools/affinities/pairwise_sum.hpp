@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-namespace affinities {
+namespace tsneloss::affinities {
 
 // The sum of at(i) for i in [first, first + n), in NumPy's order.
 template <typename At>
@@ -42,4 +42,4 @@ double NumpySum(const At& at, std::size_t n) {
   return sum;
 }
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

@@ -6,7 +6,7 @@
 
 #include "support/parallel.hpp"
 
-namespace affinities {
+namespace tsneloss::affinities {
 namespace {
 
 constexpr int kMaxSteps = 100;
@@ -51,7 +51,7 @@ double ConditionalRow(const float* squared_distances, std::size_t count, double 
 void ConditionalRows(const float* squared_distances, std::size_t n, std::size_t k, double perplexity,
                      unsigned threads, double* conditional) {
   const std::size_t tasks = (n + kRowsPerTask - 1) / kRowsPerTask;
-  tsneloss::support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned) {
+  support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned) {
     const std::size_t end = std::min(n, (task + 1) * kRowsPerTask);
     for (std::size_t i = task * kRowsPerTask; i < end; ++i) {
       ConditionalRow(squared_distances + i * k, k, perplexity, conditional + i * k);
@@ -59,4 +59,4 @@ void ConditionalRows(const float* squared_distances, std::size_t n, std::size_t 
   });
 }
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

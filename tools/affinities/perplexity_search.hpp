@@ -10,7 +10,7 @@
 
 #include <cstddef>
 
-namespace affinities {
+namespace tsneloss::affinities {
 
 // The p_j of one point from its `count` squared distances, summed in the order given;
 // writes `count` values to `conditional` and returns the beta found.
@@ -21,4 +21,4 @@ double ConditionalRow(const float* squared_distances, std::size_t count, double 
 void ConditionalRows(const float* squared_distances, std::size_t n, std::size_t k, double perplexity,
                      unsigned threads, double* conditional);
 
-}  // namespace affinities
+}  // namespace tsneloss::affinities

@@ -8,10 +8,10 @@
 #include "core/input_rules.hpp"
 #include "core/module_call.hpp"
 #include "core/per_point_shares.hpp"
-#include "support/text.hpp"
 #include "core/z_choice.hpp"
+#include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 namespace {
 
 constexpr const char* kEmbeddingName = "Y";
@@ -31,17 +31,17 @@ std::function<void(double)> ProgressChecks(const std::function<void()>& interrup
 }
 
 // "exact", "approx" or "auto"; InputError naming "method" for any other name.
-normaliser::ZMethod ParseNormaliserMethod(const std::string& name) {
-  const auto method = normaliser::ParseZMethod(name);
+ZMethod ParseNormaliserMethod(const std::string& name) {
+  const auto method = ParseZMethod(name);
   if (!method) throw InputError("method", "unknown method " + support::Shown(name) + "; the methods are 'exact', 'approx' and 'auto'");
   return *method;
 }
 
 // A Z that overflowed (or vanished) cannot serve as a normaliser: refused, as by tsneloss.
-double CheckedNormaliser(const HostEmbedding& y, normaliser::ZMethod method,
+double CheckedNormaliser(const HostEmbedding& y, ZMethod method,
                          const std::function<void()>& interrupt_check, unsigned threads) {
-  const normaliser::ChosenZ chosen =
-      normaliser::ComputeZ(y.coordinates(), y.n, y.d, method, ProgressChecks(interrupt_check), threads);
+  const ChosenZ chosen =
+      ComputeZ(y.coordinates(), y.n, y.d, method, ProgressChecks(interrupt_check), threads);
   const std::string fault = ComputedNormaliserFault(chosen.z, chosen.approximate, "z");
   if (!fault.empty()) throw InputError(kEmbeddingName, fault);
   return chosen.z;
@@ -63,7 +63,7 @@ ArrayLoss ComputeArrayLoss(const EmbeddingPacker& pack_y, const AffinitiesPacker
   result.nnz = p.nnz;
   result.merged_positions = p.merged_positions;
   result.sum_p = SumOfValues(p);
-  result.z = options.z ? *options.z : CheckedNormaliser(y, normaliser::ZMethod::kAuto, options.interrupt_check, options.threads);
+  result.z = options.z ? *options.z : CheckedNormaliser(y, ZMethod::kAuto, options.interrupt_check, options.threads);
   const matrix::loader::Module& module = CachedModule(options.module_path);
   result.loss_double = ModuleLoss(module, y.points.get(), p, result.z);
   result.loss = result.loss_double;
@@ -85,8 +85,8 @@ ArrayLoss ComputeArrayLoss(const EmbeddingPacker& pack_y, const AffinitiesPacker
 
 double ArrayNormaliser(const EmbeddingPacker& pack_y, const std::string& method,
                        const std::function<void()>& interrupt_check, unsigned threads) {
-  const normaliser::ZMethod chosen = ParseNormaliserMethod(method);
+  const ZMethod chosen = ParseNormaliserMethod(method);
   return CheckedNormaliser(pack_y(/*z_computed=*/true), chosen, interrupt_check, threads);
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

@@ -13,7 +13,7 @@
 #include "core/array_packing.hpp"
 #include "core/notes.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 struct ArrayLossOptions {
   std::optional<double> z;  // none: computed as tsneloss does by default (--z-method auto)
@@ -54,4 +54,4 @@ ArrayLoss ComputeArrayLoss(const EmbeddingPacker& pack_y, const AffinitiesPacker
 double ArrayNormaliser(const EmbeddingPacker& pack_y, const std::string& method,
                        const std::function<void()>& interrupt_check, unsigned threads = 0);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

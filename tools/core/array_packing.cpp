@@ -13,7 +13,7 @@
 #include "core/input_rules.hpp"
 #include "core/sparse_columns.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 namespace {
 
 namespace api = matrix::detail::noninlined::vq_array_api;
@@ -278,4 +278,4 @@ template HostAffinities PackCoordinates(const CoordinateArrays<std::int32_t, flo
 template HostAffinities PackCoordinates(const CoordinateArrays<std::int64_t, double>&, const std::string&, unsigned);
 template HostAffinities PackCoordinates(const CoordinateArrays<std::int64_t, float>&, const std::string&, unsigned);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

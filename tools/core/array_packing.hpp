@@ -11,7 +11,7 @@
 
 #include "core/module_call.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 // A 2-D array of the caller's, read in place: element (i, k) lies at
 // data + i * row_stride + k * column_stride bytes, as NumPy's strides say.
@@ -80,4 +80,4 @@ HostAffinities PackCoordinates(const CoordinateArrays<Index, Value>& p, const st
 // or holds no value other than zero.
 HostAffinities PackDense(const StridedMatrix<double>& p, const std::string& source);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

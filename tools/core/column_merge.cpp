@@ -6,7 +6,7 @@
 #include "core/input_error.hpp"
 #include "support/parallel.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 namespace {
 
 // What sorting a column needs, kept from column to column.
@@ -93,4 +93,4 @@ std::uint64_t CloseGaps(std::uint64_t n, const std::vector<std::uint64_t>& ends,
   return write;
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

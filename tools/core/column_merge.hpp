@@ -8,7 +8,7 @@
 
 #include "core/entry_packing.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 // Sorts and merges every column of the `arrays` (row slots one-based, each column's
 // entries in the order given), columns split over `threads` threads by their
@@ -22,4 +22,4 @@ std::uint64_t SortAndMergeColumns(std::uint64_t n, const std::vector<std::uint64
 // `ends` says) left against the column before. Returns the positions kept.
 std::uint64_t CloseGaps(std::uint64_t n, const std::vector<std::uint64_t>& ends, const ColumnArrays& arrays);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

@@ -7,7 +7,7 @@
 #include "core/input_error.hpp"
 #include "core/input_messages.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 std::optional<CountedRuns> CountedRuns::Count(EntryStream& entries, std::uint64_t n, std::uint64_t room,
                                               unsigned threads) {
@@ -63,4 +63,4 @@ void CountedRuns::PlaceAll(const ColumnArrays& arrays, unsigned threads, const s
   PlaceWithinRuns(arrays.row_indices, arrays.values, total_, run_bits_, threads);
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

@@ -12,7 +12,7 @@
 
 #include "core/entry_packing.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 class CountedRuns {
  public:
@@ -44,4 +44,4 @@ class CountedRuns {
   std::uint64_t total_ = 0;
 };
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

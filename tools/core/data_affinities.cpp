@@ -9,7 +9,7 @@
 #include "core/input_rules.hpp"
 #include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 namespace {
 
 // An all-pairs P holds a column index (4 bytes) and a value (8) per ordered pair, and
@@ -91,4 +91,4 @@ HostAffinities HostAffinitiesOf(const affinities::SparseRows& p) {
   return host;
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

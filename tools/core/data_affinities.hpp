@@ -11,7 +11,7 @@
 #include "affinities/affinities.hpp"
 #include "core/module_call.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 // The affinities library as the layers above core see it.
 using affinities::Affinities;
@@ -48,4 +48,4 @@ HostAffinities HostAffinitiesOf(const affinities::SparseRows& p);
 SparseRows AffinitiesFromNeighbourLists(const ShapedArray<std::int32_t>& indices,
                                         const ShapedArray<float>& squared_distances, double perplexity);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

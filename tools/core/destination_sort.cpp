@@ -6,7 +6,7 @@
 
 #include "support/parallel.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 namespace {
 
 // Runs written at once by one distribution: few enough that the lines they are
@@ -132,4 +132,4 @@ void PlaceAtDestinations(double* keys, double* values, std::uint64_t count, unsi
   PlaceWithinRuns(keys, values, count, run_bits, threads, piece_bits);
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

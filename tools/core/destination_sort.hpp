@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 // A destination (below 2^32) and a zero-based row (below 2^32) as one word.
 inline std::uint64_t DestinationKey(std::uint64_t destination, std::uint64_t row) { return destination << 32 | row; }
@@ -44,4 +44,4 @@ unsigned FirstRunBits(std::uint64_t count, unsigned piece_bits = 15);
 void PlaceWithinRuns(double* keys, double* values, std::uint64_t count, unsigned run_bits, unsigned threads,
                      unsigned piece_bits = 15);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 struct Embedding {
   std::uint64_t n = 0;
@@ -21,4 +21,4 @@ struct EmbeddingShape {
   std::string name;
 };
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

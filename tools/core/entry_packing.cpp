@@ -15,7 +15,7 @@
 #include "core/input_rules.hpp"
 #include "support/parallel.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 namespace {
 
 // Columns, rows and places below this fit a key's 32-bit halves.
@@ -237,4 +237,4 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
   return size;
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

@@ -13,7 +13,7 @@
 #include <span>
 #include <string>
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 // Entries at zero-based positions, already checked by the reader.
 struct EntryBlock {
@@ -66,4 +66,4 @@ struct PackedSize {
 PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAllocator& allocate, const std::string& source,
                        unsigned threads = 0);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

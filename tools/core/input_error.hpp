@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 class InputError : public std::runtime_error {
  public:
@@ -23,4 +23,4 @@ class InputError : public std::runtime_error {
   }
 };
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

@@ -4,15 +4,19 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
-namespace tsneloss {
+namespace tsneloss::core {
 
-// For P given as `rows` by `columns`, rows != columns.
-inline std::string NotSquare(std::uint64_t rows, std::uint64_t columns) {
-  return "P must be square; it is " + std::to_string(rows) + " by " + std::to_string(columns);
+// For P of the given shape (its extents, any number of them), when it is not square.
+inline std::string NotSquare(const std::vector<std::uint64_t>& shape) {
+  std::string text = "P must be square; it is ";
+  for (std::size_t k = 0; k < shape.size(); ++k) text += (k > 0 ? " by " : "") + std::to_string(shape[k]);
+  return text;
 }
+inline std::string NotSquare(std::uint64_t rows, std::uint64_t columns) { return NotSquare({rows, columns}); }
 
 // For a file whose entries differ between two readings, or from what was counted.
 inline const std::string kFileChanged = "the file changed while it was read";
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

@@ -1,9 +1,10 @@
 #include "core/input_rules.hpp"
 
 #include "core/input_error.hpp"
+#include "core/input_messages.hpp"
 #include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 std::string OutsideRange(std::string_view index, std::uint64_t n, bool one_based) {
   const std::string range = one_based ? "1 to " + std::to_string(n)
@@ -25,6 +26,10 @@ std::string CoordinateFault(double value) {
 std::string NormaliserFault(double z) {
   if (std::isfinite(z) && z > 0) return "";
   return "Z must be finite and greater than 0, not " + support::FormatNumber(z);
+}
+
+void CheckSquare(const std::vector<std::uint64_t>& shape, const std::string& source) {
+  if (shape.size() != 2 || shape[0] != shape[1]) throw InputError(source, NotSquare(shape));
 }
 
 std::string ComputedNormaliserFault(double z, bool approximate, std::string_view option) {
@@ -78,4 +83,4 @@ void ValidateEmbedding(std::span<const double> row_major, std::uint64_t points, 
   CheckCoordinates(row_major, source);
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

@@ -9,8 +9,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 // Values of P must be finite and not negative.
 inline bool AffinityAllowed(double value) { return std::isfinite(value) && value >= 0; }
@@ -34,6 +35,9 @@ inline EntryPart FirstFault(std::int64_t row, std::int64_t column, double value,
 // "index is outside 0 to N-1", or "1 to N" where the file counts from one; `index` as
 // the input shows it.
 std::string OutsideRange(std::string_view index, std::uint64_t n, bool one_based);
+
+// Throws InputError naming `source` unless `shape` is N by N.
+void CheckSquare(const std::vector<std::uint64_t>& shape, const std::string& source);
 
 // Throws InputError naming `source`: P must hold at least one stored entry.
 [[noreturn]] void ThrowNoStoredEntries(const std::string& source);
@@ -74,4 +78,4 @@ void CheckCoordinates(std::span<const double> row_major, const std::string& sour
 void ValidateEmbedding(std::span<const double> row_major, std::uint64_t points, std::uint64_t dimension,
                        bool z_computed, const std::string& source);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

@@ -13,7 +13,7 @@
 
 #include "support/huge_pages.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 namespace {
 
 namespace api = matrix::detail::noninlined::vq_array_api;
@@ -134,4 +134,4 @@ std::string ModulePath(const std::string& given) {
   return dir + "/../lib/tsnelossvek.so";
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

@@ -9,7 +9,7 @@
 #include "core/embedding.hpp"
 #include "loader/module.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 struct HostAffinities {
   std::uint64_t n = 0;
@@ -64,4 +64,4 @@ std::size_t CachedModuleCount();
 // ../lib/tsnelossvek.so from the directory of the running program.
 std::string ModulePath(const std::string& given);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

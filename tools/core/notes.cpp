@@ -4,7 +4,7 @@
 
 #include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 std::vector<Note> NotesOnP(std::uint64_t merged_positions, double sum_p) {
   std::vector<Note> notes;
@@ -28,4 +28,4 @@ std::optional<Note> NoteOnSinglePrecision(double loss, double loss_double) {
                          support::FormatNumber(difference, 2) + "; it accumulates every term in single precision"};
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

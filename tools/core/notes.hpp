@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 // A sum of P farther than this from 1 is warned about.
 inline constexpr double kSumOfPTolerance = 1e-6;
@@ -28,4 +28,4 @@ std::vector<Note> NotesOnP(std::uint64_t merged_positions, double sum_p);
 // they agree within kSinglePrecisionTolerance.
 std::optional<Note> NoteOnSinglePrecision(double loss, double loss_double);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

@@ -5,7 +5,7 @@
 
 #include "kernel/loss_kernel.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 namespace {
 
 template <typename T>
@@ -42,4 +42,4 @@ std::vector<double> PerPointShares(const Embedding& y, const SparseColumns& p, d
   return PerPointShares(y, p.column_counts.data(), p.row_indices.data(), p.values.data(), z, single);
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

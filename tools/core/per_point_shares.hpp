@@ -9,7 +9,7 @@
 #include "core/embedding.hpp"
 #include "core/sparse_columns.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 // One share per point, in double or, with `single`, in single precision (Y, P and Z
 // rounded to float first, as the module takes them; returned widened to double,
@@ -20,4 +20,4 @@ std::vector<double> PerPointShares(const Embedding& y, const SparseColumns& p, d
 std::vector<double> PerPointShares(const Embedding& y, const double* column_counts, const double* row_indices,
                                    const double* values, double z, bool single);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

@@ -5,7 +5,7 @@
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 namespace {
 
 void CheckEntries(std::uint64_t n, std::span<const std::int64_t> rows, std::span<const std::int64_t> columns,
@@ -73,4 +73,4 @@ SparseColumns PackColumns(std::uint64_t n, std::span<const std::int64_t> rows, s
   return PackIntoVectors(n, stream, source);
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

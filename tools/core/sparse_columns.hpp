@@ -12,7 +12,7 @@
 #include "core/entry_packing.hpp"
 #include "core/input_rules.hpp"
 
-namespace tsneloss {
+namespace tsneloss::core {
 
 struct SparseColumns {
   std::uint64_t n = 0;
@@ -47,4 +47,4 @@ inline void CheckElement(std::uint64_t k, std::int64_t row, std::int64_t column,
 // Packs the entries of a reader's stream into a SparseColumns. Throws InputError.
 SparseColumns PackIntoVectors(std::uint64_t n, EntryStream& entries, const std::string& source);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::core

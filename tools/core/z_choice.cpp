@@ -5,23 +5,23 @@
 #include "normaliser/approximate_normaliser.hpp"
 #include "normaliser/exact_normaliser.hpp"
 
-namespace normaliser {
+namespace tsneloss::core {
 namespace {
 
 ChosenZ Exact(const double* y, std::size_t n, std::size_t d, const std::function<void(double)>& progress,
               unsigned threads) {
-  ExactSettings settings;
+  normaliser::ExactSettings settings;
   settings.progress = progress;
   settings.threads = threads;
   ChosenZ chosen;
-  chosen.z = ExactNormaliser(y, n, d, settings);
+  chosen.z = normaliser::ExactNormaliser(y, n, d, settings);
   return chosen;
 }
 
 ChosenZ Approximate(const double* y, std::size_t n, std::size_t d, unsigned threads) {
-  ApproximateSettings settings;
+  normaliser::ApproximateSettings settings;
   settings.threads = threads;
-  const ApproximateZ approximate = ApproximateNormaliser(y, n, d, settings);
+  const normaliser::ApproximateZ approximate = normaliser::ApproximateNormaliser(y, n, d, settings);
   ChosenZ chosen;
   chosen.z = approximate.z;
   chosen.approximate = true;
@@ -53,11 +53,11 @@ ChosenZ ComputeZ(const double* y, std::size_t n, std::size_t d, ZMethod method,
   if (AutoTakesExact(n, d)) return Exact(y, n, d, progress, threads);
   try {
     return Approximate(y, n, d, threads);
-  } catch (const MapRefused& error) {
+  } catch (const normaliser::MapRefused& error) {
     ChosenZ chosen = Exact(y, n, d, progress, threads);
     chosen.fallback = error.what();
     return chosen;
   }
 }
 
-}  // namespace normaliser
+}  // namespace tsneloss::core

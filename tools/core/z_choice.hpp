@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace normaliser {
+namespace tsneloss::core {
 
 enum class ZMethod { kExact, kApproximate, kAuto };
 
@@ -36,4 +36,4 @@ struct ChosenZ {
 ChosenZ ComputeZ(const double* y, std::size_t n, std::size_t d, ZMethod method,
                  const std::function<void(double)>& progress = {}, unsigned threads = 0);
 
-}  // namespace normaliser
+}  // namespace tsneloss::core

@@ -3,14 +3,14 @@
 #include "core/input_error.hpp"
 #include "formats/npz_file.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
-std::unique_ptr<EntryStream> OpenEntries(InputSource& source, const EmbeddingShape& embedding,
+std::unique_ptr<core::EntryStream> OpenEntries(InputSource& source, const core::EmbeddingShape& embedding,
                                          const ParallelReading& reading, std::uint64_t& n) {
   // Zip archives start "PK".
   if (source.PeekPrefix(2) == "PK") {
-    if (source.compressed()) throw InputError(source.name(), "a .npz archive inside gzip: decompress it first");
+    if (source.compressed()) throw core::InputError(source.name(), "a .npz archive inside gzip: decompress it first");
     auto stream = std::make_unique<NpzStream>(source, embedding);
     n = stream->n();
     return stream;
@@ -22,25 +22,25 @@ std::unique_ptr<EntryStream> OpenEntries(InputSource& source, const EmbeddingSha
 
 }  // namespace
 
-AffinitiesRead ReadAffinities(InputSource& source, const EmbeddingShape& embedding, const ColumnAllocator& allocate,
+AffinitiesRead ReadAffinities(InputSource& source, const core::EmbeddingShape& embedding, const core::ColumnAllocator& allocate,
                               const ParallelReading& reading) {
   AffinitiesRead read;
   const auto entries = OpenEntries(source, embedding, reading, read.n);
-  read.size = PackEntries(read.n, *entries, allocate, source.name(), reading.threads);
+  read.size = core::PackEntries(read.n, *entries, allocate, source.name(), reading.threads);
   return read;
 }
 
-HostAffinities ReadHostAffinities(InputSource& source, const EmbeddingShape& embedding,
+core::HostAffinities ReadHostAffinities(InputSource& source, const core::EmbeddingShape& embedding,
                                   const ParallelReading& reading) {
-  HostAffinities p;
+  core::HostAffinities p;
   const AffinitiesRead read = ReadAffinities(
       source, embedding,
       [&](std::uint64_t n, std::uint64_t entries) {
-        p.column_counts = NewHostRow(n);
-        p.row_indices = NewHostRow(entries);
-        p.values = NewHostRow(entries);
-        return ColumnArrays{const_cast<double*>(ArrayData(p.column_counts)),
-                            const_cast<double*>(ArrayData(p.row_indices)), const_cast<double*>(ArrayData(p.values))};
+        p.column_counts = core::NewHostRow(n);
+        p.row_indices = core::NewHostRow(entries);
+        p.values = core::NewHostRow(entries);
+        return core::ColumnArrays{const_cast<double*>(core::ArrayData(p.column_counts)),
+                            const_cast<double*>(core::ArrayData(p.row_indices)), const_cast<double*>(core::ArrayData(p.values))};
       },
       reading);
   p.n = read.n;
@@ -49,10 +49,10 @@ HostAffinities ReadHostAffinities(InputSource& source, const EmbeddingShape& emb
   return p;
 }
 
-SparseColumns ReadAffinities(InputSource& source, const EmbeddingShape& embedding, const ParallelReading& reading) {
+core::SparseColumns ReadAffinities(InputSource& source, const core::EmbeddingShape& embedding, const ParallelReading& reading) {
   std::uint64_t n = 0;
   const auto entries = OpenEntries(source, embedding, reading, n);
-  return PackIntoVectors(n, *entries, source.name());
+  return core::PackIntoVectors(n, *entries, source.name());
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

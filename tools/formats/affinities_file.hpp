@@ -10,22 +10,22 @@
 #include "formats/matrix_market.hpp"
 #include "formats/text_blocks.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 struct AffinitiesRead {
   std::uint64_t n = 0;
-  PackedSize size;
+  core::PackedSize size;
 };
 
 // Packs P into the arrays `allocate` hands out (see PackEntries). Throws InputError.
-AffinitiesRead ReadAffinities(InputSource& source, const EmbeddingShape& embedding, const ColumnAllocator& allocate,
+AffinitiesRead ReadAffinities(InputSource& source, const core::EmbeddingShape& embedding, const core::ColumnAllocator& allocate,
                               const ParallelReading& reading = {});
 
 // Packs P straight into the host arrays the module takes.
-HostAffinities ReadHostAffinities(InputSource& source, const EmbeddingShape& embedding,
+core::HostAffinities ReadHostAffinities(InputSource& source, const core::EmbeddingShape& embedding,
                                   const ParallelReading& reading = {});
 
 // The same, into vectors.
-SparseColumns ReadAffinities(InputSource& source, const EmbeddingShape& embedding, const ParallelReading& reading = {});
+core::SparseColumns ReadAffinities(InputSource& source, const core::EmbeddingShape& embedding, const ParallelReading& reading = {});
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -14,7 +14,7 @@
 #include "formats/zip_writer.hpp"
 #include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -138,4 +138,4 @@ void WriteAffinities(const std::string& path, const affinities::SparseRows& p, s
   }
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -8,7 +8,7 @@
 #include "affinities/joint_affinities.hpp"
 #include "formats/zip_writer.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 // Whether WriteAffinities knows the format of `path` (by its extension).
 bool AffinitiesFormatKnown(const std::string& path);
@@ -25,4 +25,4 @@ void CheckAffinitiesWritable(const std::string& path);
 void WriteAffinities(const std::string& path, const affinities::SparseRows& p,
                      std::uint64_t zip64_from = ZipWriter::kZip64From);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

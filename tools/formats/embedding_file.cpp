@@ -5,19 +5,19 @@
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
-#include "support/text.hpp"
 #include "formats/text_fields.hpp"
+#include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 // The first line of a file that is no text embedding, when it can be told apart.
 void RefuseOtherFormats(std::string_view line, const std::string& name) {
   const std::string swapped = ": the files may be given the other way round (EMBEDDING first, then AFFINITIES)";
   if (line.rfind("%%MatrixMarket", 0) == 0) {
-    throw InputError(name, 1, 1, "this is a Matrix Market file, not an embedding" + swapped);
+    throw core::InputError(name, 1, 1, "this is a Matrix Market file, not an embedding" + swapped);
   }
-  if (line.rfind("PK\x03\x04", 0) == 0) throw InputError(name, 1, 1, "this is a .npz archive, not an embedding" + swapped);
+  if (line.rfind("PK\x03\x04", 0) == 0) throw core::InputError(name, 1, 1, "this is a .npz archive, not an embedding" + swapped);
 }
 
 struct PointsPiece {
@@ -53,7 +53,7 @@ void ParsePointsPiece(std::string_view text, std::uint64_t d, PointsPiece& piece
       if (!ParseDouble(fields[k].text, value)) {
         piece.fault = support::Shown(fields[k].text) + " is not a number";
       } else {
-        if (!std::isfinite(value)) piece.fault = CoordinateFault(value);
+        if (!std::isfinite(value)) piece.fault = core::CoordinateFault(value);
         piece.coordinates.push_back(value);
       }
       if (!piece.fault.empty()) {
@@ -69,16 +69,16 @@ void ParsePointsPiece(std::string_view text, std::uint64_t d, PointsPiece& piece
 
 }  // namespace
 
-Embedding ReadEmbedding(InputSource& source, bool z_computed, const ParallelReading& reading) {
+core::Embedding ReadEmbedding(InputSource& source, bool z_computed, const ParallelReading& reading) {
   const bool npy = source.PathEndsWith(".npy") || source.Peek() == 0x93;
-  Embedding embedding = npy ? ReadNpyEmbedding(source) : ReadTextEmbedding(source, reading);
-  CheckPointCount(embedding.n, embedding.d, z_computed, source.name());
+  core::Embedding embedding = npy ? ReadNpyEmbedding(source) : ReadTextEmbedding(source, reading);
+  core::CheckPointCount(embedding.n, embedding.d, z_computed, source.name());
   return embedding;
 }
 
-Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& reading) {
+core::Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& reading) {
   const std::string& name = source.name();
-  Embedding embedding;
+  core::Embedding embedding;
   TextBlocks blocks(source, reading.block_bytes);
   std::vector<PointsPiece> pieces(reading.ThreadCount());
   std::uint64_t line_base = 0;
@@ -112,7 +112,7 @@ Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& reading)
           [&](std::size_t k) {
             const PointsPiece& piece = pieces[k];
             if (piece.fault_line) {
-              throw InputError(name, line_base + *piece.fault_line, piece.fault_column, piece.fault);
+              throw core::InputError(name, line_base + *piece.fault_line, piece.fault_column, piece.fault);
             }
             const auto& values = piece.coordinates;
             embedding.coordinates.insert(embedding.coordinates.end(), values.begin(), values.end());
@@ -120,12 +120,12 @@ Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& reading)
             line_base += piece.lines;
           });
     }
-  } catch (const InputError&) {
+  } catch (const core::InputError&) {
     blocks.ThrowIfShrunk();
     throw;
   }
-  if (embedding.n == 0) throw InputError(name, "the file holds no points");
+  if (embedding.n == 0) throw core::InputError(name, "the file holds no points");
   return embedding;
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

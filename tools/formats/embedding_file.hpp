@@ -13,14 +13,14 @@
 #include "formats/npy_file.hpp"
 #include "formats/text_blocks.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 // A .npy file by its ending or its first byte, text otherwise. With `z_computed`, an
 // embedding of one point is refused too. Throws InputError.
-Embedding ReadEmbedding(InputSource& source, bool z_computed, const ParallelReading& reading = {});
+core::Embedding ReadEmbedding(InputSource& source, bool z_computed, const ParallelReading& reading = {});
 
 // Text is parsed in blocks split over threads, with the same values and the same
 // first error as a reading line by line.
-Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& reading = {});
+core::Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& reading = {});
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 class FileDescriptor {
  public:
@@ -46,4 +46,4 @@ inline std::string WithReason(const std::string& what, int error = errno) {
   return what + ": " + std::strerror(error);
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -5,7 +5,7 @@
 
 #include "core/input_error.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 GzipInflater::GzipInflater(const std::string& name, bool) : name_(name) {}
 
@@ -25,7 +25,7 @@ GzipInflater::~GzipInflater() {
 
 void GzipInflater::Fail(const std::string& what, int status) const {
   const char* reason = stream_.msg != nullptr ? stream_.msg : zError(status);
-  throw InputError(name_, what + " (" + reason + ")");
+  throw core::InputError(name_, what + " (" + reason + ")");
 }
 
 std::unique_ptr<GzipInflater> GzipInflater::Copy() const {
@@ -60,4 +60,4 @@ GzipInflater::Step GzipInflater::Inflate(const char* in, std::size_t in_size, st
   Fail("the gzip data is corrupt", status);
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 class GzipInflater {
  public:
@@ -40,4 +40,4 @@ class GzipInflater {
   bool started_ = false;
 };
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

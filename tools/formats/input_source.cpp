@@ -10,7 +10,7 @@
 
 #include "core/input_error.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 constexpr std::size_t kRawBufferBytes = std::size_t{1} << 20;
@@ -28,7 +28,7 @@ InputSource::InputSource(const std::string& path)
     fd_ = FileDescriptor(STDIN_FILENO, false);
   } else {
     fd_ = FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC), true);
-    if (!fd_.valid()) throw InputError(name_, WithReason("cannot open the file"));
+    if (!fd_.valid()) throw core::InputError(name_, WithReason("cannot open the file"));
     struct stat info {};
     if (::fstat(fd_.get(), &info) == 0 && S_ISREG(info.st_mode)) {
       seekable_ = true;
@@ -63,11 +63,11 @@ std::size_t InputSource::ReadDescriptor(char* out, std::size_t size) {
   for (;;) {
     const ssize_t got = ::read(fd_.get(), out, size);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw InputError(name_, WithReason("read error"));
+    if (got < 0) throw core::InputError(name_, WithReason("read error"));
     if (got == 0 && size > 0) {
       raw_ended_ = true;
       // A regular file ends where its size said, unless it was cut meanwhile.
-      if (size_ && raw_read_ < *size_) throw InputError(name_, "the file shrank while it was read");
+      if (size_ && raw_read_ < *size_) throw core::InputError(name_, "the file shrank while it was read");
     }
     raw_read_ += static_cast<std::uint64_t>(got);
     return static_cast<std::size_t>(got);
@@ -117,7 +117,7 @@ std::size_t InputSource::Inflate(char* out, std::size_t size) {
   // Each member is inflated to its end, where zlib checks its CRC-32 and length.
   for (;;) {
     if (raw_begin_ == raw_end_ && !FillRaw()) {
-      if (!member_ended_) throw InputError(name_, "the gzip data ends too early");
+      if (!member_ended_) throw core::InputError(name_, "the gzip data ends too early");
       return 0;
     }
     if (member_ended_) {
@@ -188,8 +188,8 @@ std::string InputSource::PeekPrefix(std::size_t count) {
 }
 
 void InputSource::Rewind() {
-  if (!seekable_) throw InputError(name_, "cannot read the file a second time");
-  if (::lseek(fd_.get(), 0, SEEK_SET) != 0) throw InputError(name_, WithReason("cannot read the file a second time"));
+  if (!seekable_) throw core::InputError(name_, "cannot read the file a second time");
+  if (::lseek(fd_.get(), 0, SEEK_SET) != 0) throw core::InputError(name_, WithReason("cannot read the file a second time"));
   raw_begin_ = raw_end_ = 0;
   raw_consumed_ = 0;
   raw_read_ = 0;
@@ -197,4 +197,4 @@ void InputSource::Rewind() {
   StartDecompression();
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

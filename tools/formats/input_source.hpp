@@ -12,7 +12,7 @@
 #include "formats/file_descriptor.hpp"
 #include "formats/gzip_inflater.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 inline constexpr const char* kStandardInputPath = "-";
 
@@ -84,4 +84,4 @@ class InputSource {
   bool member_ended_ = false;
 };
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -12,7 +12,7 @@
 
 #include "core/input_error.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 // The mappings the handler may repair; a mapping that finds no free slot is not made.
@@ -117,7 +117,7 @@ bool MappedFile::Shrunk() const {
 }
 
 void MappedFile::ThrowIfShrunk(const std::string& name) const {
-  if (Shrunk()) throw InputError(name, "the file shrank while it was read");
+  if (Shrunk()) throw core::InputError(name, "the file shrank while it was read");
 }
 
 void MappedFile::Release(std::uint64_t offset, std::uint64_t length) const {
@@ -131,4 +131,4 @@ void MappedFile::Populate([[maybe_unused]] std::uint64_t offset, [[maybe_unused]
 #endif
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

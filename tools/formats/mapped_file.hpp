@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 class MappedFile {
  public:
@@ -41,4 +41,4 @@ class MappedFile {
   int slot_ = -1;  // in the table the handler reads
 };
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -8,7 +8,7 @@
 #include "formats/matrix_market_header.hpp"
 #include "formats/matrix_market_lines.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 struct MatrixMarketStream::State {
   State(InputSource& s, const ParallelReading& r) : source(s), reading(r) {}
@@ -25,19 +25,19 @@ struct MatrixMarketStream::State {
   std::uint64_t next_column = 0;
 
   const std::string& name() const { return source.name(); }
-  void ReadHeader(const EmbeddingShape& embedding);
-  void ReadEntries(const std::function<void(const EntryBlock&)>& take);
+  void ReadHeader(const core::EmbeddingShape& embedding);
+  void ReadEntries(const std::function<void(const core::EntryBlock&)>& take);
   void Take(Piece& piece, std::uint64_t& line_base, std::uint64_t& given,
-            const std::function<void(const EntryBlock&)>& take);
+            const std::function<void(const core::EntryBlock&)>& take);
   void PlaceDenseValues(Piece& piece);
 };
 
-void MatrixMarketStream::State::ReadHeader(const EmbeddingShape& embedding) {
+void MatrixMarketStream::State::ReadHeader(const core::EmbeddingShape& embedding) {
   blocks = std::make_unique<TextBlocks>(source, reading.block_bytes);
   // Faults in a file cut short while mapped may come from the zeros standing for it.
   try {
     header = ReadMatrixMarketHeader(*blocks, source, embedding);
-  } catch (const InputError&) {
+  } catch (const core::InputError&) {
     blocks->ThrowIfShrunk();
     throw;
   }
@@ -68,25 +68,25 @@ void MatrixMarketStream::State::PlaceDenseValues(Piece& piece) {
 }
 
 void MatrixMarketStream::State::Take(Piece& piece, std::uint64_t& line_base, std::uint64_t& given,
-                                     const std::function<void(const EntryBlock&)>& take) {
-  if (passed_once && piece.fault) throw InputError(name(), kFileChanged);
+                                     const std::function<void(const core::EntryBlock&)>& take) {
+  if (passed_once && piece.fault) throw core::InputError(name(), core::kFileChanged);
   // As a reading line by line meets them: an entry beyond the declared number first,
   // then the piece's own fault.
   const std::uint64_t room = header.declared - given;
   const std::string too_many = std::string("more ") + (header.dense ? "values" : "entries") + " than the " +
                                std::to_string(header.declared) + " the size line gives";
-  if (piece.given() > room) throw InputError(name(), line_base + piece.entry_lines[room], 1, too_many);
+  if (piece.given() > room) throw core::InputError(name(), line_base + piece.entry_lines[room], 1, too_many);
   if (piece.fault) {
-    if (piece.given() == room) throw InputError(name(), line_base + piece.fault->line, 1, too_many);
-    throw InputError(name(), line_base + piece.fault->line, piece.fault->column, piece.fault->message);
+    if (piece.given() == room) throw core::InputError(name(), line_base + piece.fault->line, 1, too_many);
+    throw core::InputError(name(), line_base + piece.fault->line, piece.fault->column, piece.fault->message);
   }
   if (header.dense) PlaceDenseValues(piece);
-  if (!piece.values.empty()) take(EntryBlock{piece.rows, piece.columns, piece.values});
+  if (!piece.values.empty()) take(core::EntryBlock{piece.rows, piece.columns, piece.values});
   given += piece.given();
   line_base += piece.lines;
 }
 
-MatrixMarketStream::MatrixMarketStream(InputSource& source, const EmbeddingShape& embedding,
+MatrixMarketStream::MatrixMarketStream(InputSource& source, const core::EmbeddingShape& embedding,
                                        const ParallelReading& reading)
     : state_(std::make_unique<State>(source, reading)) {
   state_->ReadHeader(embedding);
@@ -98,11 +98,11 @@ std::uint64_t MatrixMarketStream::n() const { return state_->header.n; }
 
 std::optional<std::uint64_t> MatrixMarketStream::EntryBound() const { return state_->header.bound; }
 
-void MatrixMarketStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
+void MatrixMarketStream::ForEach(const std::function<void(const core::EntryBlock&)>& take) {
   State& s = *state_;
   if (s.passed_once && !s.source.CanRewind()) {
     for (const Piece& piece : s.kept) {
-      if (!piece.values.empty()) take(EntryBlock{piece.rows, piece.columns, piece.values});
+      if (!piece.values.empty()) take(core::EntryBlock{piece.rows, piece.columns, piece.values});
     }
     return;
   }
@@ -113,14 +113,14 @@ void MatrixMarketStream::ForEach(const std::function<void(const EntryBlock&)>& t
   }
   try {
     s.ReadEntries(take);
-  } catch (const InputError&) {
+  } catch (const core::InputError&) {
     s.blocks->ThrowIfShrunk();
     throw;
   }
   s.passed_once = true;
 }
 
-void MatrixMarketStream::State::ReadEntries(const std::function<void(const EntryBlock&)>& take) {
+void MatrixMarketStream::State::ReadEntries(const std::function<void(const core::EntryBlock&)>& take) {
   State& s = *this;
   const bool keep = !s.source.CanRewind();
   std::vector<Piece> pieces(s.reading.ThreadCount());
@@ -150,10 +150,10 @@ void MatrixMarketStream::State::ReadEntries(const std::function<void(const Entry
   std::string_view block;
   while (s.blocks->Next(block)) read_block(block);
   if (given < s.header.declared) {
-    throw InputError(s.name(), line_base + 1, 1,
+    throw core::InputError(s.name(), line_base + 1, 1,
                      "the file ends after " + std::to_string(given) + " of " + std::to_string(s.header.declared) +
                          (s.header.dense ? " values" : " entries"));
   }
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -14,19 +14,19 @@
 #include "formats/input_source.hpp"
 #include "formats/text_blocks.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 // A Matrix Market file's entries, header read and checked on construction. In a
 // symmetric file each entry off the diagonal stands for (i, j) and (j, i). The
 // declared sizes are checked against the embedding and against the bytes the file
 // has left before anything is allocated from them. Throws InputError with line and
 // column. Reads the source twice where it can; standard input is kept in memory.
-class MatrixMarketStream : public EntryStream {
+class MatrixMarketStream : public core::EntryStream {
  public:
-  MatrixMarketStream(InputSource& source, const EmbeddingShape& embedding, const ParallelReading& reading);
+  MatrixMarketStream(InputSource& source, const core::EmbeddingShape& embedding, const ParallelReading& reading);
   ~MatrixMarketStream() override;
   std::uint64_t n() const;
-  void ForEach(const std::function<void(const EntryBlock&)>& take) override;
+  void ForEach(const std::function<void(const core::EntryBlock&)>& take) override;
   std::optional<std::uint64_t> EntryBound() const override;
 
   struct State;
@@ -35,4 +35,4 @@ class MatrixMarketStream : public EntryStream {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

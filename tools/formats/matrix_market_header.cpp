@@ -7,10 +7,10 @@
 #include "core/input_error.hpp"
 #include "core/input_messages.hpp"
 #include "core/input_rules.hpp"
-#include "support/text.hpp"
 #include "formats/text_fields.hpp"
+#include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 // The shortest entry line, "1 1 0\n", and the shortest value line, "0\n"; the last
@@ -53,16 +53,16 @@ Banner ReadBanner(const std::string& line, const std::string& name) {
   const auto banner = SplitFields(line);
   if (banner.size() != 5 || banner[0].text != "%%MatrixMarket" || Lower(banner[1].text) != "matrix" ||
       (Lower(banner[2].text) != "coordinate" && Lower(banner[2].text) != "array")) {
-    throw InputError(name, 1, 1, "the header is not '" + kExpectedBanner + "'" + GuessWhatItIs(line));
+    throw core::InputError(name, 1, 1, "the header is not '" + kExpectedBanner + "'" + GuessWhatItIs(line));
   }
   const std::string field = Lower(banner[3].text);
   const std::string symmetry = Lower(banner[4].text);
   if (field != "real" && field != "integer") {
-    throw InputError(name, 1, banner[3].column,
+    throw core::InputError(name, 1, banner[3].column,
                      "values of type " + support::Shown(banner[3].text) + " are not supported; real or integer is needed");
   }
   if (symmetry != "general" && symmetry != "symmetric") {
-    throw InputError(name, 1, banner[4].column,
+    throw core::InputError(name, 1, banner[4].column,
                      support::Shown(banner[4].text) + " matrices are not supported; general or symmetric is needed");
   }
   return {Lower(banner[2].text) == "array", symmetry == "symmetric"};
@@ -101,7 +101,7 @@ std::vector<Field> FindSizeLine(HeaderLines& lines, const std::string& name) {
     std::vector<Field> fields = SplitFields(line);
     if (!fields.empty() && fields[0].text[0] != '%') return fields;
   }
-  throw InputError(name, lines.number() + 1, 1, "the size line (rows columns entries) is missing");
+  throw core::InputError(name, lines.number() + 1, 1, "the size line (rows columns entries) is missing");
 }
 
 // The sizes on the size line: rows and columns, equal, then entries (coordinate files).
@@ -110,17 +110,17 @@ void ReadSizes(const std::vector<Field>& fields, MatrixMarketHeader& header, std
                const std::string& name) {
   const std::size_t wanted = header.dense ? 2 : 3;
   if (fields.size() != wanted) {
-    throw InputError(name, line, 1,
+    throw core::InputError(name, line, 1,
                      header.dense ? "the size line of an array file needs two numbers: rows columns"
                                   : "the size line needs three numbers: rows columns entries");
   }
   unsigned long long sizes[3] = {0, 0, 0};
   for (std::size_t k = 0; k < wanted; ++k) {
     if (!ParseCount(fields[k].text, sizes[k])) {
-      throw InputError(name, line, fields[k].column, support::Shown(fields[k].text) + " is not a whole number");
+      throw core::InputError(name, line, fields[k].column, support::Shown(fields[k].text) + " is not a whole number");
     }
   }
-  if (sizes[0] != sizes[1]) throw InputError(name, line, 1, NotSquare(sizes[0], sizes[1]));
+  if (sizes[0] != sizes[1]) throw core::InputError(name, line, 1, core::NotSquare(sizes[0], sizes[1]));
   header.n = sizes[0];
   header.declared = sizes[2];
 }
@@ -137,12 +137,12 @@ void CheckDeclaredFit(MatrixMarketHeader& header, const InputSource& source, std
                                (header.dense ? " values" : " entries") + ", more than ";
   if (source.compressed()) {
     if (*stored > UINT64_MAX / kLargestDeflateRatio || header.declared > (*stored * kLargestDeflateRatio) / shortest) {
-      throw InputError(source.name(), header.lines, column, declares + "the compressed file can hold");
+      throw core::InputError(source.name(), header.lines, column, declares + "the compressed file can hold");
     }
   } else {
     const std::uint64_t bytes_left = *stored > header_bytes ? *stored - header_bytes : 0;
     if (header.declared > (bytes_left + 1) / shortest) {
-      throw InputError(source.name(), header.lines, column,
+      throw core::InputError(source.name(), header.lines, column,
                        declares + "the " + std::to_string(bytes_left) + " bytes after it can hold");
     }
   }
@@ -154,10 +154,10 @@ void CheckDeclaredFit(MatrixMarketHeader& header, const InputSource& source, std
 }  // namespace
 
 MatrixMarketHeader ReadMatrixMarketHeader(TextBlocks& blocks, const InputSource& source,
-                                          const EmbeddingShape& embedding) {
+                                          const core::EmbeddingShape& embedding) {
   const std::string& name = source.name();
   std::string_view block;
-  if (!blocks.Next(block)) throw InputError(name, 1, 1, "the file is empty");
+  if (!blocks.Next(block)) throw core::InputError(name, 1, 1, "the file is empty");
   HeaderLines lines(blocks, block);
   std::string_view line;
   lines.Next(line);
@@ -168,7 +168,7 @@ MatrixMarketHeader ReadMatrixMarketHeader(TextBlocks& blocks, const InputSource&
   const std::vector<Field> size_fields = FindSizeLine(lines, name);
   header.lines = lines.number();
   ReadSizes(size_fields, header, header.lines, name);
-  CheckSizesAgree(header.n, name, embedding.points, embedding.dimension, embedding.name);
+  core::CheckSizesAgree(header.n, name, embedding.points, embedding.dimension, embedding.name);
   if (header.dense) {
     // The embedding's points are in memory, so n * n cannot overflow here.
     header.declared = header.symmetric ? header.n * (header.n + 1) / 2 : header.n * header.n;
@@ -178,4 +178,4 @@ MatrixMarketHeader ReadMatrixMarketHeader(TextBlocks& blocks, const InputSource&
   return header;
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

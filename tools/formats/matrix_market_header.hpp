@@ -11,7 +11,7 @@
 #include "formats/input_source.hpp"
 #include "formats/text_blocks.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 struct MatrixMarketHeader {
   bool dense = false;      // array, not coordinate
@@ -27,6 +27,6 @@ struct MatrixMarketHeader {
 // Reads the header from the first of `blocks`, read from `source`. Throws InputError
 // with line and column.
 MatrixMarketHeader ReadMatrixMarketHeader(TextBlocks& blocks, const InputSource& source,
-                                          const EmbeddingShape& embedding);
+                                          const core::EmbeddingShape& embedding);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

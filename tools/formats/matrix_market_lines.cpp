@@ -5,17 +5,17 @@
 #include <cstdint>
 
 #include "core/input_rules.hpp"
-#include "support/text.hpp"
 #include "formats/text_blocks.hpp"
 #include "formats/text_fields.hpp"
+#include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 // The value field of an entry, or the fault's message.
 std::optional<std::string> ParseAffinity(const Field& field, double& value) {
   if (!ParseDouble(field.text, value)) return support::Shown(field.text) + " is not a number";
-  if (!AffinityAllowed(value)) return AffinityFault(value);
+  if (!core::AffinityAllowed(value)) return core::AffinityFault(value);
   return std::nullopt;
 }
 
@@ -42,8 +42,8 @@ std::optional<PieceFault> ParseEntryFields(const Field* fields, std::uint64_t n,
     return place[k] > static_cast<unsigned long long>(INT64_MAX) ? std::int64_t{-1}
                                                                    : static_cast<std::int64_t>(place[k]) - 1;
   };
-  const EntryPart broken = FirstFault(index(0), index(1), value, n);
-  const int broken_field = broken == EntryPart::kNone ? 3 : static_cast<int>(broken) - 1;
+  const core::EntryPart broken = core::FirstFault(index(0), index(1), value, n);
+  const int broken_field = broken == core::EntryPart::kNone ? 3 : static_cast<int>(broken) - 1;
   if (unreadable <= broken_field && unreadable < 3) {
     const Field& field = fields[unreadable];
     return PieceFault{line_number, field.column,
@@ -51,8 +51,8 @@ std::optional<PieceFault> ParseEntryFields(const Field* fields, std::uint64_t n,
   }
   if (broken_field == 3) return std::nullopt;
   const Field& field = fields[broken_field];
-  if (broken == EntryPart::kValue) return PieceFault{line_number, field.column, AffinityFault(value)};
-  return PieceFault{line_number, field.column, OutsideRange(field.text, n, true)};
+  if (broken == core::EntryPart::kValue) return PieceFault{line_number, field.column, core::AffinityFault(value)};
+  return PieceFault{line_number, field.column, core::OutsideRange(field.text, n, true)};
 }
 
 // Up to 18 decimal digits, which cannot overflow; false for anything else.
@@ -112,8 +112,8 @@ void ParseCoordinatePiece(std::string_view text, std::uint64_t n, bool symmetric
     const char* next_line = nullptr;
     // Short whole numbers (up to 18 digits) fit int64.
     const bool plain = ParsePlainEntry(at, end, place[0], place[1], value, next_line) &&
-                       FirstFault(static_cast<std::int64_t>(place[0]) - 1, static_cast<std::int64_t>(place[1]) - 1,
-                                  value, n) == EntryPart::kNone;
+                       core::FirstFault(static_cast<std::int64_t>(place[0]) - 1, static_cast<std::int64_t>(place[1]) - 1,
+                                  value, n) == core::EntryPart::kNone;
     if (plain) {
       at = next_line;
     } else {
@@ -170,4 +170,4 @@ void ParseArrayPiece(std::string_view text, Piece& piece) {
   piece.lines = line_number;
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

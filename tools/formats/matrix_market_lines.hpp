@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 // A fault at a line (one-based within the piece) and column, and what is wrong.
 struct PieceFault {
@@ -45,4 +45,4 @@ void ParseCoordinatePiece(std::string_view text, std::uint64_t n, bool symmetric
 // A dense file's values only: where each one goes depends on how many came before.
 void ParseArrayPiece(std::string_view text, Piece& piece);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

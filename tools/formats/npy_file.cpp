@@ -9,10 +9,10 @@
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
-#include "support/text.hpp"
 #include "formats/npy_header.hpp"
+#include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;  // a multiple of either element size
@@ -52,12 +52,12 @@ class FileHeaderInput final : public NpyHeaderInput {
  public:
   explicit FileHeaderInput(InputSource& source) : source_(source) {}
   std::size_t Read(char* out, std::size_t size) override { return ReadFully(source_, out, size); }
-  InputError NotNpy() const override { return InputError(source_.name(), "not a .npy file"); }
-  InputError UnsupportedVersion(int major) const override {
-    return InputError(source_.name(), "unsupported .npy version " + std::to_string(major));
+  core::InputError NotNpy() const override { return core::InputError(source_.name(), "not a .npy file"); }
+  core::InputError UnsupportedVersion(int major) const override {
+    return core::InputError(source_.name(), "unsupported .npy version " + std::to_string(major));
   }
-  InputError Truncated() const override { return InputError(source_.name(), "the .npy header is truncated"); }
-  InputError Fault(const std::string& what) const override { return InputError(source_.name(), "the file " + what); }
+  core::InputError Truncated() const override { return core::InputError(source_.name(), "the .npy header is truncated"); }
+  core::InputError Fault(const std::string& what) const override { return core::InputError(source_.name(), "the file " + what); }
 
  private:
   InputSource& source_;
@@ -84,18 +84,18 @@ NpyLayout ReadLayout(InputSource& source) {
   const bool is_double = descr == "'<f8'" || descr == "\"<f8\"";
   const bool is_single = descr == "'<f4'" || descr == "\"<f4\"";
   if (!is_double && !is_single) {
-    throw InputError(path, "the array's dtype is " + support::Shown(descr) + "; little-endian float64 or float32 is needed");
+    throw core::InputError(path, "the array's dtype is " + support::Shown(descr) + "; little-endian float64 or float32 is needed");
   }
   layout.element_size = is_double ? 8 : 4;
   const std::string order = NpyHeaderValue(header, "fortran_order", path);
   if (order != "False" && order != "True") {
-    throw InputError(path, "fortran_order is " + support::Shown(order) + ", neither True nor False");
+    throw core::InputError(path, "fortran_order is " + support::Shown(order) + ", neither True nor False");
   }
   layout.fortran_order = order == "True";
   layout.shape = NpyHeaderValue(header, "shape", path);
   const auto extents = ParseNpyShape(layout.shape);
   if (!extents || extents->size() != 2) {
-    throw InputError(path, "the array's shape is " + support::Shown(layout.shape) + "; a 2-D shape (N, D) is needed");
+    throw core::InputError(path, "the array's shape is " + support::Shown(layout.shape) + "; a 2-D shape (N, D) is needed");
   }
   layout.n = (*extents)[0];
   layout.d = (*extents)[1];
@@ -106,13 +106,13 @@ NpyLayout ReadLayout(InputSource& source) {
 // left where it can tell.
 void CheckDataSize(InputSource& source, const NpyLayout& layout) {
   const std::string& path = source.name();
-  CheckPointCount(layout.n, layout.d, false, path);
+  core::CheckPointCount(layout.n, layout.d, false, path);
   if (layout.n > UINT64_MAX / layout.d || layout.n * layout.d > SIZE_MAX / 8) {
-    throw InputError(path, "the array's shape " + support::Shown(layout.shape) + " is too large");
+    throw core::InputError(path, "the array's shape " + support::Shown(layout.shape) + " is too large");
   }
   const auto left = source.BytesLeft();
-  if (left && *left < layout.data_bytes()) throw InputError(path, Missing(layout.shape));
-  if (left && *left > layout.data_bytes()) throw InputError(path, Extra(*left - layout.data_bytes(), layout.shape));
+  if (left && *left < layout.data_bytes()) throw core::InputError(path, Missing(layout.shape));
+  if (left && *left > layout.data_bytes()) throw core::InputError(path, Extra(*left - layout.data_bytes(), layout.shape));
 }
 
 // The values as stored, widened to double; the file must end with them.
@@ -123,7 +123,7 @@ std::vector<double> ReadStored(InputSource& source, const NpyLayout& layout) {
   std::vector<char> chunk(std::min<std::uint64_t>(kChunkBytes, data_bytes));
   for (std::uint64_t have = 0; have < data_bytes;) {
     const std::size_t want = std::min<std::uint64_t>(chunk.size(), data_bytes - have);
-    if (ReadFully(source, chunk.data(), want) < want) throw InputError(source.name(), Missing(layout.shape));
+    if (ReadFully(source, chunk.data(), want) < want) throw core::InputError(source.name(), Missing(layout.shape));
     const std::size_t values = want / layout.element_size;
     const std::size_t at = stored.size();
     stored.resize(at + values);
@@ -138,7 +138,7 @@ std::vector<double> ReadStored(InputSource& source, const NpyLayout& layout) {
     }
     have += want;
   }
-  if (const std::uint64_t extra = CountTheRest(source)) throw InputError(source.name(), Extra(extra, layout.shape));
+  if (const std::uint64_t extra = CountTheRest(source)) throw core::InputError(source.name(), Extra(extra, layout.shape));
   return stored;
 }
 
@@ -151,15 +151,15 @@ std::vector<double> PointAfterPoint(const std::vector<double>& stored, std::uint
 
 }  // namespace
 
-Embedding ReadNpyEmbedding(InputSource& source) {
+core::Embedding ReadNpyEmbedding(InputSource& source) {
   const NpyLayout layout = ReadLayout(source);
   CheckDataSize(source, layout);
   std::vector<double> stored = ReadStored(source, layout);
-  Embedding embedding;
+  core::Embedding embedding;
   embedding.n = layout.n;
   embedding.d = layout.d;
   embedding.coordinates = layout.fortran_order ? PointAfterPoint(stored, layout.n, layout.d) : std::move(stored);
-  CheckCoordinates(embedding.coordinates, source.name());
+  core::CheckCoordinates(embedding.coordinates, source.name());
   return embedding;
 }
 
@@ -182,4 +182,4 @@ void WriteNpy(std::ostream& out, std::span<const double> values, bool single) {
   }
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -10,13 +10,13 @@
 #include "core/embedding.hpp"
 #include "formats/input_source.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 // A 2-D little-endian float64 or float32 array (N, D), N and D at least 1, C or
 // Fortran order, as point after point. The file must hold exactly the array's data:
 // less or more is refused. Memory grows with the data that arrive, never ahead of
 // them from the header alone. Throws InputError naming the file.
-Embedding ReadNpyEmbedding(InputSource& source);
+core::Embedding ReadNpyEmbedding(InputSource& source);
 
 // The bytes of a .npy file (format version 1) before its data: `descr` as NumPy
 // writes it ("<f8"), `shape` as a tuple's text ("(3,)", "()"); padded so the data
@@ -27,4 +27,4 @@ std::string NpyPreamble(const std::string& descr, const std::string& shape);
 // float32. The caller checks the stream.
 void WriteNpy(std::ostream& out, std::span<const double> values, bool single);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -6,7 +6,7 @@
 #include "core/input_error.hpp"
 #include "formats/text_fields.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 namespace {
 
@@ -61,7 +61,7 @@ std::string NpyHeaderValue(const std::string& header, const std::string& key, co
     if (end == std::string::npos) break;
     return header.substr(start, end - start + (close != '\0' ? 1 : 0));
   }
-  throw InputError(path, "the .npy header has no '" + key + "'");
+  throw core::InputError(path, "the .npy header has no '" + key + "'");
 }
 
 std::optional<std::vector<std::uint64_t>> ParseNpyShape(const std::string& shape) {
@@ -86,4 +86,4 @@ std::optional<std::vector<std::uint64_t>> ParseNpyShape(const std::string& shape
   return extents;
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

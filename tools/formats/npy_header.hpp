@@ -11,7 +11,7 @@
 
 #include "core/input_error.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 // The longest dictionary read, as NumPy caps it: a longer one is no header NumPy
 // writes, and would be set aside whole before it is read.
@@ -26,11 +26,11 @@ class NpyHeaderInput {
   virtual std::size_t Read(char* out, std::size_t size) = 0;
   // The faults before the dictionary: no .npy magic, a version other than 1 to 3
   // (`major`), a header cut short.
-  virtual InputError NotNpy() const = 0;
-  virtual InputError UnsupportedVersion(int major) const = 0;
-  virtual InputError Truncated() const = 0;
+  virtual core::InputError NotNpy() const = 0;
+  virtual core::InputError UnsupportedVersion(int major) const = 0;
+  virtual core::InputError Truncated() const = 0;
   // `what` said of the input ("has ...").
-  virtual InputError Fault(const std::string& what) const = 0;
+  virtual core::InputError Fault(const std::string& what) const = 0;
 };
 
 // Reads the magic string, version and length, then the dictionary (returned), leaving
@@ -47,4 +47,4 @@ std::string NpyHeaderValue(const std::string& header, const std::string& key, co
 // not a tuple of whole numbers.
 std::optional<std::vector<std::uint64_t>> ParseNpyShape(const std::string& shape);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

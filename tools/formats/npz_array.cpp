@@ -7,11 +7,11 @@
 #include <type_traits>
 #include <utility>
 
-#include "support/text.hpp"
 #include "formats/npy_header.hpp"
 #include "support/parallel.hpp"
+#include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 // Indices counted block by block, into counters of type Counter.
@@ -54,7 +54,7 @@ bool CountRange(int fd, const std::string& name, char kind, std::size_t item_siz
     const auto items = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockItems, to - done));
     try {
       ReadArchiveBytes(fd, position + done * item_size, block.data(), items * item_size, name);
-    } catch (const InputError&) {
+    } catch (const core::InputError&) {
       return false;
     }
     bool counted;
@@ -74,17 +74,17 @@ bool CountRange(int fd, const std::string& name, char kind, std::size_t item_siz
 // A member's .npy header, its faults named by the array.
 class MemberHeaderInput final : public NpyHeaderInput {
  public:
-  using Wording = std::function<InputError(const std::string& what)>;
+  using Wording = std::function<core::InputError(const std::string& what)>;
   MemberHeaderInput(ZipMemberReader& reader, Wording fault) : reader_(reader), fault_(std::move(fault)) {}
   std::size_t Read(char* out, std::size_t size) override {
     const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(size, reader_.left()));
     reader_.ReadExactly(out, got);
     return got;
   }
-  InputError NotNpy() const override { return fault_("is not a .npy array"); }
-  InputError UnsupportedVersion(int /*major*/) const override { return fault_("has an unsupported .npy version"); }
-  InputError Truncated() const override { return fault_("has a truncated header"); }
-  InputError Fault(const std::string& what) const override { return fault_(what); }
+  core::InputError NotNpy() const override { return fault_("is not a .npy array"); }
+  core::InputError UnsupportedVersion(int /*major*/) const override { return fault_("has an unsupported .npy version"); }
+  core::InputError Truncated() const override { return fault_("has a truncated header"); }
+  core::InputError Fault(const std::string& what) const override { return fault_(what); }
 
  private:
   ZipMemberReader& reader_;
@@ -96,7 +96,7 @@ class MemberHeaderInput final : public NpyHeaderInput {
 NpzArray::NpzArray(const ZipArchive& archive, const std::string& key)
     : archive_(archive), key_(key), name_(archive.name()) {
   const auto found = archive.members().find(key + ".npy");
-  if (found == archive.members().end()) throw InputError(name_, "the archive has no '" + key + "' array");
+  if (found == archive.members().end()) throw core::InputError(name_, "the archive has no '" + key + "' array");
   reader_ = std::make_unique<ZipMemberReader>(archive, found->second);
   MemberHeaderInput input(*reader_, [this](const std::string& what) { return Fault(what); });
   const std::string header = ReadNpyHeader(input);
@@ -251,4 +251,4 @@ std::uint64_t NpzArray::ReadUnsigned(const char* at) const {
   }
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

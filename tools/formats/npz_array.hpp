@@ -14,7 +14,7 @@
 #include "core/input_error.hpp"
 #include "formats/zip_archive.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 class NpzArray {
  public:
@@ -47,7 +47,7 @@ class NpzArray {
                           bool& in_order) const;
 
  private:
-  InputError Fault(const std::string& what) const { return InputError(name_, "array '" + key_ + "' " + what); }
+  core::InputError Fault(const std::string& what) const { return core::InputError(name_, "array '" + key_ + "' " + what); }
   // Before anything is set aside for a chunk: numbers take at most 8 bytes.
   void CheckNumberSize() const;
   bool ParseItemSize(const std::string& digits);
@@ -66,4 +66,4 @@ class NpzArray {
   std::vector<char> raw_;
 };
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

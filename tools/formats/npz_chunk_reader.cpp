@@ -8,7 +8,7 @@
 #include "core/input_rules.hpp"
 #include "support/parallel.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 // Chunks smaller than this are not worth a thread for their values.
@@ -19,21 +19,21 @@ std::vector<std::int64_t> ReadIndexPointers(const ZipArchive& archive, std::uint
   const std::string& name = archive.name();
   NpzArray indptr(archive, "indptr");
   if (indptr.count() != n + 1) {
-    throw InputError(name, "array 'indptr' holds " + std::to_string(indptr.count()) + " elements, not N + 1 = " +
+    throw core::InputError(name, "array 'indptr' holds " + std::to_string(indptr.count()) + " elements, not N + 1 = " +
                                std::to_string(n + 1));
   }
   std::vector<std::int64_t> pointers;
   indptr.ReadIndices(n + 1, pointers);
   indptr.Finish();
-  if (pointers[0] != 0) throw InputError(name, "array 'indptr' starts at " + std::to_string(pointers[0]) + ", not 0");
+  if (pointers[0] != 0) throw core::InputError(name, "array 'indptr' starts at " + std::to_string(pointers[0]) + ", not 0");
   for (std::uint64_t k = 1; k <= n; ++k) {
     if (pointers[k] < pointers[k - 1]) {
-      throw InputError::AtElement(name, k, "'indptr' decreases from " + std::to_string(pointers[k - 1]) + " to " +
+      throw core::InputError::AtElement(name, k, "'indptr' decreases from " + std::to_string(pointers[k - 1]) + " to " +
                                                std::to_string(pointers[k]));
     }
   }
   if (static_cast<std::uint64_t>(pointers[n]) != entries) {
-    throw InputError(name, "array 'indptr' ends at " + std::to_string(pointers[n]) + ", but 'data' holds " +
+    throw core::InputError(name, "array 'indptr' ends at " + std::to_string(pointers[n]) + ", but 'data' holds " +
                                std::to_string(entries) + " values");
   }
   return pointers;
@@ -56,7 +56,7 @@ NpzChunkReader::NpzChunkReader(const ZipArchive& archive, std::uint64_t n, bool 
   }
   for (const NpzArray* indices : {&first_, second_.get()}) {
     if (indices != nullptr && indices->count() != entries_) {
-      throw InputError(name_, "array '" + indices->key() + "' holds " + std::to_string(indices->count()) +
+      throw core::InputError(name_, "array '" + indices->key() + "' holds " + std::to_string(indices->count()) +
                                   " elements, but 'data' holds " + std::to_string(entries_));
     }
   }
@@ -109,16 +109,16 @@ void NpzChunkReader::ReadIndices(std::uint64_t start, std::size_t count, NpzChun
 
 void NpzChunkReader::CheckEntries(std::uint64_t start, const NpzChunk& chunk) {
   for (std::size_t k = 0; k < chunk.values.size(); ++k) {
-    const auto fault = FirstFault(chunk.inner[k], chunk.outer[k], chunk.values[k], n_);
-    if (fault == EntryPart::kNone) continue;
+    const auto fault = core::FirstFault(chunk.inner[k], chunk.outer[k], chunk.values[k], n_);
+    if (fault == core::EntryPart::kNone) continue;
     FinishAll();
     const std::uint64_t element = start + k;
-    if (fault == EntryPart::kValue) throw InputError::AtElement(name_, element, AffinityFault(chunk.values[k]));
-    const bool first_array = fault == EntryPart::kRow;
+    if (fault == core::EntryPart::kValue) throw core::InputError::AtElement(name_, element, core::AffinityFault(chunk.values[k]));
+    const bool first_array = fault == core::EntryPart::kRow;
     // indptr-derived outer indices are in range by construction.
     const std::int64_t index = first_array ? chunk.inner[k] : chunk.outer[k];
-    throw InputError::AtElement(name_, element, "'" + (first_array ? first_.key() : std::string("col")) + "': " +
-                                                    OutsideRange(std::to_string(index), n_, false));
+    throw core::InputError::AtElement(name_, element, "'" + (first_array ? first_.key() : std::string("col")) + "': " +
+                                                    core::OutsideRange(std::to_string(index), n_, false));
   }
 }
 
@@ -128,4 +128,4 @@ void NpzChunkReader::FinishAll() {
   if (second_) second_->Finish();
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -12,7 +12,7 @@
 #include "formats/npz_array.hpp"
 #include "formats/zip_archive.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 // One chunk of entries as read: the indices, in the archive's terms, and values.
 struct NpzChunk {
@@ -51,4 +51,4 @@ class NpzChunkReader {
   std::uint64_t outer_index_ = 0;
 };
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -7,13 +7,13 @@
 #include "core/input_error.hpp"
 #include "core/input_messages.hpp"
 #include "core/input_rules.hpp"
-#include "support/text.hpp"
 #include "formats/npz_array.hpp"
 #include "formats/npz_chunk_reader.hpp"
 #include "formats/zip_archive.hpp"
 #include "support/parallel.hpp"
+#include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 enum class Layout { kCsr, kCsc, kCoo };
@@ -29,14 +29,14 @@ struct NpzStream::State {
   NpzChunking chunking;
 };
 
-NpzStream::NpzStream(InputSource& source, const EmbeddingShape& embedding, const NpzChunking& chunking)
+NpzStream::NpzStream(InputSource& source, const core::EmbeddingShape& embedding, const NpzChunking& chunking)
     : state_(std::make_unique<State>()) {
   State& s = *state_;
   s.chunking = chunking;
   s.chunking.entries = std::max<std::size_t>(s.chunking.entries, 1);
   s.name = source.name();
   if (source.descriptor() < 0 || !source.stored_size()) {
-    throw InputError(s.name, "a .npz archive cannot be read from standard input; give its path");
+    throw core::InputError(s.name, "a .npz archive cannot be read from standard input; give its path");
   }
   s.archive = std::make_unique<ZipArchive>(source.descriptor(), *source.stored_size(), s.name);
   NpzArray format_member(*s.archive, "format");
@@ -49,19 +49,19 @@ NpzStream::NpzStream(InputSource& source, const EmbeddingShape& embedding, const
   } else if (format == "coo") {
     s.layout = Layout::kCoo;
   } else {
-    throw InputError(s.name, "the sparse format is " + support::Shown(format) + "; csr, csc or coo is needed");
+    throw core::InputError(s.name, "the sparse format is " + support::Shown(format) + "; csr, csc or coo is needed");
   }
   NpzArray shape(*s.archive, "shape");
   std::vector<std::int64_t> extents;
-  if (shape.count() != 2) throw InputError(s.name, "array 'shape' does not hold two extents");
+  if (shape.count() != 2) throw core::InputError(s.name, "array 'shape' does not hold two extents");
   shape.ReadIndices(2, extents);
   shape.Finish();
-  if (extents[0] < 0 || extents[1] < 0) throw InputError(s.name, "array 'shape' holds a negative extent");
+  if (extents[0] < 0 || extents[1] < 0) throw core::InputError(s.name, "array 'shape' holds a negative extent");
   if (extents[0] != extents[1]) {
-    throw InputError(s.name, NotSquare(static_cast<std::uint64_t>(extents[0]), static_cast<std::uint64_t>(extents[1])));
+    throw core::InputError(s.name, core::NotSquare(static_cast<std::uint64_t>(extents[0]), static_cast<std::uint64_t>(extents[1])));
   }
   s.n = static_cast<std::uint64_t>(extents[0]);
-  CheckSizesAgree(s.n, s.name, embedding.points, embedding.dimension, embedding.name);
+  core::CheckSizesAgree(s.n, s.name, embedding.points, embedding.dimension, embedding.name);
   s.entries = NpzArray(*s.archive, "data").count();
 }
 
@@ -85,7 +85,7 @@ bool NpzStream::CountColumns(std::span<std::uint64_t> counts, unsigned threads) 
   return !in_order;
 }
 
-void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
+void NpzStream::ForEach(const std::function<void(const core::EntryBlock&)>& take) {
   const State& s = *state_;
   NpzChunkReader reader(*s.archive, s.n, s.layout != Layout::kCoo, s.chunking.entries);
   const std::uint64_t entries = reader.entries();
@@ -104,12 +104,12 @@ void NpzStream::ForEach(const std::function<void(const EntryBlock&)>& take) {
     const NpzChunk& chunk = chunks[ready];
     // csr: rows outer, columns inner; csc and coo (row, then col): the other way.
     if (s.layout == Layout::kCsr) {
-      take(EntryBlock{chunk.outer, chunk.inner, chunk.values});
+      take(core::EntryBlock{chunk.outer, chunk.inner, chunk.values});
     } else {
-      take(EntryBlock{chunk.inner, chunk.outer, chunk.values});
+      take(core::EntryBlock{chunk.inner, chunk.outer, chunk.values});
     }
     next_read.Wait();
   }
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

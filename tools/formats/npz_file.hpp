@@ -15,7 +15,7 @@
 #include "formats/input_source.hpp"
 #include "formats/matrix_market.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 // How an archive's entries are read: in chunks, each read while the one before is
 // taken; a stored archive's column indices are counted on several threads from
@@ -25,14 +25,14 @@ struct NpzChunking {
   std::uint64_t parallel_count_from = std::uint64_t{1} << 22;
 };
 
-class NpzStream : public EntryStream {
+class NpzStream : public core::EntryStream {
  public:
   // Reads the archive's directory, format and shape, and checks the shape against the
   // embedding. Throws InputError; faults in an array are named "element k of 'name'".
-  NpzStream(InputSource& source, const EmbeddingShape& embedding, const NpzChunking& chunking = {});
+  NpzStream(InputSource& source, const core::EmbeddingShape& embedding, const NpzChunking& chunking = {});
   ~NpzStream() override;
   std::uint64_t n() const;
-  void ForEach(const std::function<void(const EntryBlock&)>& take) override;
+  void ForEach(const std::function<void(const core::EntryBlock&)>& take) override;
   std::optional<std::uint64_t> EntryBound() const override;
   // Counts from the column indices alone, for a stored csr or coo archive whose
   // entries do not come column after column.
@@ -44,4 +44,4 @@ class NpzStream : public EntryStream {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -3,11 +3,11 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "support/text.hpp"
 #include "formats/file_descriptor.hpp"
 #include "formats/npy_file.hpp"
+#include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
@@ -32,4 +32,4 @@ void WriteShares(const std::string& path, std::span<const double> shares, bool s
   if (!out) throw std::runtime_error(path + ": " + WithReason("cannot write the per-point shares"));
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

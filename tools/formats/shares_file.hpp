@@ -5,11 +5,11 @@
 #include <span>
 #include <string>
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 // Text holds 17 significant digits (9 for single), "inf", "-inf" or "nan" where a
 // share is not finite. Throws std::runtime_error naming the path when it cannot be
 // written completely.
 void WriteShares(const std::string& path, std::span<const double> shares, bool single);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 unsigned ParallelReading::ThreadCount() const { return support::ThreadCount(threads); }
 
@@ -156,4 +156,4 @@ std::size_t ParseInPieces(std::string_view text, const ParallelReading& reading,
   return pieces.size();
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -15,7 +15,7 @@
 #include "formats/mapped_file.hpp"
 #include "support/parallel.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 // How a text file is read: the threads that parse and the bytes read at a time.
 struct ParallelReading {
@@ -95,4 +95,4 @@ std::size_t ParseInPieces(std::string_view text, const ParallelReading& reading,
                           const std::function<void(std::size_t, std::string_view)>& parse,
                           const std::function<void(std::size_t)>& take);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

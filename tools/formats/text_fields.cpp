@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cstdlib>
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 std::size_t SplitFieldsInto(std::string_view line, Field* fields, std::size_t capacity) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -54,4 +54,4 @@ bool ParseCount(std::string_view text, unsigned long long& value) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

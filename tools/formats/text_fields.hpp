@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 struct Field {
   std::string_view text;
@@ -30,4 +30,4 @@ bool ParseDouble(std::string_view text, double& value);
 // The whole field as a whole number from 0 up, or false.
 bool ParseCount(std::string_view text, unsigned long long& value);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -11,7 +11,7 @@
 
 #include "formats/zip_format.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 using zip::kDirectoryEntry;
@@ -64,8 +64,8 @@ void ReadArchiveBytes(int fd, std::uint64_t offset, char* out, std::size_t size,
   while (size > 0) {
     const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw InputError(name, std::string("cannot read the archive: ") + std::strerror(errno));
-    if (got == 0) throw InputError(name, "the archive ends too early");
+    if (got < 0) throw core::InputError(name, std::string("cannot read the archive: ") + std::strerror(errno));
+    if (got == 0) throw core::InputError(name, "the archive ends too early");
     out += got;
     offset += static_cast<std::uint64_t>(got);
     size -= static_cast<std::size_t>(got);
@@ -74,7 +74,7 @@ void ReadArchiveBytes(int fd, std::uint64_t offset, char* out, std::size_t size,
 
 ZipArchive::ZipArchive(int fd, std::uint64_t file_size, std::string name)
     : fd_(fd), file_size_(file_size), name_(std::move(name)) {
-  const auto refuse = [&](const std::string& why) { throw InputError(name_, "not a zip archive this reader takes: " + why); };
+  const auto refuse = [&](const std::string& why) { throw core::InputError(name_, "not a zip archive this reader takes: " + why); };
   if (file_size_ < kEndOfDirectoryBytes) refuse("too short");
   // The end record sits in the last 22 bytes, or before a comment of up to 64 KiB; the
   // one whose comment reaches the end of the file exactly is the record.
@@ -129,7 +129,7 @@ void ZipArchive::ReadDirectory(std::uint64_t entries, std::uint64_t directory_of
   std::size_t at = 0;
   for (std::uint64_t k = 0; k < entries; ++k) {
     if (at + kDirectoryEntryBytes > directory.size() || Little(&directory[at], 4) != kDirectoryEntry) {
-      throw InputError(name_, "not a zip archive this reader takes: a broken directory");
+      throw core::InputError(name_, "not a zip archive this reader takes: a broken directory");
     }
     const char* entry = &directory[at];
     ZipMember member;
@@ -143,14 +143,14 @@ void ZipArchive::ReadDirectory(std::uint64_t entries, std::uint64_t directory_of
     const std::size_t comment_bytes = Little(entry + 32, 2);
     member.header_offset = Little(entry + 42, 4);
     if (at + kDirectoryEntryBytes + name_bytes + extra_bytes + comment_bytes > directory.size()) {
-      throw InputError(name_, "not a zip archive this reader takes: a broken directory");
+      throw core::InputError(name_, "not a zip archive this reader takes: a broken directory");
     }
     member.name.assign(entry + kDirectoryEntryBytes, name_bytes);
     ReadZip64Extra(entry + kDirectoryEntryBytes + name_bytes, extra_bytes,
                    {&member.size, &member.compressed_size, &member.header_offset});
     const std::string key = member.name;
     if (!members_.emplace(key, std::move(member)).second) {
-      throw InputError(name_, "the archive holds two members named '" + key + "'");
+      throw core::InputError(name_, "the archive holds two members named '" + key + "'");
     }
     at += kDirectoryEntryBytes + name_bytes + extra_bytes + comment_bytes;
   }
@@ -158,7 +158,7 @@ void ZipArchive::ReadDirectory(std::uint64_t entries, std::uint64_t directory_of
 
 void ZipArchive::CheckLocalHeaders(std::uint64_t directory_offset) {
   const auto fault = [&](const ZipMember& member, const std::string& what) {
-    return InputError(name_, Quoted(member) + " " + what);
+    return core::InputError(name_, Quoted(member) + " " + what);
   };
   // Where each member lies, from its local header to the end of its data.
   struct Span {
@@ -194,7 +194,7 @@ void ZipArchive::CheckLocalHeaders(std::uint64_t directory_offset) {
   });
   for (std::size_t k = 1; k < sorted.size(); ++k) {
     if (sorted[k].begin < sorted[k - 1].end) {
-      throw InputError(name_, "members '" + sorted[k - 1].member->name + "' and '" + sorted[k].member->name +
+      throw core::InputError(name_, "members '" + sorted[k - 1].member->name + "' and '" + sorted[k].member->name +
                                   "' overlap: the archive is corrupt");
     }
   }
@@ -227,7 +227,7 @@ Inflater::Inflater(const std::string& name) {
   // Raw deflate: a negative window size means no zlib wrapper.
   const int status = inflateInit2(&stream_, -MAX_WBITS);
   if (status == Z_MEM_ERROR) throw std::bad_alloc();
-  if (status != Z_OK) throw InputError(name, "cannot start decompressing (zlib error " + std::to_string(status) + ")");
+  if (status != Z_OK) throw core::InputError(name, "cannot start decompressing (zlib error " + std::to_string(status) + ")");
   live_ = true;
 }
 
@@ -240,7 +240,7 @@ void Inflater::End(const std::string& name) {
   if (!live_) return;
   live_ = false;
   const int status = inflateEnd(&stream_);
-  if (status != Z_OK) throw InputError(name, "cannot end decompressing (zlib error " + std::to_string(status) + ")");
+  if (status != Z_OK) throw core::InputError(name, "cannot end decompressing (zlib error " + std::to_string(status) + ")");
 }
 
 ZipMemberReader::ZipMemberReader(const ZipArchive& archive, const ZipMember& member, std::size_t chunk_bytes)
@@ -264,8 +264,8 @@ ZipMemberReader::ZipMemberReader(const ZipArchive& archive, const ZipMember& mem
   if (member_.size == 0) CheckWhole();
 }
 
-InputError ZipMemberReader::Fault(const std::string& what) const {
-  return InputError(archive_.name(), Quoted(member_) + " " + what);
+core::InputError ZipMemberReader::Fault(const std::string& what) const {
+  return core::InputError(archive_.name(), Quoted(member_) + " " + what);
 }
 
 std::size_t ZipMemberReader::ReadCompressed(char* out, std::size_t size) {
@@ -329,4 +329,4 @@ void ZipMemberReader::Finish() {
   while (left() > 0) ReadExactly(scratch, static_cast<std::size_t>(std::min<std::uint64_t>(left(), sizeof scratch)));
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -16,7 +16,7 @@
 
 #include "core/input_error.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 struct ZipMember {
   std::string name;
@@ -97,7 +97,7 @@ class ZipMemberReader {
  private:
   std::size_t ReadCompressed(char* out, std::size_t size);
   void CheckWhole();
-  InputError Fault(const std::string& what) const;
+  core::InputError Fault(const std::string& what) const;
 
   const ZipArchive& archive_;
   ZipMember member_;
@@ -109,4 +109,4 @@ class ZipMemberReader {
   bool stream_ended_ = false;
 };
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tsneloss::zip {
+namespace tsneloss::formats::zip {
 
 inline constexpr std::uint32_t kEndOfDirectory = 0x06054b50;
 inline constexpr std::uint32_t kZip64EndOfDirectory = 0x06064b50;
@@ -19,4 +19,4 @@ inline constexpr std::uint64_t kSaturated32 = 0xFFFFFFFF;
 // The fixed part of the zip64 end record, after its signature and its own size.
 inline constexpr std::uint64_t kZip64EndRecordRest = 44;
 
-}  // namespace tsneloss::zip
+}  // namespace tsneloss::formats::zip

@@ -10,7 +10,7 @@
 
 #include "formats/zip_format.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 namespace {
 
 using zip::kSaturated32;
@@ -166,4 +166,4 @@ void ZipWriter::Finish() {
   if (std::fclose(file) != 0) throw std::runtime_error("cannot write " + shown_ + ": " + std::strerror(errno));
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

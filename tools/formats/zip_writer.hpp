@@ -10,7 +10,7 @@
 
 #include "formats/zip_format.hpp"
 
-namespace tsneloss {
+namespace tsneloss::formats {
 
 class ZipWriter {
  public:
@@ -54,4 +54,4 @@ class ZipWriter {
   std::vector<Member> members_;
 };
 
-}  // namespace tsneloss
+}  // namespace tsneloss::formats

@@ -13,7 +13,7 @@
 #include "support/instruction_set.hpp"
 #include "support/parallel.hpp"
 
-namespace normaliser {
+namespace tsneloss::normaliser {
 namespace {
 
 // Measured relative errors on clustered, uniform and tight maps with 8 nodes: 1e-11
@@ -132,10 +132,10 @@ double LooseSum(const double* y, std::size_t n, std::size_t d, const std::vector
     for (std::size_t k = 0; k < d; ++k) columns[k * stride + n + l] = y[loose_rows[l] * d + k];
   }
   const detail::SweepInput input{columns.data(), stride, n + loose, d};
-  const detail::CrossSweep cross = detail::CrossSweepFor(tsneloss::support::InstructionSet::kAuto);
+  const detail::CrossSweep cross = detail::CrossSweepFor(support::InstructionSet::kAuto);
   const std::size_t groups = (loose + detail::kGroupRows - 1) / detail::kGroupRows;
   std::vector<double> per_group(groups);
-  tsneloss::support::ParallelFor(groups, {threads, {}}, [&](std::size_t group, unsigned) {
+  support::ParallelFor(groups, {threads, {}}, [&](std::size_t group, unsigned) {
     const std::size_t first = group * detail::kGroupRows;
     const std::size_t rows = std::min(detail::kGroupRows, loose - first);
     const double all = cross(input, n + first, rows, 0, n);
@@ -202,7 +202,7 @@ ApproximateZ ApproximateNormaliser(const double* y, std::size_t n, std::size_t d
     result.z = static_cast<double>(n) * static_cast<double>(n - 1);
     return result;
   }
-  const unsigned threads = tsneloss::support::ThreadCount(settings.threads);
+  const unsigned threads = support::ThreadCount(settings.threads);
 
   const GridPlan plan = PlanGrid(y, n, d);
   const std::vector<bool> inside = InsideOf(y, n, d, plan.bounds);
@@ -226,4 +226,4 @@ ApproximateZ ApproximateNormaliser(const double* y, std::size_t n, std::size_t d
   return result;
 }
 
-}  // namespace normaliser
+}  // namespace tsneloss::normaliser

@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <stdexcept>
 
-namespace normaliser {
+namespace tsneloss::normaliser {
 
 struct ApproximateSettings {
   unsigned threads = 0;  // for the transforms and the exact sums; 0: one per hardware thread
@@ -47,4 +47,4 @@ inline constexpr std::size_t kMaxGridCells = std::size_t{1} << 25;
 ApproximateZ ApproximateNormaliser(const double* y, std::size_t n, std::size_t d,
                                    const ApproximateSettings& settings = {});
 
-}  // namespace normaliser
+}  // namespace tsneloss::normaliser

@@ -4,7 +4,7 @@
 // its own copy compiled with its own flags.
 #pragma once
 
-namespace normaliser::detail {
+namespace tsneloss::normaliser::detail {
 namespace {
 
 class CompensatedSum {
@@ -30,4 +30,4 @@ class CompensatedSum {
 };
 
 }  // namespace
-}  // namespace normaliser::detail
+}  // namespace tsneloss::normaliser::detail

@@ -2,24 +2,24 @@
 #include "normaliser/exact_layout.hpp"
 #include "support/instruction_set.hpp"
 
-namespace normaliser::detail {
+namespace tsneloss::normaliser::detail {
 
-RowBlockSweep SweepFor(tsneloss::support::InstructionSet set) {
-  tsneloss::support::KernelPaths<RowBlockSweep> paths{&SweepRowBlockScalar};
+RowBlockSweep SweepFor(support::InstructionSet set) {
+  support::KernelPaths<RowBlockSweep> paths{&SweepRowBlockScalar};
 #if NORMALISER_X86_PATHS
   paths.avx2 = &SweepRowBlockAvx2;
   paths.avx512 = &SweepRowBlockAvx512;
 #endif
-  return tsneloss::support::Pick(set, paths);
+  return support::Pick(set, paths);
 }
 
-CrossSweep CrossSweepFor(tsneloss::support::InstructionSet set) {
-  tsneloss::support::KernelPaths<CrossSweep> paths{&CrossSumScalar};
+CrossSweep CrossSweepFor(support::InstructionSet set) {
+  support::KernelPaths<CrossSweep> paths{&CrossSumScalar};
 #if NORMALISER_X86_PATHS
   paths.avx2 = &CrossSumAvx2;
   paths.avx512 = &CrossSumAvx512;
 #endif
-  return tsneloss::support::Pick(set, paths);
+  return support::Pick(set, paths);
 }
 
-}  // namespace normaliser::detail
+}  // namespace tsneloss::normaliser::detail

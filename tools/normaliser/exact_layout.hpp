@@ -7,7 +7,7 @@
 
 #include "support/instruction_set.hpp"
 
-namespace normaliser::detail {
+namespace tsneloss::normaliser::detail {
 
 // Virtual lanes: pair (i, j) is summed in lane j mod kLanes, whatever the vector width.
 inline constexpr std::size_t kLanes = 8;
@@ -55,7 +55,7 @@ double CrossSumAvx512(const SweepInput& input, std::size_t r0, std::size_t rows,
 
 // The sweeps of `set` (kAuto: the widest available); throw std::invalid_argument where
 // the set is not available.
-RowBlockSweep SweepFor(tsneloss::support::InstructionSet set);
-CrossSweep CrossSweepFor(tsneloss::support::InstructionSet set);
+RowBlockSweep SweepFor(support::InstructionSet set);
+CrossSweep CrossSweepFor(support::InstructionSet set);
 
-}  // namespace normaliser::detail
+}  // namespace tsneloss::normaliser::detail

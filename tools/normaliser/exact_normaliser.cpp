@@ -8,7 +8,7 @@
 #include "normaliser/exact_layout.hpp"
 #include "support/parallel.hpp"
 
-namespace normaliser {
+namespace tsneloss::normaliser {
 namespace {
 
 // Coordinates transposed so that a vector load takes one coordinate of kLanes points,
@@ -58,7 +58,7 @@ double ExactNormaliser(const double* y, std::size_t n, std::size_t d, const Exac
     if (worker == 0 && settings.progress) settings.progress(pairs_done.load() / total_pairs);
   };
 
-  tsneloss::support::ParallelFor(blocks, {settings.threads, {}}, work);
+  support::ParallelFor(blocks, {settings.threads, {}}, work);
   if (settings.progress) settings.progress(1.0);
 
   detail::CompensatedSum sum;
@@ -67,4 +67,4 @@ double ExactNormaliser(const double* y, std::size_t n, std::size_t d, const Exac
   return 2.0 * sum.Value();
 }
 
-}  // namespace normaliser
+}  // namespace tsneloss::normaliser

@@ -10,11 +10,11 @@
 
 #include "support/instruction_set.hpp"
 
-namespace normaliser {
+namespace tsneloss::normaliser {
 
 struct ExactSettings {
   unsigned threads = 0;                   // 0: one per hardware thread
-  tsneloss::support::InstructionSet path = tsneloss::support::InstructionSet::kAuto;  // forced: tests, benchmarks
+  support::InstructionSet path = support::InstructionSet::kAuto;  // forced: tests, benchmarks
   std::function<void(double)> progress;   // the share done, 0 to 1, on the calling thread
 };
 
@@ -22,4 +22,4 @@ struct ExactSettings {
 // for a path this processor lacks, std::bad_alloc.
 double ExactNormaliser(const double* y, std::size_t n, std::size_t d, const ExactSettings& settings = {});
 
-}  // namespace normaliser
+}  // namespace tsneloss::normaliser

@@ -4,7 +4,7 @@
 
 #include "normaliser/exact_sweep.hpp"
 
-namespace normaliser::detail {
+namespace tsneloss::normaliser::detail {
 namespace {
 
 // The fraction of Interior for four lanes.
@@ -78,4 +78,4 @@ double CrossSumAvx2(const SweepInput& input, std::size_t r0, std::size_t rows, s
   return CrossSumAnyD<Avx2Path>(input, r0, rows, column_begin, column_end);
 }
 
-}  // namespace normaliser::detail
+}  // namespace tsneloss::normaliser::detail

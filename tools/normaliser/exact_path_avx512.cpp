@@ -4,7 +4,7 @@
 
 #include "normaliser/exact_sweep.hpp"
 
-namespace normaliser::detail {
+namespace tsneloss::normaliser::detail {
 namespace {
 
 struct Avx512Path {
@@ -68,4 +68,4 @@ double CrossSumAvx512(const SweepInput& input, std::size_t r0, std::size_t rows,
   return CrossSumAnyD<Avx512Path>(input, r0, rows, column_begin, column_end);
 }
 
-}  // namespace normaliser::detail
+}  // namespace tsneloss::normaliser::detail

@@ -2,7 +2,7 @@
 // must match bit for bit, and the path for processors without vector extensions.
 #include "normaliser/exact_sweep.hpp"
 
-namespace normaliser::detail {
+namespace tsneloss::normaliser::detail {
 namespace {
 
 struct ScalarPath {
@@ -61,4 +61,4 @@ double CrossSumScalar(const SweepInput& input, std::size_t r0, std::size_t rows,
   return CrossSumAnyD<ScalarPath>(input, r0, rows, column_begin, column_end);
 }
 
-}  // namespace normaliser::detail
+}  // namespace tsneloss::normaliser::detail

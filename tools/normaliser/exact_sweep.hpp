@@ -10,7 +10,7 @@
 #include "normaliser/compensated_sum.hpp"
 #include "normaliser/exact_layout.hpp"
 
-namespace normaliser::detail {
+namespace tsneloss::normaliser::detail {
 namespace {
 
 inline std::size_t Smaller(std::size_t a, std::size_t b) { return a < b ? a : b; }
@@ -134,4 +134,4 @@ double SweepRowBlockAnyD(const SweepInput& in, std::size_t block) {
 }
 
 }  // namespace
-}  // namespace normaliser::detail
+}  // namespace tsneloss::normaliser::detail

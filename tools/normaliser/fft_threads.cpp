@@ -5,13 +5,13 @@
 
 #include "support/parallel.hpp"
 
-namespace normaliser::detail {
+namespace tsneloss::normaliser::detail {
 namespace {
 
 // The execution this thread runs; null on the utility's own workers, where a loop
 // nested in a job runs on that worker alone.
 struct Execution {
-  tsneloss::support::Parallel parallel;
+  support::Parallel parallel;
   std::exception_ptr fault;
 };
 thread_local Execution* current_execution = nullptr;
@@ -26,7 +26,7 @@ void ParallelLoop(void* (*work)(char*), char* jobdata, std::size_t size, int job
   }
   if (execution->fault) return;  // the result is thrown away
   try {
-    tsneloss::support::ParallelFor(static_cast<std::size_t>(jobs), execution->parallel,
+    support::ParallelFor(static_cast<std::size_t>(jobs), execution->parallel,
                                    [&](std::size_t job, unsigned) { work(jobdata + job * size); });
   } catch (...) {
     execution->fault = std::current_exception();
@@ -60,4 +60,4 @@ void ExecuteOnThreads(fftw_plan plan, unsigned threads) {
   if (execution.fault) std::rethrow_exception(execution.fault);
 }
 
-}  // namespace normaliser::detail
+}  // namespace tsneloss::normaliser::detail

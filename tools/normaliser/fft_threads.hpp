@@ -7,7 +7,7 @@
 
 #include <mutex>
 
-namespace normaliser::detail {
+namespace tsneloss::normaliser::detail {
 
 // Sets FFTW's threads up (once) and locks its planner, which is not reentrant.
 std::unique_lock<std::mutex> LockPlanner();
@@ -16,4 +16,4 @@ std::unique_lock<std::mutex> LockPlanner();
 // loops on the utility's threads. Rethrows what a loop threw, once FFTW is done.
 void ExecuteOnThreads(fftw_plan plan, unsigned threads);
 
-}  // namespace normaliser::detail
+}  // namespace tsneloss::normaliser::detail

@@ -9,7 +9,7 @@
 #include "normaliser/compensated_sum.hpp"
 #include "normaliser/fft_threads.hpp"
 
-namespace normaliser::detail {
+namespace tsneloss::normaliser::detail {
 namespace {
 
 // The smallest length >= `at_least` made of the factors 2, 3, 5 and 7 alone.
@@ -289,4 +289,4 @@ double InterpolationGrid::OffDiagonal(const double* y, std::size_t d, const std:
   return energy.Value() / static_cast<double>(cells_) - self;
 }
 
-}  // namespace normaliser::detail
+}  // namespace tsneloss::normaliser::detail

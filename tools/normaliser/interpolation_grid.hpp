@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-namespace normaliser::detail {
+namespace tsneloss::normaliser::detail {
 
 // A uniform grid of nodes lo_k + (m + 1/2) spacing, m = 0 .. nodes_k - 1, in D <= 3
 // dimensions, with the kernel's spectrum on the zero-padded (2 nodes_k) torus.
@@ -64,4 +64,4 @@ class InterpolationGrid {
   std::unique_ptr<void, DestroyPlan> plan_;
 };
 
-}  // namespace normaliser::detail
+}  // namespace tsneloss::normaliser::detail

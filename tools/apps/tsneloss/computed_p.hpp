@@ -7,15 +7,15 @@
 #include "core/embedding.hpp"
 #include "core/module_call.hpp"
 
-namespace tsneloss {
+namespace tsneloss::apps {
 
 struct ComputedP {
-  HostAffinities p;
+  core::HostAffinities p;
   std::string json_fields;  // ", \"perplexity\": ..." for the JSON line
 };
 
 // P from X (read from `source`) at the options' perplexity and neighbours, written to
 // --save-p when given, and packed for the module. Throws InputError, std::runtime_error.
-ComputedP ComputeP(const Options& options, const Embedding& x, const std::string& source);
+ComputedP ComputeP(const Options& options, const core::Embedding& x, const std::string& source);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::apps

@@ -7,12 +7,12 @@
 #include "apps/tsneloss/progress_bar.hpp"
 #include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::apps {
 
-normaliser::ChosenZ ComputeZShowingProgress(const Embedding& y, normaliser::ZMethod method, unsigned threads) {
-  normaliser::ProgressBar bar(isatty(STDERR_FILENO) == 1);
-  const normaliser::ChosenZ computed =
-      normaliser::ComputeZ(
+core::ChosenZ ComputeZShowingProgress(const core::Embedding& y, core::ZMethod method, unsigned threads) {
+  ProgressBar bar(isatty(STDERR_FILENO) == 1);
+  const core::ChosenZ computed =
+      core::ComputeZ(
       y.coordinates.data(), y.n, y.d, method, [&bar](double fraction) { bar.Update(fraction); }, threads);
   if (!computed.fallback.empty()) {
     std::fprintf(stderr, "tsneloss: %s; computed the exact Z instead\n", computed.fallback.c_str());
@@ -29,4 +29,4 @@ normaliser::ChosenZ ComputeZShowingProgress(const Embedding& y, normaliser::ZMet
   return computed;
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::apps

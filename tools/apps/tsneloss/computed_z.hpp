@@ -4,10 +4,10 @@
 #include "core/z_choice.hpp"
 #include "formats/embedding_file.hpp"
 
-namespace tsneloss {
+namespace tsneloss::apps {
 
 // Computes Z by `method` and notes on stderr what was computed, with a progress bar
 // on a terminal. Throws what normaliser::ComputeZ throws.
-normaliser::ChosenZ ComputeZShowingProgress(const Embedding& y, normaliser::ZMethod method, unsigned threads);
+core::ChosenZ ComputeZShowingProgress(const core::Embedding& y, core::ZMethod method, unsigned threads);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::apps

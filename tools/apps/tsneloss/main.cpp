@@ -17,15 +17,15 @@
 #include "core/module_call.hpp"
 #include "core/notes.hpp"
 #include "core/per_point_shares.hpp"
-#include "support/text.hpp"
-#include "support/version.hpp"
 #include "formats/affinities_file.hpp"
 #include "formats/embedding_file.hpp"
 #include "formats/input_source.hpp"
 #include "formats/shares_file.hpp"
 #include "loader/module.hpp"
+#include "support/text.hpp"
+#include "support/version.hpp"
 
-namespace tsneloss {
+namespace tsneloss::apps {
 namespace {
 
 // JSON has no infinities or NaN: those are written as the strings "inf", "-inf", "nan".
@@ -35,30 +35,30 @@ std::string JsonNumber(double value, int digits) {
 }
 
 // A note of core's on standard error.
-void Say(const Note& note) {
+void Say(const core::Note& note) {
   std::fprintf(stderr, "tsneloss: %s: %s\n", note.warning ? "warning" : "note", note.text.c_str());
 }
 
 // The loss of one embedding against P, printed as one line.
-void ScoreEmbedding(const Options& options, const matrix::loader::Module& module, const Embedding& y,
-                    const std::string& embedding_name, const HostAffinities& p, double sum_p,
+void ScoreEmbedding(const Options& options, const matrix::loader::Module& module, const core::Embedding& y,
+                    const std::string& embedding_name, const core::HostAffinities& p, double sum_p,
                     const std::string& p_fields) {
-  normaliser::ChosenZ computed;
+  core::ChosenZ computed;
   if (!options.z) {
-    computed = ComputeZShowingProgress(y, *normaliser::ParseZMethod(options.z_method), options.threads);
-    const std::string fault = ComputedNormaliserFault(computed.z, computed.approximate, "--z");
-    if (!fault.empty()) throw InputError(embedding_name, fault);
+    computed = ComputeZShowingProgress(y, *core::ParseZMethod(options.z_method), options.threads);
+    const std::string fault = core::ComputedNormaliserFault(computed.z, computed.approximate, "--z");
+    if (!fault.empty()) throw core::InputError(embedding_name, fault);
   }
   const double z = options.z ? *options.z : computed.z;
-  const double loss_double = ModuleLoss<double>(module, y, p, z);
-  const double loss = options.single ? ModuleLoss<float>(module, y, p, z) : loss_double;
+  const double loss_double = core::ModuleLoss<double>(module, y, p, z);
+  const double loss = options.single ? core::ModuleLoss<float>(module, y, p, z) : loss_double;
   const int digits = options.single ? 9 : 17;
   if (options.single) {
-    if (const auto note = NoteOnSinglePrecision(loss, loss_double)) Say(*note);
+    if (const auto note = core::NoteOnSinglePrecision(loss, loss_double)) Say(*note);
   }
   if (!options.per_point_path.empty()) {
-    WriteShares(options.per_point_path,
-                PerPointShares(y, ArrayData(p.column_counts), ArrayData(p.row_indices), ArrayData(p.values), z,
+    formats::WriteShares(options.per_point_path,
+                core::PerPointShares(y, core::ArrayData(p.column_counts), core::ArrayData(p.row_indices), core::ArrayData(p.values), z,
                                options.single),
                 options.single);
   }
@@ -84,30 +84,30 @@ void ScoreEmbedding(const Options& options, const matrix::loader::Module& module
 int Run(const Options& options) {
   std::optional<matrix::loader::Module> module;
   try {
-    module.emplace(matrix::loader::Module::Open(ModulePath(options.module_path)));
+    module.emplace(matrix::loader::Module::Open(core::ModulePath(options.module_path)));
   } catch (const matrix::loader::LoadError& error) {
     if (!options.module_path.empty()) throw;
     throw matrix::loader::LoadError(std::string(error.what()) + " (give --module PATH or set TSNELOSS_MODULE)");
   }
   // The first embedding fixes N; P is read once, straight into the module's arrays,
   // or computed once from the data.
-  ParallelReading reading;
+  formats::ParallelReading reading;
   reading.threads = options.threads;
-  InputSource first_source(options.embedding_paths.front());
-  Embedding y = ReadEmbedding(first_source, !options.z, reading);
-  HostAffinities p;
+  formats::InputSource first_source(options.embedding_paths.front());
+  core::Embedding y = formats::ReadEmbedding(first_source, !options.z, reading);
+  core::HostAffinities p;
   std::string p_name;
   std::string p_fields;
   if (options.data_path.empty()) {
-    InputSource affinities_source(options.affinities_path);
+    formats::InputSource affinities_source(options.affinities_path);
     p_name = affinities_source.name();
-    p = ReadHostAffinities(affinities_source, {y.n, y.d, first_source.name()}, reading);
+    p = formats::ReadHostAffinities(affinities_source, {y.n, y.d, first_source.name()}, reading);
   } else {
-    InputSource data_source(options.data_path);
+    formats::InputSource data_source(options.data_path);
     p_name = data_source.name();
-    const Embedding x = ReadEmbedding(data_source, false, reading);
+    const core::Embedding x = formats::ReadEmbedding(data_source, false, reading);
     if (x.n != y.n) {
-      throw InputError(p_name, "the data holds " + std::to_string(x.n) + " points, but the embedding " +
+      throw core::InputError(p_name, "the data holds " + std::to_string(x.n) + " points, but the embedding " +
                                    first_source.name() + " holds " + std::to_string(y.n) +
                                    "; they must be the same points");
     }
@@ -115,23 +115,23 @@ int Run(const Options& options) {
     p = std::move(computed.p);
     p_fields = std::move(computed.json_fields);
   }
-  const double sum_p = SumOfValues(p);
-  for (const Note& note : NotesOnP(p.merged_positions, sum_p)) Say(note);
+  const double sum_p = core::SumOfValues(p);
+  for (const core::Note& note : core::NotesOnP(p.merged_positions, sum_p)) Say(note);
   ScoreEmbedding(options, *module, y, first_source.name(), p, sum_p, p_fields);
   for (std::size_t k = 1; k < options.embedding_paths.size(); ++k) {
-    InputSource source(options.embedding_paths[k]);
-    y = ReadEmbedding(source, !options.z, reading);
-    CheckSizesAgree(p.n, p_name, y.n, y.d, source.name());
+    formats::InputSource source(options.embedding_paths[k]);
+    y = formats::ReadEmbedding(source, !options.z, reading);
+    core::CheckSizesAgree(p.n, p_name, y.n, y.d, source.name());
     ScoreEmbedding(options, *module, y, source.name(), p, sum_p, p_fields);
   }
   return 0;
 }
 
 }  // namespace
-}  // namespace tsneloss
+}  // namespace tsneloss::apps
 
 int main(int argc, char** argv) {
-  using namespace tsneloss;
+  using namespace tsneloss::apps;
   Options options;
   try {
     options = ParseOptions(argc, argv);
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::printf("tsneloss %s\n", support::kVersion);
+    std::printf("tsneloss %s\n", tsneloss::support::kVersion);
     return 0;
   }
   try {

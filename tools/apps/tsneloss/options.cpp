@@ -8,13 +8,13 @@
 
 #include "core/data_affinities.hpp"
 #include "core/input_rules.hpp"
-#include "support/text.hpp"
 #include "core/z_choice.hpp"
 #include "formats/affinities_writer.hpp"
 #include "formats/input_source.hpp"
 #include "formats/text_fields.hpp"
+#include "support/text.hpp"
 
-namespace tsneloss {
+namespace tsneloss::apps {
 
 const char* const kUsage =
     "usage: tsneloss [options] EMBEDDING [EMBEDDING...] AFFINITIES\n"
@@ -82,26 +82,26 @@ struct OptionRule {
 };
 
 void SetZMethod(const std::string& value, Options& options, Said&) {
-  if (!normaliser::ParseZMethod(value)) throw UsageError("--z-method is exact, approx or auto, not '" + value + "'");
+  if (!core::ParseZMethod(value)) throw UsageError("--z-method is exact, approx or auto, not '" + value + "'");
   options.z_method = value;
 }
 
 void SetThreads(const std::string& value, Options& options, Said&) {
   unsigned long long threads = 0;
-  if (!ParseCount(value, threads) || threads == 0 || threads > kMostThreads) {
-    throw UsageError("--threads needs a whole number from 1 to " + std::to_string(kMostThreads) + ", not " +
+  if (!formats::ParseCount(value, threads) || threads == 0 || threads > core::kMostThreads) {
+    throw UsageError("--threads needs a whole number from 1 to " + std::to_string(core::kMostThreads) + ", not " +
                      support::Shown(value));
   }
   options.threads = static_cast<unsigned>(threads);
 }
 
 void SetPerplexity(const std::string& value, Options& options, Said& said) {
-  if (!ParseDouble(value, options.perplexity)) throw UsageError("--perplexity needs a number, not " + support::Shown(value));
+  if (!formats::ParseDouble(value, options.perplexity)) throw UsageError("--perplexity needs a number, not " + support::Shown(value));
   said.perplexity = true;
 }
 
 void SetNeighbours(const std::string& value, Options& options, Said& said) {
-  if (!ParseNeighbourMethod(value)) {
+  if (!core::ParseNeighbourMethod(value)) {
     throw UsageError("--neighbours is exact, approx, all or auto, not " + support::Shown(value));
   }
   options.neighbours = value;
@@ -109,14 +109,14 @@ void SetNeighbours(const std::string& value, Options& options, Said& said) {
 }
 
 void SetSaveP(const std::string& value, Options& options, Said&) {
-  if (!AffinitiesFormatKnown(value)) throw UsageError("--save-p writes a .npz or a .mtx file, not " + support::Shown(value));
+  if (!formats::AffinitiesFormatKnown(value)) throw UsageError("--save-p writes a .npz or a .mtx file, not " + support::Shown(value));
   options.save_p_path = value;
 }
 
 void SetZ(const std::string& value, Options& options, Said&) {
   double z;
-  if (!ParseDouble(value, z)) throw UsageError("--z needs a number, not " + support::Shown(value));
-  const std::string fault = NormaliserFault(z);
+  if (!formats::ParseDouble(value, z)) throw UsageError("--z needs a number, not " + support::Shown(value));
+  const std::string fault = core::NormaliserFault(z);
   if (!fault.empty()) throw UsageError("--z: " + fault);
   options.z = z;
 }
@@ -157,8 +157,8 @@ void CheckCombination(const Options& options, const Said& said, std::vector<std:
   if (files < 2) {
     throw UsageError(from_data ? "an EMBEDDING is needed besides --data" : "two files are needed: EMBEDDING AFFINITIES");
   }
-  const auto stdin_paths = std::count(positional.begin(), positional.end(), kStandardInputPath) +
-                           (options.data_path == kStandardInputPath ? 1 : 0);
+  const auto stdin_paths = std::count(positional.begin(), positional.end(), formats::kStandardInputPath) +
+                           (options.data_path == formats::kStandardInputPath ? 1 : 0);
   if (stdin_paths > 1) throw UsageError("only one of the files can be standard input ('-')");
   if (!options.per_point_path.empty() && files > 2) throw UsageError("--per-point takes one embedding");
 }
@@ -171,7 +171,7 @@ Options ParseOptions(int argc, const char* const* argv) {
   std::vector<std::string> positional;
   for (int k = 1; k < argc; ++k) {
     std::string arg = argv[k];
-    if (said.options_ended || arg == kStandardInputPath || arg.empty() || arg[0] != '-') {
+    if (said.options_ended || arg == formats::kStandardInputPath || arg.empty() || arg[0] != '-') {
       positional.push_back(arg);
       continue;
     }
@@ -197,4 +197,4 @@ Options ParseOptions(int argc, const char* const* argv) {
   return options;
 }
 
-}  // namespace tsneloss
+}  // namespace tsneloss::apps

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tsneloss {
+namespace tsneloss::apps {
 
 struct Options {
   std::vector<std::string> embedding_paths;  // one or more, each scored against P
@@ -36,4 +36,4 @@ extern const char* const kUsage;
 // Throws UsageError, also for a Z that is not finite and above 0.
 Options ParseOptions(int argc, const char* const* argv);
 
-}  // namespace tsneloss
+}  // namespace tsneloss::apps

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace normaliser {
+namespace tsneloss::apps {
 
 ProgressBar::ProgressBar(bool enabled) : enabled_(enabled), start_(std::chrono::steady_clock::now()) {}
 
@@ -22,4 +22,4 @@ void ProgressBar::Update(double fraction) {
   std::fflush(stderr);
 }
 
-}  // namespace normaliser
+}  // namespace tsneloss::apps

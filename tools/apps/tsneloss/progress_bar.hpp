@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-namespace normaliser {
+namespace tsneloss::apps {
 
 class ProgressBar {
  public:
@@ -23,4 +23,4 @@ class ProgressBar {
   std::chrono::steady_clock::time_point start_;
 };
 
-}  // namespace normaliser
+}  // namespace tsneloss::apps
