@@ -156,10 +156,9 @@ py::dict ResultOf(tsneloss::core::SparseRows&& p) {
 py::dict Affinities(const py::array_t<double>& x, double perplexity, const std::string& neighbours,
                     unsigned threads) {
   if (x.ndim() != 2 || !(x.flags() & py::array::c_style)) throw py::type_error("X: a C-ordered 2-D array is needed");
-  const auto method = tsneloss::core::ParseNeighbourMethod(neighbours);
-  if (!method) throw py::value_error("neighbours must be 'exact', 'approx', 'all' or 'auto', not '" + neighbours + "'");
   // The search reports its progress on this thread: a chance to stop at Ctrl-C.
-  tsneloss::core::AffinitySettings settings{perplexity, *method, threads, [](double) { CheckSignals(); }};
+  tsneloss::core::AffinitySettings settings{perplexity, tsneloss::core::NeighbourMethodNamed(neighbours, "neighbours"),
+                                            threads, [](double) { CheckSignals(); }};
   tsneloss::core::Affinities computed;
   {
     const py::gil_scoped_release unlocked;

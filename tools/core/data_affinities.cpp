@@ -24,6 +24,14 @@ double PhysicalMemoryBytes() {
 
 }  // namespace
 
+NeighbourMethod NeighbourMethodNamed(const std::string& name, const std::string& source) {
+  const auto method = ParseNeighbourMethod(name);
+  if (!method) {
+    throw InputError(source, "the methods are 'exact', 'approx', 'all' or 'auto', not " + support::Shown(name));
+  }
+  return *method;
+}
+
 void CheckAffinityRequest(std::uint64_t points, std::uint64_t dimension, double perplexity,
                           affinities::NeighbourMethod method, const std::string& source) {
   if (points < 2) {

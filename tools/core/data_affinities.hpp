@@ -21,6 +21,10 @@ using affinities::NeighbourMethodName;
 using affinities::ParseNeighbourMethod;
 using affinities::SparseRows;
 
+// The neighbour method of that name ("exact", "approx", "all" or "auto"); throws
+// InputError naming `source` for any other name.
+NeighbourMethod NeighbourMethodNamed(const std::string& name, const std::string& source);
+
 // An array handed over in memory: its shape and its values, row after row.
 template <typename T>
 struct ShapedArray {

@@ -19,6 +19,11 @@ std::vector<Note> NotesOnP(std::uint64_t merged_positions, double sum_p) {
   return notes;
 }
 
+std::optional<Note> NoteOnApproximateZ(double relative_error) {
+  if (relative_error <= 1e-6) return std::nullopt;
+  return Note{true, "the approximate Z may be off by more than 1e-6"};
+}
+
 std::optional<Note> NoteOnSinglePrecision(double loss, double loss_double) {
   if (loss == loss_double) return std::nullopt;
   const double difference = std::abs(loss - loss_double) / std::abs(loss_double);

@@ -24,6 +24,10 @@ struct Note {
 // The notes on P once read: positions merged, then a sum of P that is not 1.
 std::vector<Note> NotesOnP(std::uint64_t merged_positions, double sum_p);
 
+// The warning on an approximate Z whose estimated relative error is above 1e-6
+// (or not a number); none below.
+std::optional<Note> NoteOnApproximateZ(double relative_error);
+
 // The note on a single-precision loss far from the double-precision one; none when
 // they agree within kSinglePrecisionTolerance.
 std::optional<Note> NoteOnSinglePrecision(double loss, double loss_double);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "apps/tsneloss/progress_bar.hpp"
+#include "core/notes.hpp"
 #include "support/text.hpp"
 
 namespace tsneloss::apps {
@@ -20,8 +21,8 @@ core::ChosenZ ComputeZShowingProgress(const core::Embedding& y, core::ZMethod me
   if (computed.approximate) {
     std::fprintf(stderr, "tsneloss: no --z given; computed the approximate Z = %s (estimated relative error %s)\n",
                  support::FormatNumber(computed.z).c_str(), support::FormatNumber(computed.relative_error, 2).c_str());
-    if (!(computed.relative_error <= 1e-6)) {
-      std::fprintf(stderr, "tsneloss: warning: the approximate Z may be off by more than 1e-6; --z-method exact gives the exact one\n");
+    if (const auto note = core::NoteOnApproximateZ(computed.relative_error)) {
+      std::fprintf(stderr, "tsneloss: warning: %s; --z-method exact gives the exact one\n", note->text.c_str());
     }
   } else {
     std::fprintf(stderr, "tsneloss: no --z given; computed the exact Z = %s\n", support::FormatNumber(computed.z).c_str());
