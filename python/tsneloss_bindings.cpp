@@ -220,6 +220,8 @@ PYBIND11_MODULE(_core, m) {
   m.def("normaliser", &Normaliser, py::arg("y"), py::arg("method"), py::arg("threads"));
   m.attr("version") = tsneloss::support::kVersion;
   m.attr("most_threads") = tsneloss::core::kMostThreads;
+  m.attr("real_kinds") = std::string(tsneloss::core::kRealKinds);
+  m.def("not_real_values", &tsneloss::core::NotRealValues, py::arg("type"));
   m.def("check_square", &tsneloss::core::CheckSquare, py::arg("shape"), py::arg("name"));
   m.def("cached_modules", &tsneloss::core::CachedModuleCount, "How many module files this process holds open.");
 }

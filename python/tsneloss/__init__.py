@@ -45,13 +45,26 @@ def _module_path():
     return os.environ.get("TSNELOSS_MODULE") or _MODULE_BESIDE
 
 
+def _unmasked(A, name):
+    """A masked array's data where nothing is masked. A masked value is a missing one,
+    which no point or entry can stand for: refused as NaN is, not dropped."""
+    if not isinstance(A, np.ma.MaskedArray):
+        return A
+    if np.ma.is_masked(A):
+        masked = np.ma.count_masked(A)
+        raise ValueError(f"{name}: {masked} of the array's values {'is' if masked == 1 else 'are'} masked; "
+                         "fill them (A.filled(value)) or leave their points or entries out")
+    return A.data
+
+
 def _real_array(A, name, keep_float32):
     """A as a native float64 array (float32 kept with `keep_float32`), converted from
-    booleans, integers, float16 and other byte orders as NumPy casts them."""
-    A = np.asarray(A)
+    booleans, integers, float16 and other byte orders as NumPy casts them; the
+    command line reads .npy files by the same rule."""
+    A = np.asarray(_unmasked(A, name))
     kind = A.dtype.kind
-    if kind not in "biuf":
-        raise TypeError(f"{name}: values of type '{A.dtype}' are not supported; they must be real numbers")
+    if kind not in _core.real_kinds:
+        raise TypeError(f"{name}: {_core.not_real_values(str(A.dtype))}")
     if kind == "f" and A.dtype.isnative and (A.dtype == np.float64 or (keep_float32 and A.dtype == np.float32)):
         return A
     return A.astype(np.float64)
@@ -80,12 +93,25 @@ def _values(data):
     return np.ascontiguousarray(_real_array(data, "P", keep_float32=True))
 
 
+def _real_number(value, name, not_real):
+    """A real number as a float; a 0-d array is its one value. `not_real` starts the
+    TypeError for anything else; a number too large for a float is a ValueError."""
+    if isinstance(value, np.ndarray) and value.ndim == 0:
+        value = _unmasked(value, name)[()]
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{not_real}, not {type(value).__name__}")
+    try:
+        return float(value)
+    except OverflowError:
+        shown = str(value)
+        shown = shown if len(shown) <= 40 else shown[:40] + "..."
+        raise ValueError(f"{name}: {shown} is too large for a double") from None
+
+
 def _checked_z(z):
     if z is None:
         return None
-    if isinstance(z, (bool, np.bool_)) or not isinstance(z, numbers.Real):
-        raise TypeError(f"z: Z must be a real number, not {type(z).__name__}")
-    return float(z)
+    return _real_number(z, "z", "z: Z must be a real number")
 
 
 def _checked_threads(threads):
@@ -135,14 +161,16 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False, threads=
     Y : array_like, shape (N, D)
         The embedding; row i is point i. float64 and float32 are used as they are
         (any memory order); booleans, integers, float16 and other byte orders are
-        converted to float64.
+        converted to float64. A masked array is taken only with nothing masked: a
+        masked value is missing, and no point can do without it.
     P : sparse matrix or array, or array_like, shape (N, N)
         The input affinities: a SciPy sparse matrix or array of any format (entries
         at one position are added together, in the order SciPy lists them), or a
         dense array whose zeros are not stored entries. Entry (j, i) pairs point i
         with point j. Should add up to 1.
     z : real number, optional
-        The normaliser of the output affinities, finite and above 0. By default it
+        The normaliser of the output affinities, finite and above 0 (a 0-d array
+        counts as its value). By default it
         is computed as ``normaliser(Y, "auto")`` does.
     precision : {"double", "single"}, optional
         "single" gives the module's single-precision loss, which accumulates every
@@ -166,7 +194,8 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False, threads=
     ValueError
         For values tsneloss refuses, with its message naming ``Y``, ``P`` or ``z``
         and the element (NumPy's flat index for a dense array, the index in
-        ``data`` for COO, CSR and CSC, in ``P.tocoo()`` for other formats).
+        ``data`` for COO, CSR and CSC, in ``P.tocoo()`` for other formats); for
+        masked values, and a `z` too large for a double.
     TypeError
         For values that are not real numbers (strings, objects, complex), a `z`
         that is not a real number, and `threads` that is not a whole number.
@@ -250,9 +279,7 @@ def normaliser(Y, method="auto", *, threads=None):
 
 
 def _checked_perplexity(perplexity):
-    if isinstance(perplexity, (bool, np.bool_)) or not isinstance(perplexity, numbers.Real):
-        raise TypeError(f"perplexity must be a real number, not {type(perplexity).__name__}")
-    return float(perplexity)
+    return _real_number(perplexity, "perplexity", "perplexity must be a real number")
 
 
 def _csr(result):
@@ -281,7 +308,8 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
         The data, one point per row, N >= 2; converted to float64 as `kl_divergence`
         converts Y. Coinciding points are fine.
     perplexity : float, optional
-        Finite, above 0 and below N. 30 by default.
+        Finite, above 0 and below N (a 0-d array counts as its value). 30 by
+        default.
     neighbours : {"auto", "exact", "approx", "all"}, optional
         "exact": the true nearest neighbours (ties to the lower index), on all
         cores. "approx": a graph index, searched ever wider until a sample of 200
@@ -305,7 +333,8 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
     ------
     ValueError
         For fewer than 2 points, coordinates that are not finite (named by NumPy's
-        flat index), a perplexity that is not finite, above 0 and below N, an
+        flat index) or masked, a perplexity that is not finite, above 0 and below N
+        (or too large for a double), an
         unknown `neighbours`, or an all-pairs P that would not fit in memory.
     TypeError
         For values that are not real numbers, or a perplexity that is not a real

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -133,6 +135,79 @@ TEST_F(TextFiles, NpyInEitherOrderAndPrecisionGivesTheTextFilesBits) {
   }
 }
 
+// Each real type NumPy writes reads as NumPy's astype(float64) gives it: integers
+// past 2^53 rounded to nearest, float16 subnormals exact, either byte order.
+TEST_F(TextFiles, NpyOfEveryRealTypeGivesNumPysFloat64) {
+  const auto bytes = [](auto values, bool swapped) {
+    std::string raw = RawBytes(values);
+    const std::size_t size = sizeof(values[0]);
+    for (std::size_t at = 0; swapped && at < raw.size(); at += size) std::reverse(raw.begin() + at, raw.begin() + at + size);
+    return raw;
+  };
+  const std::string small = "0 -1\n3 2\n-7 5\n";
+  const std::string unsigned_small = "0 1\n3 2\n7 5\n";
+  const struct {
+    const char* descr;
+    std::string data;
+    std::string text;  // the same values written out
+  } cases[] = {
+      {"|b1", std::string("\1\0\0\1", 4), "1 0\n0 1\n"},
+      {"|i1", bytes(std::vector<std::int8_t>{0, -1, 3, 2, -7, 5}, false), small},
+      {">i2", bytes(std::vector<std::int16_t>{0, -1, 3, 2, -7, 5}, true), small},
+      {"<i4", bytes(std::vector<std::int32_t>{0, -1, 3, 2, -7, 5}, false), small},
+      {">i8", bytes(std::vector<std::int64_t>{0, -1, 3, 2, -7, 5}, true), small},
+      {"<i8", bytes(std::vector<std::int64_t>{9007199254740993, 1, -9007199254740995, 1}, false),
+       "9007199254740992 1\n-9007199254740996 1\n"},
+      {"|u1", bytes(std::vector<std::uint8_t>{0, 1, 3, 2, 7, 5}, false), unsigned_small},
+      {">u4", bytes(std::vector<std::uint32_t>{0, 1, 3, 2, 7, 5}, true), unsigned_small},
+      {"<u8", bytes(std::vector<std::uint64_t>{18446744073709551615u, 1}, false), "18446744073709551616 1\n"},
+      // 1, the smallest subnormal, -5, the largest float16.
+      {"<f2", bytes(std::vector<std::uint16_t>{0x3C00, 0x0001, 0xC500, 0x7BFF}, false), "1 5.9604644775390625e-8\n-5 65504\n"},
+      {">f2", bytes(std::vector<std::uint16_t>{0x3C00, 0x0001, 0xC500, 0x7BFF}, true), "1 5.9604644775390625e-8\n-5 65504\n"},
+      {">f4", bytes(std::vector<float>{0.1f, -2}, true), "0.100000001490116119384765625 -2\n"},
+      {">f8", bytes(std::vector<double>{0.1, -2}, true), "0.1 -2\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.descr);
+    const auto n = std::count(c.text.begin(), c.text.end(), '\n');
+    const std::string shape = "(" + std::to_string(n) + ", 2)";
+    EXPECT_EQ(Embedding(Write("y.npy", NpyArray(c.descr, shape, c.data))), Embedding(Write("y.txt", c.text)));
+  }
+}
+
+// Commas with spaces or tabs around them separate once; two commas hold an empty
+// field, refused where it is, in an embedding as in P, whichever way the line is read.
+TEST_F(TextFiles, AnEmptyFieldIsRefusedWithItsPlace) {
+  EXPECT_EQ(Embedding(Write("y.txt", "0 , 1\n3,\t4\n")), Embedding(Write("plain.txt", "0 1\n3 4\n")));
+  EXPECT_EQ(Affinities(Write("p.mtx", kBanner + "2 2 2\n1,2,0.5\n2 ,1, 0.5\n"), 2),
+            Affinities(Write("plain.mtx", kBanner + "2 2 2\n1 2 0.5\n2 1 0.5\n"), 2));
+  const std::string empty = ": an empty field: a comma with no number before or after it";
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::string says;  // after the file's name
+    bool affinities;
+  } cases[] = {
+      {"between commas", "0,1\n3,,4\n", ":2:3" + empty, false},
+      {"only blanks between commas", "0,1\n3, \t,4\n", ":2:5" + empty, false},
+      {"a leading comma", "0 1\n,3 4\n", ":2:1" + empty, false},
+      {"a trailing comma", "0 1\n3 4,\n", ":2:5" + empty, false},
+      {"a trailing comma before CRLF", "0 1\r\n3 4,\r\n", ":2:5" + empty, false},
+      {"an entry's", kBanner + "2 2 1\n1,,2 0.5\n", ":3:3" + empty, true},
+      {"after an entry's value", kBanner + "2 2 1\n1 2 0.5,\n", ":3:9" + empty, true},
+      {"an array value's", "%%MatrixMarket matrix array real general\n2 2\n,0.5\n0\n0\n0\n", ":3:1" + empty, true},
+      {"the size line's", kBanner + "2,,2 1\n1 2 0.5\n", ":2:3" + empty, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Write("empty", c.bytes);
+    for (const ParallelReading& reading : {kOneBlock, kSmallBlocks}) {
+      const std::string got = c.affinities ? Affinities(path, 2, reading) : Embedding(path, reading);
+      EXPECT_EQ(got, path + c.says);
+    }
+  }
+}
+
 TEST_F(TextFiles, HostileFilesAreRefusedByName) {
   const std::string points = "0.5 -1.25\n3 0.125\n";
   const std::string data = RawBytes(std::vector<double>{0.5, -1.25, 3, 0.125});
@@ -174,6 +249,9 @@ TEST_F(TextFiles, HostileFilesAreRefusedByName) {
       {".npy.gz declaring far more", Gzip(NpyArray("<f8", "(100000000, 2)", data)),
        ": the file holds less data than its shape '(100000000, 2)' needs"},
       {".npy header truncated", npy.substr(0, 40), ": the .npy header is truncated"},
+      {".npy of complex values", NpyArray("<c16", "(1, 2)", data), ": values of type '<c16' are not supported; they must be real numbers"},
+      {".npy of strings", NpyArray("<U1", "(2, 2)", data), ": values of type '<U1' are not supported; they must be real numbers"},
+      {".npy of 12-byte floats", NpyArray("<f12", "(1, 2)", data.substr(0, 24)), ": the array's dtype is '<f12'; an array of booleans"},
       {"gzip'd twice", Gzip(Gzip(kBanner)), ":1:1: the header is not", true},
   };
   for (const Case& c : cases) {
@@ -199,7 +277,7 @@ TEST_F(TextFiles, TheLastLineReadsTheSameWithOrWithoutItsNewline) {
       {"text ending in a blank", "1 2\n3 4\n  \t", "", false},
       {"text of a comment only", "# nothing", ": the file holds no points", false},
       {"text of a blank only", " ", ": the file holds no points", false},
-      {"text ending in a bad point", "1 2\n3", ":2:2: this point has 1 coordinates, the first had 2", false},
+      {"text ending in a bad point", "1 2\n3", ":2:2: this point has 1 coordinate, the first had 2", false},
       {"MM ending in a comment", kBanner + "2 2 1\n1 2 0.5\n% end", "", true},
       {"MM of a banner and a comment", kBanner + "% c", ":3:1: the size line (rows columns entries) is missing", true},
       {"MM of a banner and a blank", kBanner + "   ", ":3:1: the size line (rows columns entries) is missing", true},

@@ -12,6 +12,7 @@
 #include "core/input_messages.hpp"
 #include "core/input_rules.hpp"
 #include "core/sparse_columns.hpp"
+#include "support/text.hpp"
 
 namespace tsneloss::core {
 namespace {
@@ -64,7 +65,7 @@ void CheckIndptr(std::span<const Index> indptr, std::uint64_t n, std::uint64_t n
   }
   if (static_cast<std::uint64_t>(indptr[n]) != nnz) {
     throw InputError(source, "indptr ends at " + std::to_string(indptr[n]) + ", but indices and data hold " +
-                                 std::to_string(nnz) + " entries");
+                                 support::Counted(nnz, "entry", "entries"));
   }
 }
 

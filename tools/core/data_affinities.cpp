@@ -34,10 +34,7 @@ NeighbourMethod NeighbourMethodNamed(const std::string& name, const std::string&
 
 void CheckAffinityRequest(std::uint64_t points, std::uint64_t dimension, double perplexity,
                           affinities::NeighbourMethod method, const std::string& source) {
-  if (points < 2) {
-    throw InputError(source, "P needs at least 2 points; the data holds " + std::to_string(points));
-  }
-  if (dimension == 0) throw InputError(source, "the data's points have no coordinates (D = 0)");
+  CheckPointCount(points, dimension, PointsRole::kData, source);
   if (points > static_cast<std::uint64_t>(INT32_MAX)) {
     throw InputError(source, "P can be computed for at most 2147483647 points; the data holds " +
                                  std::to_string(points));

@@ -16,6 +16,9 @@ inline std::string NotSquare(const std::vector<std::uint64_t>& shape) {
 }
 inline std::string NotSquare(std::uint64_t rows, std::uint64_t columns) { return NotSquare({rows, columns}); }
 
+// For a text field left empty between commas (or a comma and the line's start or end).
+inline const std::string kEmptyField = "an empty field: a comma with no number before or after it";
+
 // For a file whose entries differ between two readings, or from what was counted.
 inline const std::string kFileChanged = "the file changed while it was read";
 

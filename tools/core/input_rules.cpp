@@ -14,6 +14,10 @@ std::string OutsideRange(std::string_view index, std::uint64_t n, bool one_based
 
 void ThrowNoStoredEntries(const std::string& source) { throw InputError(source, "P has no stored entries"); }
 
+std::string NotRealValues(std::string_view type) {
+  return "values of type '" + std::string(type) + "' are not supported; they must be real numbers";
+}
+
 std::string AffinityFault(double value) {
   return "a value of P is " + support::FormatNumber(value) + "; values of P must be finite and not negative";
 }
@@ -45,7 +49,13 @@ std::string PerplexityFault(double perplexity, std::uint64_t points) {
          "); it is " + support::FormatNumber(perplexity);
 }
 
-void CheckPointCount(std::uint64_t points, std::uint64_t dimension, bool z_computed, const std::string& source) {
+void CheckPointCount(std::uint64_t points, std::uint64_t dimension, PointsRole role, const std::string& source) {
+  if (role == PointsRole::kData) {
+    if (points < 2) throw InputError(source, "P needs at least 2 points; the data holds " + std::to_string(points));
+    if (dimension == 0) throw InputError(source, "the data's points have no coordinates (D = 0)");
+    return;
+  }
+  const bool z_computed = role == PointsRole::kEmbeddingZComputed;
   if (points == 0) throw InputError(source, "the embedding holds no points");
   if (dimension == 0) throw InputError(source, "the embedding's points have no coordinates (D = 0)");
   if (points == 1 && z_computed) {
@@ -57,12 +67,20 @@ void CheckSizesAgree(std::uint64_t p_order, const std::string& p_source, std::ui
                      std::uint64_t dimension, const std::string& embedding_source) {
   if (p_order == points) return;
   std::string message = "P is " + std::to_string(p_order) + " by " + std::to_string(p_order) + ", but the embedding " +
-                        embedding_source + " has " + std::to_string(points) + " points";
+                        embedding_source + " has " + support::Counted(points, "point");
   if (dimension == p_order) {
-    message += " of " + std::to_string(dimension) +
-               " coordinates: it looks transposed (one point is needed per row, D by N was given)";
+    message += " of " + support::Counted(dimension, "coordinate") +
+               ": it looks transposed (one point is needed per row, D by N was given)";
   }
   throw InputError(p_source, message);
+}
+
+void CheckDataMatchesEmbedding(std::uint64_t data_points, const std::string& data_source, std::uint64_t points,
+                               const std::string& embedding_source) {
+  if (data_points == points) return;
+  throw InputError(data_source, "the data holds " + support::Counted(data_points, "point") + ", but the embedding " +
+                                    embedding_source + " holds " + std::to_string(points) +
+                                    "; they must be the same points");
 }
 
 void CheckCoordinates(std::span<const double> row_major, const std::string& source) {
@@ -76,7 +94,7 @@ void ValidateEmbedding(std::span<const double> row_major, std::uint64_t points, 
   const bool sizes_fit = dimension == 0 ? row_major.empty()
                                         : row_major.size() % dimension == 0 && row_major.size() / dimension == points;
   if (!sizes_fit) {
-    throw InputError(source, "the buffer holds " + std::to_string(row_major.size()) + " values, not " +
+    throw InputError(source, "the buffer holds " + support::Counted(row_major.size(), "value") + ", not " +
                                  std::to_string(points) + " by " + std::to_string(dimension));
   }
   CheckPointCount(points, dimension, z_computed, source);

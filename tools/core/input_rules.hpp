@@ -42,6 +42,13 @@ void CheckSquare(const std::vector<std::uint64_t>& shape, const std::string& sou
 // Throws InputError naming `source`: P must hold at least one stored entry.
 [[noreturn]] void ThrowNoStoredEntries(const std::string& source);
 
+// NumPy's kinds of real numbers: booleans, signed and unsigned integers and floats.
+// Points of these kinds are taken, converted to float64 as NumPy casts them; others
+// are refused with NotRealValues.
+inline constexpr std::string_view kRealKinds = "biuf";
+// The message for values of another kind; `type` as the input names it.
+std::string NotRealValues(std::string_view type);
+
 // The message for a value of P that is not allowed.
 std::string AffinityFault(double value);
 // The message for a coordinate that is not finite, empty for one that is.
@@ -60,10 +67,22 @@ std::string PerplexityFault(double perplexity, std::uint64_t points);
 // holding a piece of a block.
 inline constexpr unsigned kMostThreads = 1024;
 
-// Throws InputError naming `source` when the embedding has no points, or fewer than
-// two when Z is to be computed from it (one point has no pair: Z would be 0), or no
-// coordinates (D = 0).
-void CheckPointCount(std::uint64_t points, std::uint64_t dimension, bool z_computed, const std::string& source);
+// What points are to their reader: an embedding, with Z given or computed from it, or
+// the data P is computed from. Each is held to its own sizes and named in messages.
+enum class PointsRole { kEmbedding, kEmbeddingZComputed, kData };
+
+// Throws InputError naming `source` when the points are too few or have no coordinates
+// (D = 0): an embedding needs one point, two when Z is computed from it (one point
+// has no pair: Z would be 0); the data two.
+void CheckPointCount(std::uint64_t points, std::uint64_t dimension, PointsRole role, const std::string& source);
+inline void CheckPointCount(std::uint64_t points, std::uint64_t dimension, bool z_computed, const std::string& source) {
+  CheckPointCount(points, dimension, z_computed ? PointsRole::kEmbeddingZComputed : PointsRole::kEmbedding, source);
+}
+
+// Throws InputError naming `data_source` unless the data and the embedding hold the
+// same number of points.
+void CheckDataMatchesEmbedding(std::uint64_t data_points, const std::string& data_source, std::uint64_t points,
+                               const std::string& embedding_source);
 
 // Throws InputError naming `p_source` when P's order differs from the embedding's
 // number of points, with a hint when the embedding looks transposed.

@@ -102,16 +102,14 @@ void WriteMatrixMarket(const std::string& path, const std::string& shown, const 
   if (std::fclose(file.release()) != 0) fail();
 }
 
-// Written beside the destination and renamed over it once complete: a failed write
-// leaves whatever was there.
-std::string PartialPath(const std::string& path) { return path + ".partial-" + std::to_string(getpid()); }
-
 }  // namespace
+
+std::string TemporaryPathOf(const std::string& path) { return path + ".partial-" + std::to_string(getpid()); }
 
 bool AffinitiesFormatKnown(const std::string& path) { return EndsWith(path, ".npz") || EndsWith(path, ".mtx"); }
 
 void CheckAffinitiesWritable(const std::string& path) {
-  const std::string partial = PartialPath(path);
+  const std::string partial = TemporaryPathOf(path);
   std::FILE* file = std::fopen(partial.c_str(), "wb");
   if (file == nullptr) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
   std::fclose(file);
@@ -122,7 +120,7 @@ void WriteAffinities(const std::string& path, const affinities::SparseRows& p, s
   if (!AffinitiesFormatKnown(path)) {
     throw std::invalid_argument("cannot tell the format of " + path + ": P is written to .npz or .mtx files");
   }
-  const std::string partial = PartialPath(path);
+  const std::string partial = TemporaryPathOf(path);
   try {
     if (EndsWith(path, ".npz")) {
       WriteNpz(partial, path, p, zip64_from);

@@ -13,6 +13,10 @@ namespace tsneloss::formats {
 // Whether WriteAffinities knows the format of `path` (by its extension).
 bool AffinitiesFormatKnown(const std::string& path);
 
+// Where WriteAffinities writes P before renaming it to `path`: beside it, named for
+// this process, so that a failed write leaves what was there.
+std::string TemporaryPathOf(const std::string& path);
+
 // Throws std::runtime_error naming `path` when a file cannot be written beside it
 // (say, its folder is missing): checked before a long computation of P.
 void CheckAffinitiesWritable(const std::string& path);

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "core/input_error.hpp"
+#include "core/input_messages.hpp"
 #include "core/input_rules.hpp"
 #include "formats/text_fields.hpp"
 #include "support/text.hpp"
@@ -11,13 +12,20 @@
 namespace tsneloss::formats {
 namespace {
 
+// What a file that starts with `first` is when it holds P, empty else.
+std::string AffinitiesFormatStarting(std::string_view first) {
+  if (first.rfind("%%MatrixMarket", 0) == 0) return "a Matrix Market file";
+  if (first.rfind("PK\x03\x04", 0) == 0) return "a .npz archive";
+  return "";
+}
+
 // The first line of a file that is no text embedding, when it can be told apart.
 void RefuseOtherFormats(std::string_view line, const std::string& name) {
-  const std::string swapped = ": the files may be given the other way round (EMBEDDING first, then AFFINITIES)";
-  if (line.rfind("%%MatrixMarket", 0) == 0) {
-    throw core::InputError(name, 1, 1, "this is a Matrix Market file, not an embedding" + swapped);
-  }
-  if (line.rfind("PK\x03\x04", 0) == 0) throw core::InputError(name, 1, 1, "this is a .npz archive, not an embedding" + swapped);
+  const std::string format = AffinitiesFormatStarting(line);
+  if (format.empty()) return;
+  throw core::InputError(name, 1, 1, "this is " + format +
+                                         ", not an embedding: the files may be given the other way round "
+                                         "(EMBEDDING first, then AFFINITIES)");
 }
 
 struct PointsPiece {
@@ -40,12 +48,15 @@ void ParsePointsPiece(std::string_view text, std::uint64_t d, PointsPiece& piece
   while (cursor.Next(line)) {
     ++line_number;
     const std::size_t count = SplitFieldsInto(line, fields.data(), d + 1);
-    if (count == 0 || fields[0].text[0] == '#') continue;
-    if (count != d) {
+    if (count == 0 || IsComment(fields[0], '#')) continue;
+    if (count != d || FirstEmpty(fields.data(), count) != nullptr) {
+      const auto all = SplitFields(line);
+      const Field* empty = FirstEmpty(all.data(), all.size());
       piece.fault_line = line_number;
-      piece.fault_column = count > d ? fields[d].column : line.size() + 1;
-      piece.fault = "this point has " + std::to_string(SplitFields(line).size()) + " coordinates, the first had " +
-                    std::to_string(d);
+      piece.fault_column = empty != nullptr ? empty->column : count > d ? fields[d].column : line.size() + 1;
+      piece.fault = empty != nullptr ? core::kEmptyField
+                                     : "this point has " + support::Counted(all.size(), "coordinate") +
+                                           ", the first had " + std::to_string(d);
       break;
     }
     for (std::size_t k = 0; k < d && !piece.fault_line; ++k) {
@@ -67,13 +78,25 @@ void ParsePointsPiece(std::string_view text, std::uint64_t d, PointsPiece& piece
   piece.lines = line_number;
 }
 
+core::Embedding ReadPoints(InputSource& source, core::PointsRole role, const ParallelReading& reading) {
+  const bool npy = source.PathEndsWith(".npy") || source.Peek() == 0x93;
+  core::Embedding embedding = npy ? ReadNpyEmbedding(source, role) : ReadTextEmbedding(source, reading);
+  core::CheckPointCount(embedding.n, embedding.d, role, source.name());
+  return embedding;
+}
+
 }  // namespace
 
+std::string AffinitiesFormatOf(InputSource& source) {
+  return AffinitiesFormatStarting(source.PeekPrefix(std::string_view("%%MatrixMarket").size()));
+}
+
 core::Embedding ReadEmbedding(InputSource& source, bool z_computed, const ParallelReading& reading) {
-  const bool npy = source.PathEndsWith(".npy") || source.Peek() == 0x93;
-  core::Embedding embedding = npy ? ReadNpyEmbedding(source) : ReadTextEmbedding(source, reading);
-  core::CheckPointCount(embedding.n, embedding.d, z_computed, source.name());
-  return embedding;
+  return ReadPoints(source, z_computed ? core::PointsRole::kEmbeddingZComputed : core::PointsRole::kEmbedding, reading);
+}
+
+core::Embedding ReadData(InputSource& source, const ParallelReading& reading) {
+  return ReadPoints(source, core::PointsRole::kData, reading);
 }
 
 core::Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& reading) {
@@ -95,7 +118,7 @@ core::Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& re
         std::string_view from = block;
         while (!dimension_known && cursor.Next(line)) {
           const auto fields = SplitFields(line);
-          if (fields.empty() || fields[0].text[0] == '#') {
+          if (fields.empty() || IsComment(fields[0], '#')) {
             ++line_base;
             from = cursor.rest();
             continue;

@@ -7,6 +7,7 @@
 #include "core/input_messages.hpp"
 #include "formats/matrix_market_header.hpp"
 #include "formats/matrix_market_lines.hpp"
+#include "support/text.hpp"
 
 namespace tsneloss::formats {
 
@@ -151,8 +152,9 @@ void MatrixMarketStream::State::ReadEntries(const std::function<void(const core:
   while (s.blocks->Next(block)) read_block(block);
   if (given < s.header.declared) {
     throw core::InputError(s.name(), line_base + 1, 1,
-                     "the file ends after " + std::to_string(given) + " of " + std::to_string(s.header.declared) +
-                         (s.header.dense ? " values" : " entries"));
+                     "the file ends after " + std::to_string(given) + " of " +
+                         (s.header.dense ? support::Counted(s.header.declared, "value")
+                                         : support::Counted(s.header.declared, "entry", "entries")));
   }
 }
 

@@ -99,7 +99,7 @@ std::vector<Field> FindSizeLine(HeaderLines& lines, const std::string& name) {
   std::string_view line;
   while (lines.Next(line)) {
     std::vector<Field> fields = SplitFields(line);
-    if (!fields.empty() && fields[0].text[0] != '%') return fields;
+    if (!fields.empty() && !IsComment(fields[0], '%')) return fields;
   }
   throw core::InputError(name, lines.number() + 1, 1, "the size line (rows columns entries) is missing");
 }
@@ -109,6 +109,9 @@ std::vector<Field> FindSizeLine(HeaderLines& lines, const std::string& name) {
 void ReadSizes(const std::vector<Field>& fields, MatrixMarketHeader& header, std::uint64_t line,
                const std::string& name) {
   const std::size_t wanted = header.dense ? 2 : 3;
+  if (const Field* empty = FirstEmpty(fields.data(), fields.size())) {
+    throw core::InputError(name, line, empty->column, core::kEmptyField);
+  }
   if (fields.size() != wanted) {
     throw core::InputError(name, line, 1,
                      header.dense ? "the size line of an array file needs two numbers: rows columns"
@@ -133,8 +136,10 @@ void CheckDeclaredFit(MatrixMarketHeader& header, const InputSource& source, std
   const auto stored = source.stored_size();
   if (!stored) return;
   const std::uint64_t shortest = header.dense ? kShortestValueBytes : kShortestEntryBytes;
-  const std::string declares = "the size line declares " + std::to_string(header.declared) +
-                               (header.dense ? " values" : " entries") + ", more than ";
+  const std::string declares = "the size line declares " +
+                               (header.dense ? support::Counted(header.declared, "value")
+                                             : support::Counted(header.declared, "entry", "entries")) +
+                               ", more than ";
   if (source.compressed()) {
     if (*stored > UINT64_MAX / kLargestDeflateRatio || header.declared > (*stored * kLargestDeflateRatio) / shortest) {
       throw core::InputError(source.name(), header.lines, column, declares + "the compressed file can hold");
@@ -143,7 +148,7 @@ void CheckDeclaredFit(MatrixMarketHeader& header, const InputSource& source, std
     const std::uint64_t bytes_left = *stored > header_bytes ? *stored - header_bytes : 0;
     if (header.declared > (bytes_left + 1) / shortest) {
       throw core::InputError(source.name(), header.lines, column,
-                       declares + "the " + std::to_string(bytes_left) + " bytes after it can hold");
+                       declares + "the " + support::Counted(bytes_left, "byte") + " after it can hold");
     }
   }
   // Checked against the file: room for this many can be set aside.

@@ -3,7 +3,9 @@
 #include <charconv>
 #include <cstring>
 #include <cstdint>
+#include <utility>
 
+#include "core/input_messages.hpp"
 #include "core/input_rules.hpp"
 #include "formats/text_blocks.hpp"
 #include "formats/text_fields.hpp"
@@ -73,11 +75,14 @@ std::from_chars_result ParseShortWhole(const char* at, const char* end, unsigned
 // would read to the same numbers.
 bool ParsePlainEntry(const char* at, const char* const end, unsigned long long& row, unsigned long long& column,
                      double& value, const char*& next_line) {
-  // Numbers stop at a line's end: `end` is the piece's.
+  // Numbers stop at a line's end: `end` is the piece's. Two commas in a run hold an
+  // empty field, which the general path reports.
   const auto separated = [&](const char* stop) {
     if (stop == end || !IsSeparator(*stop)) return false;
-    at = stop;
-    while (at != end && IsSeparator(*at)) ++at;
+    bool comma = false;
+    for (at = stop; at != end && IsSeparator(*at); ++at) {
+      if (*at == ',' && std::exchange(comma, true)) return false;
+    }
     return true;
   };
   auto parsed = ParseShortWhole(at, end, row);
@@ -87,7 +92,8 @@ bool ParsePlainEntry(const char* at, const char* const end, unsigned long long& 
   const auto number = std::from_chars(at, end, value);
   if (number.ec != std::errc()) return false;
   at = number.ptr;
-  while (at != end && IsSeparator(*at)) ++at;
+  // A comma after the value leaves an empty field.
+  while (at != end && (*at == ' ' || *at == '\t')) ++at;
   // A '\r' right before the line's end is no field.
   if (at != end && *at == '\r' && (at + 1 == end || at[1] == '\n')) ++at;
   if (at == end) {
@@ -122,7 +128,11 @@ void ParseCoordinatePiece(std::string_view text, std::uint64_t n, bool symmetric
       const std::string_view line(at, static_cast<std::size_t>(line_end - at));
       at = newline != nullptr ? newline + 1 : end;
       const std::size_t count = SplitFieldsInto(line, fields, 4);
-      if (count == 0 || fields[0].text[0] == '%') continue;
+      if (count == 0 || IsComment(fields[0], '%')) continue;
+      if (const Field* empty = FirstEmpty(fields, count)) {
+        piece.fault = {line_number, empty->column, core::kEmptyField};
+        break;
+      }
       if (count != 3) {
         piece.fault = {line_number, count > 3 ? fields[3].column : line.size() + 1,
                        "an entry needs three fields: row column value"};
@@ -154,7 +164,11 @@ void ParseArrayPiece(std::string_view text, Piece& piece) {
   while (cursor.Next(line)) {
     ++line_number;
     const std::size_t count = SplitFieldsInto(line, fields, 2);
-    if (count == 0 || fields[0].text[0] == '%') continue;
+    if (count == 0 || IsComment(fields[0], '%')) continue;
+    if (const Field* empty = FirstEmpty(fields, count)) {
+      piece.fault = {line_number, empty->column, core::kEmptyField};
+      break;
+    }
     if (count != 1) {
       piece.fault = {line_number, fields[1].column, "a value line of an array file needs one field"};
       break;

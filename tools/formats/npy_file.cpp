@@ -9,13 +9,14 @@
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
+#include "formats/npy_elements.hpp"
 #include "formats/npy_header.hpp"
 #include "support/text.hpp"
 
 namespace tsneloss::formats {
 namespace {
 
-constexpr std::size_t kChunkBytes = std::size_t{1} << 20;  // a multiple of either element size
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;  // a multiple of every element size
 // Where the data's length cannot be checked first (compressed, or a pipe), room
 // for this many values at first; more only as data arrive.
 constexpr std::size_t kFirstReservation = std::size_t{1} << 17;
@@ -40,7 +41,7 @@ std::uint64_t CountTheRest(InputSource& source) {
 }
 
 std::string Extra(std::uint64_t bytes, const std::string& shape) {
-  return "the file holds " + std::to_string(bytes) + " bytes more than its shape " + support::Shown(shape) + " needs";
+  return "the file holds " + support::Counted(bytes, "byte") + " more than its shape " + support::Shown(shape) + " needs";
 }
 
 std::string Missing(const std::string& shape) {
@@ -65,14 +66,14 @@ class FileHeaderInput final : public NpyHeaderInput {
 
 // What the header says of the array.
 struct NpyLayout {
-  std::size_t element_size = 8;  // 8 for float64, 4 for float32
+  NpyElement element;
   bool fortran_order = false;
   std::string shape;  // as written, for messages
   std::uint64_t n = 0;
   std::uint64_t d = 0;
 
   std::uint64_t count() const { return n * d; }
-  std::uint64_t data_bytes() const { return count() * element_size; }
+  std::uint64_t data_bytes() const { return count() * element.size; }
 };
 
 NpyLayout ReadLayout(InputSource& source) {
@@ -80,13 +81,7 @@ NpyLayout ReadLayout(InputSource& source) {
   FileHeaderInput input(source);
   const std::string header = ReadNpyHeader(input);
   NpyLayout layout;
-  const std::string descr = NpyHeaderValue(header, "descr", path);
-  const bool is_double = descr == "'<f8'" || descr == "\"<f8\"";
-  const bool is_single = descr == "'<f4'" || descr == "\"<f4\"";
-  if (!is_double && !is_single) {
-    throw core::InputError(path, "the array's dtype is " + support::Shown(descr) + "; little-endian float64 or float32 is needed");
-  }
-  layout.element_size = is_double ? 8 : 4;
+  layout.element = ParseNpyElement(NpyHeaderValue(header, "descr", path), path);
   const std::string order = NpyHeaderValue(header, "fortran_order", path);
   if (order != "False" && order != "True") {
     throw core::InputError(path, "fortran_order is " + support::Shown(order) + ", neither True nor False");
@@ -104,10 +99,11 @@ NpyLayout ReadLayout(InputSource& source) {
 
 // Before anything is allocated from the shape: its rules, and the bytes the file has
 // left where it can tell.
-void CheckDataSize(InputSource& source, const NpyLayout& layout) {
+void CheckDataSize(InputSource& source, const NpyLayout& layout, core::PointsRole role) {
   const std::string& path = source.name();
-  core::CheckPointCount(layout.n, layout.d, false, path);
-  if (layout.n > UINT64_MAX / layout.d || layout.n * layout.d > SIZE_MAX / 8) {
+  // Z is checked once the values are in: only the sizes that allocate nothing here.
+  core::CheckPointCount(layout.n, layout.d, role == core::PointsRole::kData ? role : core::PointsRole::kEmbedding, path);
+  if (layout.n > UINT64_MAX / layout.d || layout.n * layout.d > SIZE_MAX / 16) {
     throw core::InputError(path, "the array's shape " + support::Shown(layout.shape) + " is too large");
   }
   const auto left = source.BytesLeft();
@@ -124,17 +120,13 @@ std::vector<double> ReadStored(InputSource& source, const NpyLayout& layout) {
   for (std::uint64_t have = 0; have < data_bytes;) {
     const std::size_t want = std::min<std::uint64_t>(chunk.size(), data_bytes - have);
     if (ReadFully(source, chunk.data(), want) < want) throw core::InputError(source.name(), Missing(layout.shape));
-    const std::size_t values = want / layout.element_size;
+    const std::size_t values = want / layout.element.size;
     const std::size_t at = stored.size();
     stored.resize(at + values);
-    if (layout.element_size == 8) {
+    if (layout.element.IsNativeDouble()) {
       std::memcpy(stored.data() + at, chunk.data(), want);
     } else {
-      for (std::size_t k = 0; k < values; ++k) {
-        float value;
-        std::memcpy(&value, chunk.data() + 4 * k, 4);
-        stored[at + k] = value;
-      }
+      WidenNpyElements(layout.element, chunk.data(), values, stored.data() + at);
     }
     have += want;
   }
@@ -151,9 +143,9 @@ std::vector<double> PointAfterPoint(const std::vector<double>& stored, std::uint
 
 }  // namespace
 
-core::Embedding ReadNpyEmbedding(InputSource& source) {
+core::Embedding ReadNpyEmbedding(InputSource& source, core::PointsRole role) {
   const NpyLayout layout = ReadLayout(source);
-  CheckDataSize(source, layout);
+  CheckDataSize(source, layout, role);
   std::vector<double> stored = ReadStored(source, layout);
   core::Embedding embedding;
   embedding.n = layout.n;

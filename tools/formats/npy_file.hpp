@@ -8,15 +8,17 @@
 #include <string>
 
 #include "core/embedding.hpp"
+#include "core/input_rules.hpp"
 #include "formats/input_source.hpp"
 
 namespace tsneloss::formats {
 
-// A 2-D little-endian float64 or float32 array (N, D), N and D at least 1, C or
-// Fortran order, as point after point. The file must hold exactly the array's data:
-// less or more is refused. Memory grows with the data that arrive, never ahead of
-// them from the header alone. Throws InputError naming the file.
-core::Embedding ReadNpyEmbedding(InputSource& source);
+// A 2-D array (N, D) of booleans, integers or floats, widened to double as NumPy
+// casts them (npy_elements.hpp), N and D at least 1 (`role` names the points where
+// they are not), C or Fortran order, as point after point. The file must hold exactly
+// the array's data: less or more is refused. Memory grows with the data that arrive,
+// never ahead of them from the header alone. Throws InputError naming the file.
+core::Embedding ReadNpyEmbedding(InputSource& source, core::PointsRole role = core::PointsRole::kEmbedding);
 
 // The bytes of a .npy file (format version 1) before its data: `descr` as NumPy
 // writes it ("<f8"), `shape` as a tuple's text ("(3,)", "()"); padded so the data

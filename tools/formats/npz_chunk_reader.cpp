@@ -7,6 +7,7 @@
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
 #include "support/parallel.hpp"
+#include "support/text.hpp"
 
 namespace tsneloss::formats {
 namespace {
@@ -34,7 +35,7 @@ std::vector<std::int64_t> ReadIndexPointers(const ZipArchive& archive, std::uint
   }
   if (static_cast<std::uint64_t>(pointers[n]) != entries) {
     throw core::InputError(name, "array 'indptr' ends at " + std::to_string(pointers[n]) + ", but 'data' holds " +
-                               std::to_string(entries) + " values");
+                               support::Counted(entries, "value"));
   }
   return pointers;
 }

@@ -19,6 +19,10 @@ void AppendShortest(std::string& text, double value) {
   text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
+std::string Counted(std::uint64_t count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
 std::string Shown(std::string_view token) {
   const bool cut = token.size() > kShownTokenLength;
   if (cut) token = token.substr(0, kShownTokenLength);

@@ -3,6 +3,7 @@
 // anything, and a message must stay one readable line).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,11 @@ void AppendShortest(std::string& text, double value);
 // The token in single quotes, each byte that is not printable ASCII written as \xHH,
 // cut after kShownTokenLength bytes of the token with "..." added.
 std::string Shown(std::string_view token);
+
+// "1 point", "2 points": the count with its noun, `many` where it is not one.
+std::string Counted(std::uint64_t count, std::string_view one, std::string_view many);
+inline std::string Counted(std::uint64_t count, std::string_view one) {
+  return Counted(count, one, std::string(one) + "s");
+}
 
 }  // namespace tsneloss::support

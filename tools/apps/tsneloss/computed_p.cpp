@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "apps/tsneloss/interrupt_cleanup.hpp"
 #include "apps/tsneloss/progress_bar.hpp"
 #include "core/data_affinities.hpp"
 #include "formats/affinities_writer.hpp"
@@ -16,7 +17,10 @@ ComputedP ComputeP(const Options& options, const core::Embedding& x, const std::
   settings.perplexity = options.perplexity;
   settings.neighbours = *core::ParseNeighbourMethod(options.neighbours);
   settings.threads = options.threads;
-  if (!options.save_p_path.empty()) formats::CheckAffinitiesWritable(options.save_p_path);
+  if (!options.save_p_path.empty()) {
+    RemoveOnInterrupt(formats::TemporaryPathOf(options.save_p_path));
+    formats::CheckAffinitiesWritable(options.save_p_path);
+  }
   core::Affinities computed;
   {
     ProgressBar bar(isatty(STDERR_FILENO) == 1);

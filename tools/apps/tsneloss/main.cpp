@@ -11,6 +11,7 @@
 
 #include "apps/tsneloss/computed_p.hpp"
 #include "apps/tsneloss/computed_z.hpp"
+#include "apps/tsneloss/file_roles.hpp"
 #include "apps/tsneloss/options.hpp"
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
@@ -90,28 +91,29 @@ int Run(const Options& options) {
     throw matrix::loader::LoadError(std::string(error.what()) + " (give --module PATH or set TSNELOSS_MODULE)");
   }
   // The first embedding fixes N; P is read once, straight into the module's arrays,
-  // or computed once from the data.
+  // or computed once from the data, which is read first: its faults are its own.
   formats::ParallelReading reading;
   reading.threads = options.threads;
+  std::optional<formats::InputSource> data_source;
+  core::Embedding x;
+  if (!options.data_path.empty()) {
+    data_source.emplace(options.data_path);
+    x = formats::ReadData(*data_source, reading);
+  }
   formats::InputSource first_source(options.embedding_paths.front());
   core::Embedding y = formats::ReadEmbedding(first_source, !options.z, reading);
   core::HostAffinities p;
   std::string p_name;
   std::string p_fields;
-  if (options.data_path.empty()) {
+  if (!data_source) {
     formats::InputSource affinities_source(options.affinities_path);
     p_name = affinities_source.name();
     p = formats::ReadHostAffinities(affinities_source, {y.n, y.d, first_source.name()}, reading);
   } else {
-    formats::InputSource data_source(options.data_path);
-    p_name = data_source.name();
-    const core::Embedding x = formats::ReadEmbedding(data_source, false, reading);
-    if (x.n != y.n) {
-      throw core::InputError(p_name, "the data holds " + std::to_string(x.n) + " points, but the embedding " +
-                                   first_source.name() + " holds " + std::to_string(y.n) +
-                                   "; they must be the same points");
-    }
+    p_name = data_source->name();
+    core::CheckDataMatchesEmbedding(x.n, p_name, y.n, first_source.name());
     ComputedP computed = ComputeP(options, x, p_name);
+    x = core::Embedding();
     p = std::move(computed.p);
     p_fields = std::move(computed.json_fields);
   }
@@ -135,8 +137,14 @@ int main(int argc, char** argv) {
   Options options;
   try {
     options = ParseOptions(argc, argv);
+    if (!options.help && !options.version) {
+      CheckOutputsApart(options);
+      CheckNoAffinitiesGiven(options);
+    }
   } catch (const UsageError& error) {
-    std::fprintf(stderr, "tsneloss: %s\n\n%s", error.what(), kUsage);
+    std::fprintf(stderr, "tsneloss: %s\n", error.what());
+    if (error.show_synopsis()) std::fprintf(stderr, "%.*s", static_cast<int>(Synopsis().size()), Synopsis().data());
+    std::fprintf(stderr, "see tsneloss --help\n");
     return 2;
   }
   if (options.help) {

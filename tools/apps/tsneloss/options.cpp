@@ -25,7 +25,8 @@ const char* const kUsage =
     "\n"
     "  EMBEDDING    text file, one point per line (numbers separated by spaces, tabs or\n"
     "               commas; '#' starts a comment line), or a .npy file holding a 2-D\n"
-    "               float64 or float32 array of shape (N, D), C or Fortran order\n"
+    "               array of shape (N, D), C or Fortran order, of floats, integers or\n"
+    "               booleans (converted to float64 as NumPy converts them)\n"
     "  AFFINITIES   N by N, real or integer: a Matrix Market file, coordinate or array,\n"
     "               general or symmetric, or a SciPy save_npz archive (csr, csc, coo);\n"
     "               entries at one position are added together\n"
@@ -62,6 +63,11 @@ const char* const kUsage =
     "  --version    show the version\n"
     "  --help       show this text\n"
     "Options taking a value accept --option=VALUE too.\n";
+
+std::string_view Synopsis() {
+  const std::string_view usage = kUsage;
+  return usage.substr(0, usage.find("\n\n") + 1);
+}
 
 namespace {
 
@@ -155,7 +161,8 @@ void CheckCombination(const Options& options, const Said& said, std::vector<std:
   }
   const std::size_t files = positional.size() + (from_data ? 1 : 0);
   if (files < 2) {
-    throw UsageError(from_data ? "an EMBEDDING is needed besides --data" : "two files are needed: EMBEDDING AFFINITIES");
+    throw UsageError(from_data ? "an EMBEDDING is needed besides --data" : "two files are needed: EMBEDDING AFFINITIES",
+                     true);
   }
   const auto stdin_paths = std::count(positional.begin(), positional.end(), formats::kStandardInputPath) +
                            (options.data_path == formats::kStandardInputPath ? 1 : 0);

@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tsneloss::apps {
@@ -26,12 +27,21 @@ struct Options {
   bool version = false;
 };
 
+// A command line the tool cannot run. Most are told in their one line; a missing
+// file is told with the synopsis too.
 class UsageError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit UsageError(const std::string& message, bool show_synopsis = false)
+      : std::runtime_error(message), show_synopsis_(show_synopsis) {}
+  bool show_synopsis() const { return show_synopsis_; }
+
+ private:
+  bool show_synopsis_;
 };
 
+// What --help shows; it starts with the synopsis, its usage lines.
 extern const char* const kUsage;
+std::string_view Synopsis();
 
 // Throws UsageError, also for a Z that is not finite and above 0.
 Options ParseOptions(int argc, const char* const* argv);
