@@ -118,3 +118,28 @@ def test_core_takes_only_contiguous_1d_arrays(function, arrays, misshape):
         with pytest.raises(TypeError, match="must be contiguous and 1-D"):
             call(TWO_POINTS, **shape, **{name: misshape(given[name]) if name == bad else given[name]
                                          for name in arrays}, **common)
+
+
+X_THREE = np.array([[0.0, 1.0], [2.0, 2.0], [3.0, 5.0]])
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: tsneloss.kl_divergence(np.ma.masked_array(TWO_POINTS, [[0, 0], [0, 1]]), TWO_POINTS_P, 1),
+     ValueError, "Y: 1 of the array's values is masked"),
+    (lambda: tsneloss.kl_divergence(TWO_POINTS, np.ma.masked_equal(TWO_POINTS_P.toarray(), 0), 1),
+     ValueError, "P: 2 of the array's values are masked"),
+    (lambda: tsneloss.affinities(np.ma.masked_greater(X_THREE, 4), perplexity=1.5),
+     ValueError, "X: 1 of the array's values is masked"),
+    (lambda: tsneloss.affinities(X_THREE, perplexity=10**400),
+     ValueError, "perplexity: 1000000000000000000000000000000000000000... is too large for a double"),
+    (lambda: tsneloss.kl_divergence(TWO_POINTS, TWO_POINTS_P, -10**400), ValueError, "z: -100000"),
+    (lambda: tsneloss.affinities(X_THREE, perplexity=np.ma.masked), ValueError, "perplexity: 1 of the array's"),
+    (lambda: tsneloss.affinities(X_THREE, perplexity=np.array("3")), TypeError, "not str"),
+    (lambda: tsneloss.affinities(X_THREE, perplexity=np.array([1.5])), TypeError, "not ndarray"),
+    (lambda: tsneloss.affinities(X_THREE[:1]), ValueError, "X: P needs at least 2 points; the data holds 1"),
+    (lambda: tsneloss.affinities(np.zeros((3, 0))), ValueError, "X: the data's points have no coordinates (D = 0)"),
+])
+def test_masked_and_out_of_range_inputs(call, error, message):
+    with pytest.raises(error) as raised:
+        call()
+    assert message in str(raised.value)
