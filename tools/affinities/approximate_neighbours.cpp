@@ -71,14 +71,15 @@ class GraphIndex {
 
 // Point i's k neighbours among the `candidates` the index finds, measured and ranked as
 // the exact search ranks them, written out and left first in `row` with their double
-// distances; where the index finds too few, every point is tried. Taking all the
-// search's candidates, not only its k + 1 nearest in float, lets ties go to the lower
-// index, as in the exact search, whenever the index met the tied points.
+// distances; where the index finds too few, every point is tried. Taking up to twice
+// k + 1 of the search's candidates, not only its k + 1 nearest in float, lets ties go
+// to the lower index, as in the exact search, whenever the index met the tied points;
+// more would cost a sort of the whole breadth per point in wide searches.
 void RowFromIndex(const GraphIndex& index, const double* x, std::size_t n, std::size_t d, std::size_t i,
                   std::size_t k, std::size_t candidates, std::int32_t* indices, float* distances,
                   std::vector<detail::Ranked>& row) {
   std::vector<std::int32_t> found;
-  for (const std::int32_t j : index.Near(i, std::max(k + 1, candidates))) {
+  for (const std::int32_t j : index.Near(i, std::clamp(candidates, k + 1, 2 * (k + 1)))) {
     if (static_cast<std::size_t>(j) != i) found.push_back(j);
   }
   if (found.size() < k) {
