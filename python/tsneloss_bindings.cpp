@@ -20,6 +20,7 @@
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
 #include "core/module_call.hpp"
+#include "core/notes.hpp"
 #include "support/version.hpp"
 
 namespace py = pybind11;
@@ -169,6 +170,9 @@ py::dict Affinities(const py::array_t<double>& x, double perplexity, const std::
   out["neighbours"] = tsneloss::core::NeighbourMethodName(computed.neighbours);
   out["recall"] = computed.recall;
   out["recall_sample"] = computed.recall_sample;
+  py::list notes;
+  if (const auto note = tsneloss::core::NoteOnApproximateNeighbours(computed)) notes.append(note->text);
+  out["notes"] = notes;
   return out;
 }
 

@@ -314,11 +314,14 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
         "exact": the true nearest neighbours (ties to the lower index), on all
         cores. "approx": a graph index, searched ever wider until a sample of 200
         points finds at least 98.5% of its true neighbours; the share found is
-        reported as ``P.neighbours_found``; with more than one thread the index,
-        and so P, may differ slightly from run to run. "all": every other point,
-        as t-SNE's exact method takes them, each value of P raised to at least
-        2.220446049250313e-16 as that method does; quadratic in time and memory.
-        "auto" (the default): exact up to N = 300000, approximate above.
+        reported as ``P.neighbours_found``, and a `TsnelossWarning` says when it
+        falls short or the data are too tied for a graph index; with more than
+        one thread the index, and so P, may differ slightly from run to run.
+        "all": every other point, as t-SNE's exact method takes them, each value
+        of P raised to at least 2.220446049250313e-16 as that method does;
+        quadratic in time and memory. "auto" (the default): exact up to
+        N = 300000, approximate above where a graph index can stand for the
+        exact neighbours.
     threads : int, optional
         The threads to use; None (the default) uses one per core.
 
@@ -334,8 +337,11 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
     ValueError
         For fewer than 2 points, coordinates that are not finite (named by NumPy's
         flat index) or masked, a perplexity that is not finite, above 0 and below N
-        (or too large for a double), an
-        unknown `neighbours`, or an all-pairs P that would not fit in memory.
+        (or too large for a double), an unknown `neighbours`, or a P whose estimated
+        memory exceeds what this process has left (available memory and its
+        address-space limit).
+    MemoryError
+        When an allocation fails all the same; the message names it.
     TypeError
         For values that are not real numbers, or a perplexity that is not a real
         number.
@@ -361,6 +367,7 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
     if not isinstance(neighbours, str):
         raise TypeError(f"neighbours must be a string, not {type(neighbours).__name__}")
     result = _core.affinities(np.ascontiguousarray(X), perplexity, neighbours, threads)
+    _warn_as_tsneloss(result)
     P = _csr(result)
     P.neighbours_found = result["recall"]
     return P

@@ -202,6 +202,31 @@ TEST(AffinityRequest, AllPairsBeyondMemoryAndNeighbourCountsAtTheirEdges) {
         << error.what();
   }
   EXPECT_NO_THROW(tsneloss::core::CheckAffinityRequest(1000000, 2, 30, NeighbourMethod::kExact, "x.npy"));
+  // Each large allocation beyond any machine here, refused with its estimate.
+  const struct {
+    NeighbourMethod method;
+    std::uint64_t points;
+    std::uint64_t dimension;
+    double perplexity;
+    const char* says;
+  } beyond[] = {
+      {NeighbourMethod::kExact, 2000000, 2, 1e6, "x.npy: P from each of 2000000 points' 1999999 nearest neighbours"},
+      {NeighbourMethod::kAuto, 2000000, 2, 1e6, "x.npy: P from each of 2000000 points' 1999999 nearest neighbours"},
+      {NeighbourMethod::kApproximate, 2000000000, 2000, 1,
+       "x.npy: the graph index of 2000000000 points for their approximate neighbours needs about"},
+      {NeighbourMethod::kExact, 2000000000, 2000, 1,
+       "x.npy: the exact search for each of 2000000000 points' 4 nearest neighbours needs about"},
+  };
+  for (const auto& c : beyond) {
+    SCOPED_TRACE(c.says);
+    try {
+      tsneloss::core::CheckAffinityRequest(c.points, c.dimension, c.perplexity, c.method, "x.npy");
+      ADD_FAILURE() << "accepted";
+    } catch (const tsneloss::core::InputError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.says), std::string::npos) << error.what();
+      EXPECT_NE(std::string(error.what()).find("available to this process"), std::string::npos) << error.what();
+    }
+  }
   // k = min(N - 1, floor(3 perplexity + 1)).
   EXPECT_EQ(tsneloss::affinities::NeighbourCount(1000, 30), 91u);
   EXPECT_EQ(tsneloss::affinities::NeighbourCount(1000, 30.9), 93u);

@@ -6,6 +6,7 @@
 
 #include "affinities/all_pairs.hpp"
 #include "affinities/approximate_neighbours.hpp"
+#include "affinities/memory_estimate.hpp"
 #include "affinities/neighbours.hpp"
 #include "affinities/perplexity_search.hpp"
 
@@ -50,25 +51,68 @@ SparseRows AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, un
   return JointAffinities(lists.indices.data(), conditional.data(), n, k, threads);
 }
 
+namespace {
+
+// `step()`, a failed allocation in it named as `allocation`.
+template <typename Step>
+auto Allocating(Allocation allocation, Step step) {
+  try {
+    return step();
+  } catch (const OutOfMemory&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw OutOfMemory(allocation);
+  }
+}
+
+// The approximate lists, their estimate in `result`. Auto gives way to the exact
+// search (empty lists, result.neighbours exact) where the graph index cannot help:
+// on data too tied, seen on the sample before the index is built, or when the
+// estimate falls short.
+NeighbourLists ApproximateLists(const double* x, std::size_t n, std::size_t d, std::size_t k,
+                                const AffinitySettings& settings, Affinities& result) {
+  const bool may_give_way = settings.neighbours == NeighbourMethod::kAuto;
+  const NeighbourSample sample = SampleNeighbours(x, n, d, k, settings.threads);
+  if (may_give_way && sample.tied_share > kTiedShareLimit) {
+    result.neighbours = NeighbourMethod::kExact;
+    return {};
+  }
+  ApproximateSearch search = ApproximateNeighbours(x, n, d, k, {settings.threads, settings.progress}, sample);
+  if (may_give_way && !Trustworthy(search)) {
+    result.neighbours = NeighbourMethod::kExact;
+    return {};
+  }
+  result.recall = search.recall;
+  result.recall_error = search.recall_error;
+  result.tied_share = search.tied_share;
+  result.recall_sample = search.sample;
+  result.trustworthy = Trustworthy(search);
+  return std::move(search.lists);
+}
+
+}  // namespace
+
 Affinities ComputeAffinities(const double* x, std::size_t n, std::size_t d, const AffinitySettings& settings) {
   Affinities result;
   result.neighbours = ResolvedMethod(settings.neighbours, n);
   if (result.neighbours == NeighbourMethod::kAll) {
-    result.p = AllPairsAffinities(x, n, d, settings.perplexity, settings.threads, settings.progress);
+    result.p = Allocating(Allocation::kAllPairs, [&] {
+      return AllPairsAffinities(x, n, d, settings.perplexity, settings.threads, settings.progress);
+    });
     return result;
   }
   const std::size_t k = NeighbourCount(n, settings.perplexity);
-  const SearchSettings search{settings.threads, settings.progress};
   NeighbourLists lists;
-  if (result.neighbours == NeighbourMethod::kExact) {
-    lists = ExactNeighbours(x, n, d, k, search);
-  } else {
-    ApproximateSearch approximate = ApproximateNeighbours(x, n, d, k, search);
-    lists = std::move(approximate.lists);
-    result.recall = approximate.recall;
-    result.recall_sample = approximate.sample;
+  if (result.neighbours == NeighbourMethod::kApproximate) {
+    lists = Allocating(Allocation::kGraphIndex, [&] { return ApproximateLists(x, n, d, k, settings, result); });
   }
-  result.p = AffinitiesFromNeighbours(lists, settings.perplexity, settings.threads);
+  if (result.neighbours == NeighbourMethod::kExact) {
+    lists = Allocating(Allocation::kNeighbourLists, [&] {
+      return ExactNeighbours(x, n, d, k, {settings.threads, settings.progress});
+    });
+  }
+  result.p = Allocating(Allocation::kJointP,
+                        [&] { return AffinitiesFromNeighbours(lists, settings.perplexity, settings.threads); });
   return result;
 }
 

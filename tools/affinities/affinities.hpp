@@ -20,6 +20,7 @@ enum class NeighbourMethod {
   kApproximate,  // a graph index: most of them, estimated on a sample
   kAll,          // every other point, with t-SNE's exact method's floor on P
   kAuto,         // exact up to kAutoExactNeighboursLimit points, approximate above
+                 // where the graph index can help (see Trustworthy), else exact
 };
 
 // Above this many points auto takes the approximate search: at D = 50 on clustered
@@ -40,7 +41,10 @@ struct Affinities {
   SparseRows p;
   NeighbourMethod neighbours = NeighbourMethod::kExact;  // the method used (never kAuto)
   double recall = 1;                                     // approximate: estimated share found
+  double recall_error = 0;                               // approximate: two standard errors of it
+  double tied_share = 0;                                 // approximate: the sample's share tied at k
   std::size_t recall_sample = 0;                         // approximate: points in the estimate
+  bool trustworthy = true;                               // approximate: as Trustworthy
 };
 
 // "exact", "approx", "all", "auto".
@@ -50,7 +54,8 @@ std::optional<NeighbourMethod> ParseNeighbourMethod(const std::string& name);
 // How many neighbours each point gets: min(n - 1, floor(3 perplexity + 1)).
 std::size_t NeighbourCount(std::size_t n, double perplexity);
 
-// The method `wanted` resolves to for n points.
+// The method `wanted` resolves to for n points before the data are seen (auto's
+// approximate search may still give way to the exact one).
 NeighbourMethod ResolvedMethod(NeighbourMethod wanted, std::size_t n);
 
 // P from given neighbour lists (as ExactNeighbours returns them, in any order within
@@ -58,7 +63,8 @@ NeighbourMethod ResolvedMethod(NeighbourMethod wanted, std::size_t n);
 SparseRows AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, unsigned threads);
 
 // `x` holds n >= 2 points of d >= 1 coordinates, point after point, all finite;
-// 0 < perplexity < n (the caller checks). Throws std::bad_alloc, std::system_error.
+// 0 < perplexity < n (the caller checks). Throws OutOfMemory (memory_estimate.hpp)
+// naming the allocation that failed, std::system_error.
 Affinities ComputeAffinities(const double* x, std::size_t n, std::size_t d, const AffinitySettings& settings);
 
 }  // namespace tsneloss::affinities

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -20,7 +21,6 @@ constexpr std::size_t kLinks = 24;
 constexpr std::size_t kBuildBreadth = 100;
 constexpr std::size_t kSeed = 100;
 constexpr std::size_t kSamplePoints = 200;
-constexpr double kWantedRecall = 0.985;
 constexpr int kNarrowingSteps = 3;
 constexpr std::size_t kPointsPerTask = 1024;
 
@@ -69,13 +69,17 @@ class GraphIndex {
   hnswlib::HierarchicalNSW<float> graph_;
 };
 
-// Point i's k neighbours among those the index finds, measured and ranked as the exact
-// search ranks them, written out and left first in `row` with their double distances;
-// where the index finds too few, every point is tried.
+// Point i's k neighbours among the `candidates` the index finds, measured and ranked as
+// the exact search ranks them, written out and left first in `row` with their double
+// distances; where the index finds too few, every point is tried. Taking up to twice
+// k + 1 of the search's candidates, not only its k + 1 nearest in float, lets ties go
+// to the lower index, as in the exact search, whenever the index met the tied points;
+// more would cost a sort of the whole breadth per point in wide searches.
 void RowFromIndex(const GraphIndex& index, const double* x, std::size_t n, std::size_t d, std::size_t i,
-                  std::size_t k, std::int32_t* indices, float* distances, std::vector<detail::Ranked>& row) {
+                  std::size_t k, std::size_t candidates, std::int32_t* indices, float* distances,
+                  std::vector<detail::Ranked>& row) {
   std::vector<std::int32_t> found;
-  for (const std::int32_t j : index.Near(i, k + 1)) {
+  for (const std::int32_t j : index.Near(i, std::clamp(candidates, k + 1, 2 * (k + 1)))) {
     if (static_cast<std::size_t>(j) != i) found.push_back(j);
   }
   if (found.size() < k) {
@@ -89,29 +93,75 @@ void RowFromIndex(const GraphIndex& index, const double* x, std::size_t n, std::
   detail::TakeNearest(row, k, indices, distances);
 }
 
-// The share of the true neighbours of the sample points that the index finds, given
-// each sample point's k-th true distance.
-double SampleRecall(const GraphIndex& index, const double* x, std::size_t n, std::size_t d, std::size_t k,
-                    const std::vector<std::size_t>& sample, const std::vector<double>& kth_distances,
-                    unsigned threads) {
-  std::vector<std::size_t> found(sample.size());
-  support::ParallelFor(sample.size(), {threads, {}}, [&](std::size_t s, unsigned) {
+struct Estimate {
+  double recall;
+  double error;  // two standard errors
+};
+
+// The share of the true neighbours of the sample's points that the index finds at
+// `breadth`, each point's share a draw of its own.
+Estimate SampleRecall(const GraphIndex& index, const double* x, std::size_t n, std::size_t d, std::size_t k,
+                      std::size_t breadth, const NeighbourSample& sample, unsigned threads) {
+  std::vector<double> shares(sample.points.size());
+  support::ParallelFor(shares.size(), {threads, {}}, [&](std::size_t s, unsigned) {
     std::vector<std::int32_t> indices(k);
     std::vector<float> distances(k);
     std::vector<detail::Ranked> row;
-    RowFromIndex(index, x, n, d, sample[s], k, indices.data(), distances.data(), row);
-    // A neighbour tied with the k-th true one is as good as it.
-    for (std::size_t m = 0; m < k; ++m) found[s] += row[m].distance <= kth_distances[s] ? 1 : 0;
+    RowFromIndex(index, x, n, d, sample.points[s], k, breadth, indices.data(), distances.data(), row);
+    const detail::Ranked kth{sample.kth_distances[s], sample.kth_indices[s]};
+    std::size_t found = 0;
+    for (std::size_t m = 0; m < k; ++m) {
+      found += row[m].distance < kth.distance || (row[m].distance == kth.distance && row[m].index <= kth.index);
+    }
+    shares[s] = static_cast<double>(found) / static_cast<double>(k);
   });
-  std::size_t total = 0;
-  for (const std::size_t count : found) total += count;
-  return static_cast<double>(total) / static_cast<double>(sample.size() * k);
+  const auto count = static_cast<double>(shares.size());
+  double mean = 0;
+  for (const double share : shares) mean += share;
+  mean /= count;
+  double squares = 0;
+  for (const double share : shares) squares += (share - mean) * (share - mean);
+  const double error = shares.size() > 1 ? 2 * std::sqrt(squares / (count - 1) / count) : 0.0;
+  return {mean, error};
 }
 
 }  // namespace
 
+NeighbourSample SampleNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k, unsigned threads) {
+  NeighbourSample sample;
+  const std::size_t points = std::min(n, kSamplePoints);
+  for (std::size_t s = 0; s < points; ++s) sample.points.push_back(s * n / points);
+  sample.kth_distances.resize(points);
+  sample.kth_indices.resize(points);
+  // One more than k, where there is one, to see whether the k-th ties with the next.
+  const std::size_t listed = std::min(n - 1, k + 1);
+  std::vector<char> tied(points, 0);
+  support::ParallelFor(points, {threads, {}}, [&](std::size_t s, unsigned) {
+    std::vector<std::int32_t> indices(listed);
+    std::vector<float> distances(listed);
+    std::vector<detail::Ranked> row;
+    detail::NearestByAll(x, n, d, sample.points[s], listed, indices.data(), distances.data(), row);
+    sample.kth_distances[s] = row[k - 1].distance;
+    sample.kth_indices[s] = row[k - 1].index;
+    tied[s] = listed > k && row[k].distance == row[k - 1].distance;
+  });
+  std::size_t tied_points = 0;
+  for (const char point_tied : tied) tied_points += point_tied;
+  sample.tied_share = static_cast<double>(tied_points) / static_cast<double>(points);
+  return sample;
+}
+
+bool Trustworthy(const ApproximateSearch& search) {
+  return search.recall + search.recall_error >= kWantedRecall && search.tied_share <= kTiedShareLimit;
+}
+
 ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
                                         const SearchSettings& settings) {
+  return ApproximateNeighbours(x, n, d, k, settings, SampleNeighbours(x, n, d, k, settings.threads));
+}
+
+ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+                                        const SearchSettings& settings, const NeighbourSample& sample) {
   // Building takes most of the time: it gets 90% of the bar.
   const auto share = [&](double from, double width) {
     return [&settings, from, width](double done) {
@@ -120,39 +170,32 @@ ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::siz
   };
   GraphIndex index(x, n, d, settings.threads, share(0.0, 0.9));
   ApproximateSearch search;
-  std::vector<std::size_t> sample;
-  const std::size_t sample_points = std::min(n, kSamplePoints);
-  for (std::size_t s = 0; s < sample_points; ++s) sample.push_back(s * n / sample_points);
-  std::vector<double> kth_distances(sample.size());
-  support::ParallelFor(sample.size(), {settings.threads, {}}, [&](std::size_t s, unsigned) {
-    std::vector<std::int32_t> indices(k);
-    std::vector<float> distances(k);
-    std::vector<detail::Ranked> row;
-    detail::NearestByAll(x, n, d, sample[s], k, indices.data(), distances.data(), row);
-    kth_distances[s] = row[k - 1].distance;
-  });
-  search.sample = sample.size();
+  search.sample = sample.points.size();
+  search.tied_share = sample.tied_share;
   // The narrowest search the sample finds enough with: doubled until it does, then
   // halved back towards the last that did not (the whole search's time grows with it,
   // and the sample's is small).
-  const auto recall_at = [&](std::size_t breadth) {
+  const auto estimate_at = [&](std::size_t breadth) {
     index.SetBreadth(breadth);
-    return SampleRecall(index, x, n, d, k, sample, kth_distances, settings.threads);
+    return SampleRecall(index, x, n, d, k, breadth, sample, settings.threads);
+  };
+  const auto take = [&search](std::size_t breadth, const Estimate& estimate) {
+    search.breadth = breadth;
+    search.recall = estimate.recall;
+    search.recall_error = estimate.error;
   };
   std::size_t too_narrow = 0;
-  search.breadth = std::min(n, k + 1);
-  search.recall = recall_at(search.breadth);
+  take(std::min(n, k + 1), estimate_at(std::min(n, k + 1)));
   while (search.recall < kWantedRecall && search.breadth < n) {
     too_narrow = search.breadth;
-    search.breadth = std::min(n, 2 * search.breadth);
-    search.recall = recall_at(search.breadth);
+    const std::size_t wider = std::min(n, 2 * search.breadth);
+    take(wider, estimate_at(wider));
   }
   for (int step = 0; step < kNarrowingSteps && too_narrow > 0; ++step) {
     const std::size_t middle = (too_narrow + search.breadth) / 2;
-    const double recall = recall_at(middle);
-    if (recall >= kWantedRecall) {
-      search.breadth = middle;
-      search.recall = recall;
+    const Estimate estimate = estimate_at(middle);
+    if (estimate.recall >= kWantedRecall) {
+      take(middle, estimate);
     } else {
       too_narrow = middle;
     }
@@ -170,12 +213,25 @@ ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::siz
     const std::size_t end = std::min(n, (task + 1) * kPointsPerTask);
     std::vector<detail::Ranked> row;
     for (std::size_t i = task * kPointsPerTask; i < end; ++i) {
-      RowFromIndex(index, x, n, d, i, k, lists.indices.data() + i * k, lists.squared_distances.data() + i * k, row);
+      RowFromIndex(index, x, n, d, i, k, search.breadth, lists.indices.data() + i * k,
+                   lists.squared_distances.data() + i * k, row);
     }
     const std::size_t done = listed += end - task * kPointsPerTask;
     if (worker == 0) query_progress(static_cast<double>(done) / static_cast<double>(n));
   });
   return search;
+}
+
+double ApproximateSearchBytes(std::size_t n, std::size_t d, std::size_t k, unsigned threads) {
+  // Per point: the level-0 links (2 kLinks of 4 bytes and a count), the float point
+  // in the index and in GraphIndex, the label, a lock of 40 bytes, a level, a pointer
+  // and the label map's node; the upper levels hold about 1 / kLinks of the points.
+  const double per_point = (2 * kLinks + 1) * 4.0 + 8.0 * static_cast<double>(d) + 8 + 40 + 4 + 8 + 48 +
+                           (kLinks + 1) * 4.0 / static_cast<double>(kLinks);
+  const double visited = 2.0 * static_cast<double>(n) * (support::ThreadCount(threads) + 1);
+  const double locks = 65536.0 * 40;
+  const double lists = 8.0 * static_cast<double>(n) * static_cast<double>(k);
+  return per_point * static_cast<double>(n) + visited + locks + lists;
 }
 
 }  // namespace tsneloss::affinities

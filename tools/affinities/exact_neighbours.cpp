@@ -135,4 +135,14 @@ NeighbourLists ExactNeighbours(const double* x, std::size_t n, std::size_t d, st
   return detail::ExactNeighboursOnPath(x, n, d, k, settings, support::InstructionSet::kAuto);
 }
 
+double ExactNeighboursBytes(std::size_t n, std::size_t d, std::size_t k, unsigned threads) {
+  const auto points = static_cast<double>(n);
+  const double lists = 8 * points * static_cast<double>(k);
+  const double prepared = 8 * points * static_cast<double>(d) + 24 * points;
+  // Each candidate: a lower and an upper bound and an index, then a double and a rank.
+  const auto capacity = static_cast<double>(std::max<std::size_t>(2 * k, k + 32) + detail::kPanel);
+  const double scratch = static_cast<double>(detail::kBlockRows) * capacity * 12 + capacity * 24;
+  return lists + prepared + scratch * support::ThreadCount(threads);
+}
+
 }  // namespace tsneloss::affinities

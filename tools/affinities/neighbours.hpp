@@ -36,4 +36,8 @@ struct SearchSettings {
 NeighbourLists ExactNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
                                const SearchSettings& settings = {});
 
+// The most bytes ExactNeighbours holds at once: the lists, the points in float twice
+// over, and each thread's candidates, about 2k for each row of its block.
+double ExactNeighboursBytes(std::size_t n, std::size_t d, std::size_t k, unsigned threads);
+
 }  // namespace tsneloss::affinities

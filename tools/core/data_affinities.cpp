@@ -1,28 +1,14 @@
 #include "core/data_affinities.hpp"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <span>
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
+#include "core/memory_budget.hpp"
 #include "support/text.hpp"
 
 namespace tsneloss::core {
-namespace {
-
-// An all-pairs P holds a column index (4 bytes) and a value (8) per ordered pair, and
-// the module's copy 16 more.
-constexpr double kAllPairsBytesPerEntry = 28;
-
-double PhysicalMemoryBytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGE_SIZE);
-  return pages > 0 && page_size > 0 ? static_cast<double>(pages) * static_cast<double>(page_size) : 0;
-}
-
-}  // namespace
 
 NeighbourMethod NeighbourMethodNamed(const std::string& name, const std::string& source) {
   const auto method = ParseNeighbourMethod(name);
@@ -33,7 +19,7 @@ NeighbourMethod NeighbourMethodNamed(const std::string& name, const std::string&
 }
 
 void CheckAffinityRequest(std::uint64_t points, std::uint64_t dimension, double perplexity,
-                          affinities::NeighbourMethod method, const std::string& source) {
+                          affinities::NeighbourMethod method, const std::string& source, unsigned threads) {
   CheckPointCount(points, dimension, PointsRole::kData, source);
   if (points > static_cast<std::uint64_t>(INT32_MAX)) {
     throw InputError(source, "P can be computed for at most 2147483647 points; the data holds " +
@@ -41,22 +27,18 @@ void CheckAffinityRequest(std::uint64_t points, std::uint64_t dimension, double 
   }
   const std::string perplexity_fault = PerplexityFault(perplexity, points);
   if (!perplexity_fault.empty()) throw InputError(source, perplexity_fault);
-  if (method == affinities::NeighbourMethod::kAll) {
-    const double needed = static_cast<double>(points) * static_cast<double>(points - 1) * kAllPairsBytesPerEntry;
-    const double memory = PhysicalMemoryBytes();
-    if (memory > 0 && needed > memory) {
-      throw InputError(source, "P over all pairs of " + std::to_string(points) + " points needs about " +
-                                   support::FormatNumber(needed / 1e9, 3) + " GB, more than this machine's " +
-                                   support::FormatNumber(memory / 1e9, 3) + " GB; use exact or approximate neighbours");
-    }
-  }
+  CheckAffinityMemory(points, dimension, perplexity, method, threads, source);
 }
 
 affinities::Affinities AffinitiesFromData(const double* x, std::uint64_t points, std::uint64_t dimension,
                                           const affinities::AffinitySettings& settings, const std::string& source) {
-  CheckAffinityRequest(points, dimension, settings.perplexity, settings.neighbours, source);
+  CheckAffinityRequest(points, dimension, settings.perplexity, settings.neighbours, source, settings.threads);
   CheckCoordinates(std::span<const double>(x, points * dimension), source);
-  return affinities::ComputeAffinities(x, points, dimension, settings);
+  try {
+    return affinities::ComputeAffinities(x, points, dimension, settings);
+  } catch (const std::bad_alloc& error) {
+    throw OutOfMemoryFor(error, points, settings.perplexity, source);
+  }
 }
 
 SparseRows AffinitiesFromNeighbourLists(const ShapedArray<std::int32_t>& indices,
@@ -78,7 +60,9 @@ SparseRows AffinitiesFromNeighbourLists(const ShapedArray<std::int32_t>& indices
   return affinities::AffinitiesFromNeighbours(lists, perplexity, 0);
 }
 
-HostAffinities HostAffinitiesOf(const affinities::SparseRows& p) {
+namespace {
+
+HostAffinities HostCopyOf(const affinities::SparseRows& p) {
   HostAffinities host;
   host.n = p.n;
   host.nnz = p.values.size();
@@ -94,6 +78,17 @@ HostAffinities HostAffinitiesOf(const affinities::SparseRows& p) {
     values[e] = p.values[e];
   }
   return host;
+}
+
+}  // namespace
+
+HostAffinities HostAffinitiesOf(const affinities::SparseRows& p) {
+  try {
+    return HostCopyOf(p);
+  } catch (const std::bad_alloc&) {
+    throw OutOfMemoryError("out of memory allocating the module's copy of P from the data (" +
+                           std::to_string(p.values.size()) + " entries)");
+  }
 }
 
 }  // namespace tsneloss::core

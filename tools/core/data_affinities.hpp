@@ -33,13 +33,14 @@ struct ShapedArray {
 };
 
 // Throws InputError naming `source` (the data) for fewer than two points, no
-// coordinates, or a perplexity that is not finite, not above 0 or not below N; and,
-// for all pairs, where their P would not fit in this machine's memory.
+// coordinates, or a perplexity that is not finite, not above 0 or not below N; and
+// where P would not fit in the memory left to this process (CheckAffinityMemory).
 void CheckAffinityRequest(std::uint64_t points, std::uint64_t dimension, double perplexity,
-                          affinities::NeighbourMethod method, const std::string& source);
+                          affinities::NeighbourMethod method, const std::string& source, unsigned threads = 0);
 
 // CheckAffinityRequest, the first coordinate that is not finite ("element k" of the
-// row-major buffer), then ComputeAffinities.
+// row-major buffer), then ComputeAffinities; a failed allocation throws
+// OutOfMemoryError naming it.
 affinities::Affinities AffinitiesFromData(const double* x, std::uint64_t points, std::uint64_t dimension,
                                           const affinities::AffinitySettings& settings, const std::string& source);
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "affinities/approximate_neighbours.hpp"
 #include "support/text.hpp"
 
 namespace tsneloss::core {
@@ -22,6 +23,23 @@ std::vector<Note> NotesOnP(std::uint64_t merged_positions, double sum_p) {
 std::optional<Note> NoteOnApproximateZ(double relative_error) {
   if (relative_error <= 1e-6) return std::nullopt;
   return Note{true, "the approximate Z may be off by more than 1e-6"};
+}
+
+std::optional<Note> NoteOnApproximateNeighbours(const affinities::Affinities& computed) {
+  if (computed.neighbours != affinities::NeighbourMethod::kApproximate || computed.trustworthy) return std::nullopt;
+  const auto percent = [](double share) { return support::FormatNumber(100 * share, 3) + "%"; };
+  std::string text = "approximate neighbours found an estimated " + percent(computed.recall) + " (+/- " +
+                     percent(computed.recall_error) + ") of the true neighbours of " +
+                     std::to_string(computed.recall_sample) + " points searched exactly";
+  if (computed.recall + computed.recall_error < affinities::kWantedRecall) {
+    text += ", short of the " + percent(affinities::kWantedRecall) + " wanted";
+  }
+  if (computed.tied_share > affinities::kTiedShareLimit) {
+    text += "; " + percent(computed.tied_share) +
+            " of those points tie with others at their farthest neighbour's distance, where a graph index takes "
+            "whichever tied point it meets, not the one exact neighbours take";
+  }
+  return Note{true, text + "; exact neighbours give the true P"};
 }
 
 std::optional<Note> NoteOnSinglePrecision(double loss, double loss_double) {

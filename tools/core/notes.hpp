@@ -1,6 +1,6 @@
 // What the tools say beside a loss: that positions of P were given more than once,
-// that P does not add up to 1, that the single-precision loss drifts from the double
-// one. Each note's threshold and words live here, once; the command line writes them
+// that P does not add up to 1, that approximate neighbours fall short, that the
+// single-precision loss drifts from the double one. Each note's threshold and words live here, once; the command line writes them
 // on standard error and the Python package raises them as warnings, word for word.
 #pragma once
 
@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "affinities/affinities.hpp"
 
 namespace tsneloss::core {
 
@@ -27,6 +29,11 @@ std::vector<Note> NotesOnP(std::uint64_t merged_positions, double sum_p);
 // The warning on an approximate Z whose estimated relative error is above 1e-6
 // (or not a number); none below.
 std::optional<Note> NoteOnApproximateZ(double relative_error);
+
+// The warning on P from approximate neighbours that cannot stand for exact ones: the
+// share found, with its error, below the share wanted, or data too tied; none
+// otherwise.
+std::optional<Note> NoteOnApproximateNeighbours(const affinities::Affinities& computed);
 
 // The note on a single-precision loss far from the double-precision one; none when
 // they agree within kSinglePrecisionTolerance.

@@ -7,6 +7,7 @@
 #include "apps/tsneloss/interrupt_cleanup.hpp"
 #include "apps/tsneloss/progress_bar.hpp"
 #include "core/data_affinities.hpp"
+#include "core/notes.hpp"
 #include "formats/affinities_writer.hpp"
 #include "support/text.hpp"
 
@@ -33,6 +34,9 @@ ComputedP ComputeP(const Options& options, const core::Embedding& x, const std::
                  "tsneloss: P from approximate neighbours: an estimated %s%% of the true neighbours found (on a "
                  "sample of %zu points)\n",
                  support::FormatNumber(100 * computed.recall, 4).c_str(), computed.recall_sample);
+  }
+  if (const auto note = core::NoteOnApproximateNeighbours(computed)) {
+    std::fprintf(stderr, "tsneloss: warning: %s\n", note->text.c_str());
   }
   if (!options.save_p_path.empty()) formats::WriteAffinities(options.save_p_path, computed.p);
   ComputedP result;

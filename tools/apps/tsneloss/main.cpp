@@ -15,6 +15,7 @@
 #include "apps/tsneloss/options.hpp"
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
+#include "core/memory_budget.hpp"
 #include "core/module_call.hpp"
 #include "core/notes.hpp"
 #include "core/per_point_shares.hpp"
@@ -157,6 +158,9 @@ int main(int argc, char** argv) {
   }
   try {
     return Run(options);
+  } catch (const tsneloss::core::OutOfMemoryError& error) {
+    std::fprintf(stderr, "tsneloss: %s\n", error.what());
+    return 1;
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "tsneloss: out of memory reading %s and %s\n", options.embedding_paths.front().c_str(),
                  options.data_path.empty() ? options.affinities_path.c_str() : options.data_path.c_str());
