@@ -165,7 +165,7 @@ class CompressedEntries {
 
   std::uint64_t size() const { return p_.data.size(); }
 
-  template <typename Take>
+  template <bool kCheck, typename Take>
   void Visit(std::uint64_t from, std::uint64_t to, Take&& take) const {
     const auto outer_of = [&](std::uint64_t k) {
       const auto after = std::upper_bound(p_.indptr.begin(), p_.indptr.end(), static_cast<Index>(k));
@@ -178,7 +178,7 @@ class CompressedEntries {
       const std::int64_t row = p_.by_columns ? inner : static_cast<std::int64_t>(outer);
       const std::int64_t column = p_.by_columns ? static_cast<std::int64_t>(outer) : inner;
       const auto value = static_cast<double>(p_.data[k]);
-      CheckElement(k, row, column, value, p_.n, source_);
+      if constexpr (kCheck) CheckElement(k, row, column, value, p_.n, source_);
       take(static_cast<std::uint64_t>(row), static_cast<std::uint64_t>(column), value);
     }
   }
@@ -195,13 +195,13 @@ class CoordinateEntries {
 
   std::uint64_t size() const { return p_.values.size(); }
 
-  template <typename Take>
+  template <bool kCheck, typename Take>
   void Visit(std::uint64_t from, std::uint64_t to, Take&& take) const {
     for (std::uint64_t k = from; k < to; ++k) {
       const auto row = static_cast<std::int64_t>(p_.rows[k]);
       const auto column = static_cast<std::int64_t>(p_.columns[k]);
       const auto value = static_cast<double>(p_.values[k]);
-      CheckElement(k, row, column, value, p_.n, source_);
+      if constexpr (kCheck) CheckElement(k, row, column, value, p_.n, source_);
       take(static_cast<std::uint64_t>(row), static_cast<std::uint64_t>(column), value);
     }
   }

@@ -63,9 +63,9 @@ class PartedRuns {
 
 // Packs the entries of `entries` into `arrays` (room for all of them), as PackEntries
 // packs the same entries in the same order. `Entries` has size() and
-// Visit(from, to, take), which checks entries from..to - 1 in order, throwing
-// InputError at the first fault, and hands each over as take(row, column, value),
-// zero-based. N and the entries must be below 2^32. `source` names faults of
+// Visit<check>(from, to, take), which hands entries from..to - 1 over in order as
+// take(row, column, value), zero-based, checking each first where `check` says,
+// throwing InputError at the first fault. Entries are checked once, as counted. N and the entries must be below 2^32. `source` names faults of
 // merging; faults of entries are the lowest part's first.
 template <typename Entries>
 PackedSize PackInParts(const Entries& entries, std::uint64_t n, const ColumnArrays& arrays, unsigned threads,
@@ -78,8 +78,8 @@ PackedSize PackInParts(const Entries& entries, std::uint64_t n, const ColumnArra
   support::ParallelFor(parts, on_parts, [&](std::size_t p, unsigned) {
     PartCounts& part = counts[p];
     part.columns.assign(n, 0);
-    entries.Visit(PartStart(size, p, parts), PartStart(size, p + 1, parts),
-                  [&](std::uint64_t, std::uint64_t column, double) {
+    entries.template Visit<true>(PartStart(size, p, parts), PartStart(size, p + 1, parts),
+                                 [&](std::uint64_t, std::uint64_t column, double) {
                     ++part.columns[column];
                     if (part.entries++ == 0) part.first = column;
                     part.in_order = part.in_order && column >= part.last;
@@ -91,7 +91,7 @@ PackedSize PackInParts(const Entries& entries, std::uint64_t n, const ColumnArra
     // Every entry's place is its own index.
     support::ParallelFor(parts, on_parts, [&](std::size_t p, unsigned) {
       std::uint64_t at = PartStart(size, p, parts);
-      entries.Visit(at, PartStart(size, p + 1, parts), [&](std::uint64_t row, std::uint64_t, double value) {
+      entries.template Visit<false>(at, PartStart(size, p + 1, parts), [&](std::uint64_t row, std::uint64_t, double value) {
         arrays.row_indices[at] = static_cast<double>(row + 1);
         arrays.values[at++] = value;
       });
@@ -99,16 +99,18 @@ PackedSize PackInParts(const Entries& entries, std::uint64_t n, const ColumnArra
   } else {
     PartedRuns runs(std::move(counts), n);
     support::ParallelFor(parts, on_parts, [&](std::size_t p, unsigned) {
-      std::uint32_t* next = runs.next_places(p).data();
-      std::uint64_t* heads = runs.heads(p).data();
+      std::uint32_t* next = runs.next_places(static_cast<unsigned>(p)).data();
+      std::uint64_t* heads = runs.heads(static_cast<unsigned>(p)).data();
       const unsigned run_bits = runs.run_bits();
-      entries.Visit(PartStart(size, p, parts), PartStart(size, p + 1, parts),
-                    [&](std::uint64_t row, std::uint64_t column, double value) {
-                      const std::uint64_t place = next[column]++;
-                      const std::uint64_t slot = heads[place >> run_bits]++;
-                      StoreKey(arrays.row_indices + slot, DestinationKey(place, row));
-                      arrays.values[slot] = value;
-                    });
+      double* const rows = arrays.row_indices;
+      double* const values = arrays.values;
+      entries.template Visit<false>(PartStart(size, p, parts), PartStart(size, p + 1, parts),
+                                    [&](std::uint64_t row, std::uint64_t column, double value) {
+                                      const std::uint64_t place = next[column]++;
+                                      const std::uint64_t slot = heads[place >> run_bits]++;
+                                      StoreKey(rows + slot, DestinationKey(place, row));
+                                      values[slot] = value;
+                                    });
     });
     PlaceWithinRuns(arrays.row_indices, arrays.values, size, runs.run_bits(), threads);
   }
