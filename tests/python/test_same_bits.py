@@ -162,3 +162,32 @@ def test_sorted_csc_with_rows_repeated_in_a_column_is_merged(tool):
     assert same_bits(loss, expected["loss"])
     assert "2 positions of P were given more than once; their values were added together" in [
         str(w.message) for w in caught]
+
+
+@pytest.mark.parametrize("index_dtype", [np.int32, np.int64])
+def test_large_p_in_every_layout_matches_tsneloss(tool, index_dtype):
+    """Entries enough to be packed in parts on several threads and spread over several
+    runs, most positions repeated: COO as given and by columns, CSR and CSC all give
+    the tool's bits on the triplets as given. (A sum's order of adding barely moves
+    the loss; the packed arrays' bits are checked in C++.)"""
+    rng = np.random.default_rng(25)
+    n, nnz = 3000, 200_003
+    pool = rng.integers(0, n, (2, 50_000))
+    rows, columns = pool[:, rng.integers(0, 50_000, nnz)]
+    values = rng.uniform(1, 10, nnz) * 10.0 ** rng.integers(-3, 0, nnz)
+    Y = rng.normal(scale=5, size=(n, 2))
+    expected = tool(Y, rows, columns, values, n, "--z", "7.5")
+    assert expected["merged_positions"] > 0
+    rows, columns = rows.astype(index_dtype), columns.astype(index_dtype)
+    by_column = np.argsort(columns, kind="stable")
+    layouts = {
+        "coo": scipy.sparse.coo_array((values, (rows, columns)), shape=(n, n)),
+        "coo by columns": scipy.sparse.coo_array((values[by_column], (rows[by_column], columns[by_column])),
+                                                 shape=(n, n)),
+        "csr": compressed(rows, columns, values, n, False, index_dtype)[0],
+        "csc": compressed(rows, columns, values, n, True, index_dtype)[0],
+    }
+    for name, P in layouts.items():
+        for threads in (1, 3):
+            loss = tsneloss.kl_divergence(Y, P, 7.5, threads=threads)
+            assert same_bits(loss, expected["loss"]), (name, threads)

@@ -11,6 +11,7 @@
 #include "core/input_error.hpp"
 #include "core/input_messages.hpp"
 #include "core/input_rules.hpp"
+#include "core/parted_packing.hpp"
 #include "core/sparse_columns.hpp"
 #include "support/text.hpp"
 
@@ -156,6 +157,78 @@ class CoordinateStream final : public EntryStream {
   bool checked_ = false;
 };
 
+// A compressed P's entries for PackInParts: a part starts at the row (or column)
+// whose run of entries holds its first.
+template <typename Index, typename Value>
+class CompressedEntries {
+ public:
+  CompressedEntries(const CompressedArrays<Index, Value>& p, const std::string& source) : p_(p), source_(source) {}
+
+  std::uint64_t size() const { return p_.data.size(); }
+
+  template <bool kCheck, typename Take>
+  void Visit(std::uint64_t from, std::uint64_t to, Take&& take) const {
+    const auto outer_of = [&](std::uint64_t k) {
+      const auto after = std::upper_bound(p_.indptr.begin(), p_.indptr.end(), static_cast<Index>(k));
+      return static_cast<std::uint64_t>(after - p_.indptr.begin()) - 1;
+    };
+    std::uint64_t outer = from < to ? outer_of(from) : 0;
+    for (std::uint64_t k = from; k < to; ++k) {
+      while (static_cast<std::uint64_t>(p_.indptr[outer + 1]) <= k) ++outer;
+      const auto inner = static_cast<std::int64_t>(p_.indices[k]);
+      const std::int64_t row = p_.by_columns ? inner : static_cast<std::int64_t>(outer);
+      const std::int64_t column = p_.by_columns ? static_cast<std::int64_t>(outer) : inner;
+      const auto value = static_cast<double>(p_.data[k]);
+      if constexpr (kCheck) CheckElement(k, row, column, value, p_.n, source_);
+      take(static_cast<std::uint64_t>(row), static_cast<std::uint64_t>(column), value);
+    }
+  }
+
+ private:
+  const CompressedArrays<Index, Value>& p_;
+  const std::string& source_;
+};
+
+template <typename Index, typename Value>
+class CoordinateEntries {
+ public:
+  CoordinateEntries(const CoordinateArrays<Index, Value>& p, const std::string& source) : p_(p), source_(source) {}
+
+  std::uint64_t size() const { return p_.values.size(); }
+
+  template <bool kCheck, typename Take>
+  void Visit(std::uint64_t from, std::uint64_t to, Take&& take) const {
+    for (std::uint64_t k = from; k < to; ++k) {
+      const auto row = static_cast<std::int64_t>(p_.rows[k]);
+      const auto column = static_cast<std::int64_t>(p_.columns[k]);
+      const auto value = static_cast<double>(p_.values[k]);
+      if constexpr (kCheck) CheckElement(k, row, column, value, p_.n, source_);
+      take(static_cast<std::uint64_t>(row), static_cast<std::uint64_t>(column), value);
+    }
+  }
+
+ private:
+  const CoordinateArrays<Index, Value>& p_;
+  const std::string& source_;
+};
+
+// Places and keys hold 32 bits.
+bool PartsFit(std::uint64_t n, std::uint64_t entries) {
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 32;
+  return n <= kLimit && entries < kLimit;
+}
+
+template <typename Entries>
+HostAffinities PackEntriesInParts(std::uint64_t n, const Entries& entries, const std::string& source,
+                                  unsigned threads) {
+  HostAffinities p;
+  p.n = n;
+  const PackedSize size = PackInParts(entries, n, AllocateHost(p, n, entries.size()), threads, source);
+  p.nnz = size.nnz;
+  p.merged_positions = size.merged_positions;
+  return p;
+}
+
 HostAffinities PackStream(std::uint64_t n, EntryStream& entries, const std::string& source, unsigned threads) {
   HostAffinities p;
   p.n = n;
@@ -220,6 +293,7 @@ HostAffinities PackCompressed(const CompressedArrays<Index, Value>& p, const std
     packed.nnz = p.data.size();
     if (PackCanonicalColumns(p, AllocateHost(packed, p.n, p.data.size()), source)) return packed;
   }
+  if (PartsFit(p.n, p.data.size())) return PackEntriesInParts(p.n, CompressedEntries(p, source), source, threads);
   CompressedStream<Index, Value> stream(p, source);
   return PackStream(p.n, stream, source, threads);
 }
@@ -230,6 +304,7 @@ HostAffinities PackCoordinates(const CoordinateArrays<Index, Value>& p, const st
   CheckSameLength(p.rows.size(), p.columns.size(), "rows and columns", source);
   CheckSameLength(p.rows.size(), p.values.size(), "rows and values", source);
   if (p.values.empty()) ThrowNoStoredEntries(source);
+  if (PartsFit(p.n, p.values.size())) return PackEntriesInParts(p.n, CoordinateEntries(p, source), source, threads);
   CoordinateStream<Index, Value> stream(p, source);
   return PackStream(p.n, stream, source, threads);
 }

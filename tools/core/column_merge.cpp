@@ -2,53 +2,92 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
+#include "core/destination_sort.hpp"
 #include "core/input_error.hpp"
 #include "support/parallel.hpp"
 
 namespace tsneloss::core {
 namespace {
 
-// What sorting a column needs, kept from column to column.
-struct ColumnScratch {
-  std::vector<std::uint64_t> keys;
-  std::vector<double> values;
-};
+// A column's rows, one-based, as they stand.
+enum class RowOrder { kIncreasing, kNeverDecreasing, kUnsorted };
 
-// Sorts one column's entries by row, keeping the given order among equal rows, and
-// adds repeated rows together into the front of the column. Returns the positions
-// kept; counts the merged ones.
-std::uint64_t SortAndMergeColumn(double* rows, double* values, std::uint64_t count, std::uint64_t column,
-                                 ColumnScratch& scratch, std::uint64_t& merged, const std::string& source) {
-  bool increasing = true;
-  for (std::uint64_t k = 1; k < count && increasing; ++k) increasing = rows[k - 1] < rows[k];
-  if (increasing) return count;
-  // Sorted as (row, place given) pairs packed into one word: all keys differ, so any
-  // sort keeps the given order among equal rows. Rows and places fit 32 bits, as the
-  // module needs N and the entries below 2^31.
-  scratch.keys.resize(count);
-  scratch.values.assign(values, values + count);
-  for (std::uint64_t k = 0; k < count; ++k) scratch.keys[k] = static_cast<std::uint64_t>(rows[k]) << 32 | k;
-  std::sort(scratch.keys.begin(), scratch.keys.end());
+RowOrder OrderOf(const double* rows, std::uint64_t count) {
+  RowOrder order = RowOrder::kIncreasing;
+  for (std::uint64_t k = 1; k < count; ++k) {
+    if (rows[k - 1] > rows[k]) return RowOrder::kUnsorted;
+    if (rows[k - 1] == rows[k]) order = RowOrder::kNeverDecreasing;
+  }
+  return order;
+}
+
+// Sorts a column's entries by row in place, keeping the given order among equal
+// rows: (row, place given) keys, all different, sorted in the row slots themselves,
+// then the values moved along the sort's cycles. Nothing the column's size is set
+// aside, however long the column (a P of millions of repeats of one position). Rows
+// and places fit 32 bits, as the module needs N and the entries below 2^31.
+void SortByRow(double* rows, double* values, std::uint64_t count) {
+  for (std::uint64_t k = 0; k < count; ++k) StoreKey(rows + k, static_cast<std::uint64_t>(rows[k]) << 32 | k);
+  // The slots taken as the integers they now hold (memmove starts their lifetime).
+  auto* keys = static_cast<std::uint64_t*>(std::memmove(rows, rows, count * sizeof *rows));
+  std::sort(keys, keys + count);
+  constexpr std::uint64_t kPlace = 0xFFFFFFFF;
+  for (std::uint64_t start = 0; start < count; ++start) {
+    // Each key's place, once its value is there, becomes its own: the cycle is done.
+    if ((keys[start] & kPlace) == start) continue;
+    const double carried = values[start];
+    for (std::uint64_t at = start;;) {
+      const std::uint64_t from = keys[at] & kPlace;
+      keys[at] = (keys[at] & ~kPlace) | at;
+      if (from == start) {
+        values[at] = carried;
+        break;
+      }
+      values[at] = values[from];
+      at = from;
+    }
+  }
+  auto* slots = static_cast<double*>(std::memmove(keys, keys, count * sizeof *keys));
+  for (std::uint64_t k = 0; k < count; ++k) slots[k] = static_cast<double>(LoadKey(slots + k) >> 32);
+}
+
+// Adds each run of equal rows (rows never decreasing) together into the front of the
+// column, in the order given. Returns the positions kept; counts the merged ones.
+std::uint64_t MergeEqualRows(double* rows, double* values, std::uint64_t count, std::uint64_t column,
+                             std::uint64_t& merged, const std::string& source) {
   std::uint64_t kept = 0;
-  for (std::size_t at = 0; at < count;) {
-    const std::uint64_t row = scratch.keys[at] >> 32;
-    double sum = scratch.values[scratch.keys[at] & 0xFFFFFFFF];
-    std::size_t next = at + 1;
-    for (; next < count && scratch.keys[next] >> 32 == row; ++next) sum += scratch.values[scratch.keys[next] & 0xFFFFFFFF];
+  for (std::uint64_t at = 0; at < count;) {
+    const double row = rows[at];
+    double sum = values[at];
+    std::uint64_t next = at + 1;
+    for (; next < count && rows[next] == row; ++next) sum += values[next];
     if (next - at > 1) {
       ++merged;
       if (!std::isfinite(sum)) {
-        throw InputError(source, "the values given for row " + std::to_string(row - 1) + ", column " +
-                                     std::to_string(column) + " (zero-based) add up to more than the largest double");
+        throw InputError(source, "the values given for row " + std::to_string(static_cast<std::uint64_t>(row) - 1) +
+                                     ", column " + std::to_string(column) +
+                                     " (zero-based) add up to more than the largest double");
       }
     }
-    rows[kept] = static_cast<double>(row);
+    rows[kept] = row;
     values[kept] = sum;
     ++kept;
     at = next;
   }
   return kept;
+}
+
+// Sorts one column's entries by row, keeping the given order among equal rows, and
+// adds repeated rows together into the front of the column. Returns the positions
+// kept; counts the merged ones.
+std::uint64_t SortAndMergeColumn(double* rows, double* values, std::uint64_t count, std::uint64_t column,
+                                 std::uint64_t& merged, const std::string& source) {
+  const RowOrder order = OrderOf(rows, count);
+  if (order == RowOrder::kIncreasing) return count;
+  if (order == RowOrder::kUnsorted) SortByRow(rows, values, count);
+  return MergeEqualRows(rows, values, count, column, merged, source);
 }
 
 }  // namespace
@@ -66,11 +105,10 @@ std::uint64_t SortAndMergeColumns(std::uint64_t n, const std::vector<std::uint64
     };
     const std::uint64_t from = part == 0 ? 0 : first_column(part);
     const std::uint64_t to = part + 1 == parts ? n : first_column(part + 1);
-    ColumnScratch scratch;
     for (std::uint64_t j = from; j < to; ++j) {
       const std::uint64_t begin = j == 0 ? 0 : ends[j - 1];
       arrays.column_counts[j] = static_cast<double>(SortAndMergeColumn(
-          arrays.row_indices + begin, arrays.values + begin, ends[j] - begin, j, scratch, merged[part], source));
+          arrays.row_indices + begin, arrays.values + begin, ends[j] - begin, j, merged[part], source));
     }
   };
   support::ParallelFor(parts, {parts, {}}, sort_part);
@@ -91,6 +129,14 @@ std::uint64_t CloseGaps(std::uint64_t n, const std::vector<std::uint64_t>& ends,
     write += kept;
   }
   return write;
+}
+
+PackedSize SortMergeAndClose(std::uint64_t n, const std::vector<std::uint64_t>& ends, const ColumnArrays& arrays,
+                             unsigned threads, const std::string& source) {
+  PackedSize size;
+  size.merged_positions = SortAndMergeColumns(n, ends, arrays, threads, source);
+  size.nnz = CloseGaps(n, ends, arrays);
+  return size;
 }
 
 }  // namespace tsneloss::core

@@ -22,4 +22,8 @@ std::uint64_t SortAndMergeColumns(std::uint64_t n, const std::vector<std::uint64
 // `ends` says) left against the column before. Returns the positions kept.
 std::uint64_t CloseGaps(std::uint64_t n, const std::vector<std::uint64_t>& ends, const ColumnArrays& arrays);
 
+// Both: every column sorted and merged, then the gaps closed.
+PackedSize SortMergeAndClose(std::uint64_t n, const std::vector<std::uint64_t>& ends, const ColumnArrays& arrays,
+                             unsigned threads, const std::string& source);
+
 }  // namespace tsneloss::core

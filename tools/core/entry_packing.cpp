@@ -230,11 +230,7 @@ PackedSize PackEntries(std::uint64_t n, EntryStream& entries, const ColumnAlloca
   const std::vector<std::uint64_t> ends =
       counted ? PlaceCounted(n, entries, *counted, *arrays, thread_count, source)
               : PlaceUncounted(n, entries, allocate, arrays, bound, thread_count, source);
-  // Sort and merge each column, then close the gaps merging left.
-  PackedSize size;
-  size.merged_positions = SortAndMergeColumns(n, ends, *arrays, thread_count, source);
-  size.nnz = CloseGaps(n, ends, *arrays);
-  return size;
+  return SortMergeAndClose(n, ends, *arrays, thread_count, source);
 }
 
 }  // namespace tsneloss::core
