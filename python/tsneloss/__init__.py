@@ -166,7 +166,8 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False, threads=
     ValueError
         For values tsneloss refuses, with its message naming ``Y``, ``P`` or ``z``
         and the element (NumPy's flat index for a dense array, the index in
-        ``data`` for COO, CSR and CSC, in ``P.tocoo()`` for other formats).
+        ``data`` for COO, CSR and CSC, in ``P.tocoo()`` for other formats); and
+        for a loss that is not finite in the precision asked for.
     TypeError
         For values that are not real numbers (strings, objects, complex), a `z`
         that is not a real number, and `threads` that is not a whole number.
@@ -281,7 +282,8 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
         The data, one point per row, N >= 2; converted to float64 as `kl_divergence`
         converts Y. Coinciding points are fine.
     perplexity : float, optional
-        Finite, above 0 and below N. 30 by default.
+        Finite, at least 1 (no distribution's perplexity is less) and below N. 30
+        by default.
     neighbours : {"auto", "exact", "approx", "all"}, optional
         "exact": the true nearest neighbours (ties to the lower index), on all
         cores. "approx": a graph index, searched ever wider until a sample of 200
@@ -305,11 +307,19 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
     ------
     ValueError
         For fewer than 2 points, coordinates that are not finite (named by NumPy's
-        flat index), a perplexity that is not finite, above 0 and below N, an
+        flat index), a perplexity that is not finite, at least 1 and below N, an
         unknown `neighbours`, or an all-pairs P that would not fit in memory.
     TypeError
         For values that are not real numbers, or a perplexity that is not a real
         number.
+
+    Warns
+    -----
+    TsnelossWarning
+        When the perplexity search could not meet the perplexity for some points
+        (their conditional affinities are its last try), and when t-SNE's own
+        arithmetic underflowed for every point, so that P comes from the search on
+        distances relative to each point's nearest: what tsneloss notes.
 
     Notes
     -----
@@ -332,6 +342,7 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
     if not isinstance(neighbours, str):
         raise TypeError(f"neighbours must be a string, not {type(neighbours).__name__}")
     result = _core.affinities(np.ascontiguousarray(X), perplexity, neighbours, threads)
+    _warn_as_tsneloss(result)
     P = _csr(result)
     P.neighbours_found = result["recall"]
     return P

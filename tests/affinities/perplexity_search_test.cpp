@@ -40,7 +40,7 @@ TEST(ConditionalRow, AsThePlainSearch) {
   for (const SearchCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<double> p(c.distances.size());
-    const double beta = tsneloss::affinities::ConditionalRow(c.distances.data(), c.distances.size(), c.perplexity, p.data());
+    const double beta = tsneloss::affinities::ConditionalRow(c.distances.data(), c.distances.size(), c.perplexity, p.data()).beta;
     ExpectPlainBits(c.distances, c.perplexity, p.data(), beta);
   }
 }
@@ -71,7 +71,7 @@ TEST(ConditionalRow, EqualDistancesEndAtTheBoundsAfterAllSteps) {
     SCOPED_TRACE(::testing::Message() << "k " << b.k << " perplexity " << b.perplexity);
     const std::vector<float> distances(b.k, b.distance);
     std::vector<double> p(b.k);
-    const double beta = tsneloss::affinities::ConditionalRow(distances.data(), b.k, b.perplexity, p.data());
+    const double beta = tsneloss::affinities::ConditionalRow(distances.data(), b.k, b.perplexity, p.data()).beta;
     EXPECT_TRUE(SameBits(beta, b.beta));
     for (const double pj : p) EXPECT_TRUE(SameBits(pj, 1.0 / static_cast<double>(b.k)));
   }
@@ -87,7 +87,8 @@ TEST(ConditionalRows, EachRowAsAloneOnAnyThreadCount) {
   for (const unsigned threads : {1u, 3u}) {
     SCOPED_TRACE(threads);
     std::vector<double> p(kN * kK);
-    tsneloss::affinities::ConditionalRows(distances.data(), kN, kK, 2.5, threads, p.data());
+    tsneloss::affinities::ConditionalRows(distances.data(), kN, kK, 2.5, tsneloss::affinities::PrecisionSearch::kTsne,
+                                          threads, p.data());
     for (std::size_t i = 0; i < kN; ++i) {
       const std::vector<float> row(distances.begin() + i * kK, distances.begin() + (i + 1) * kK);
       const PlainRow expected = PlainConditionalRow(row, 2.5);

@@ -33,6 +33,7 @@ ComputedP ComputeP(const Options& options, const core::Embedding& x, const std::
   if (!options.save_p_path.empty()) formats::WriteAffinities(options.save_p_path, computed.p);
   ComputedP result;
   result.p = core::HostAffinitiesOf(computed.p);
+  result.notes = core::NotesOnAffinities(computed, options.perplexity);
   result.json_fields = ", \"perplexity\": " + support::FormatNumber(options.perplexity) + ", \"neighbours\": \"" +
                        core::NeighbourMethodName(computed.neighbours) + "\", \"neighbours_found\": " +
                        (approximate ? support::FormatNumber(computed.recall) : std::string("null"));
