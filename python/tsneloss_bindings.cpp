@@ -166,13 +166,13 @@ py::dict Affinities(const py::array_t<double>& x, double perplexity, const std::
     computed = tsneloss::core::AffinitiesFromData(x.data(), static_cast<std::uint64_t>(x.shape(0)),
                                             static_cast<std::uint64_t>(x.shape(1)), settings, "X");
   }
+  py::list notes;
+  for (const tsneloss::core::Note& note : tsneloss::core::NotesOnAffinities(computed, perplexity)) notes.append(note.text);
   py::dict out = ResultOf(std::move(computed.p));
+  out["notes"] = notes;
   out["neighbours"] = tsneloss::core::NeighbourMethodName(computed.neighbours);
   out["recall"] = computed.recall;
   out["recall_sample"] = computed.recall_sample;
-  py::list notes;
-  if (const auto note = tsneloss::core::NoteOnApproximateNeighbours(computed)) notes.append(note->text);
-  out["notes"] = notes;
   return out;
 }
 

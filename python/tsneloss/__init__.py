@@ -195,7 +195,8 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False, threads=
         For values tsneloss refuses, with its message naming ``Y``, ``P`` or ``z``
         and the element (NumPy's flat index for a dense array, the index in
         ``data`` for COO, CSR and CSC, in ``P.tocoo()`` for other formats); for
-        masked values, and a `z` too large for a double.
+        masked values, a `z` too large for a double, and a loss that is not
+        finite in the precision asked for.
     TypeError
         For values that are not real numbers (strings, objects, complex), a `z`
         that is not a real number, and `threads` that is not a whole number.
@@ -308,8 +309,8 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
         The data, one point per row, N >= 2; converted to float64 as `kl_divergence`
         converts Y. Coinciding points are fine.
     perplexity : float, optional
-        Finite, above 0 and below N (a 0-d array counts as its value). 30 by
-        default.
+        Finite, at least 1 (no distribution's perplexity is less) and below N (a
+        0-d array counts as its value). 30 by default.
     neighbours : {"auto", "exact", "approx", "all"}, optional
         "exact": the true nearest neighbours (ties to the lower index), on all
         cores. "approx": a graph index, searched ever wider until a sample of 200
@@ -336,15 +337,23 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
     ------
     ValueError
         For fewer than 2 points, coordinates that are not finite (named by NumPy's
-        flat index) or masked, a perplexity that is not finite, above 0 and below N
-        (or too large for a double), an unknown `neighbours`, or a P whose estimated
-        memory exceeds what this process has left (available memory and its
-        address-space limit).
+        flat index) or masked, a perplexity that is not finite, at least 1 and
+        below N (or too large for a double), an unknown `neighbours`, or a P whose
+        estimated memory exceeds what this process has left (available memory and
+        its address-space limit).
     MemoryError
         When an allocation fails all the same; the message names it.
     TypeError
         For values that are not real numbers, or a perplexity that is not a real
         number.
+
+    Warns
+    -----
+    TsnelossWarning
+        When the perplexity search could not meet the perplexity for some points
+        (their conditional affinities are its last try), and when t-SNE's own
+        arithmetic underflowed for every point, so that P comes from the search on
+        distances relative to each point's nearest: what tsneloss notes.
 
     Notes
     -----

@@ -18,4 +18,5 @@ class ModuleError(RuntimeError):
 
 class TsnelossWarning(UserWarning):
     """What the tsneloss program notes on standard error: merged positions of P, a P
-    that does not add up to 1, a single-precision loss far from the double one."""
+    that does not add up to 1, a single-precision loss far from the double one, how
+    the perplexity search went for P from the data."""

@@ -69,7 +69,7 @@ TEST(AllPairsAffinities, AsTheDenseExactMethod) {
     const std::vector<double> expected = PlainAllPairs(x, c.n, c.d, c.perplexity);
     for (const unsigned threads : {1u, 3u}) {
       SCOPED_TRACE(threads);
-      const tsneloss::affinities::SparseRows p = tsneloss::affinities::AllPairsAffinities(x.data(), c.n, c.d, c.perplexity, threads, {});
+      const tsneloss::affinities::SparseRows p = tsneloss::affinities::AllPairsAffinities(x.data(), c.n, c.d, c.perplexity, threads, {}).p;
       ASSERT_EQ(p.values.size(), c.n * (c.n - 1));
       for (std::size_t i = 0; i < c.n; ++i) {
         ASSERT_EQ(p.row_starts[i], static_cast<std::int64_t>(i * (c.n - 1)));

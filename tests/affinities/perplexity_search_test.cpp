@@ -1,9 +1,11 @@
 // The perplexity search against its plain transcription, bit for bit: rows that
 // converge from either side, rows that never converge, an underflowing far
-// neighbour, and many rows over the thread pool's tasks.
+// neighbour, and many rows over the thread pool's tasks. The scaled search where
+// t-SNE's underflows: a distribution meeting the perplexity, free of the scale.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -40,7 +42,7 @@ TEST(ConditionalRow, AsThePlainSearch) {
   for (const SearchCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<double> p(c.distances.size());
-    const double beta = tsneloss::affinities::ConditionalRow(c.distances.data(), c.distances.size(), c.perplexity, p.data());
+    const double beta = tsneloss::affinities::ConditionalRow(c.distances.data(), c.distances.size(), c.perplexity, p.data()).beta;
     ExpectPlainBits(c.distances, c.perplexity, p.data(), beta);
   }
 }
@@ -71,8 +73,10 @@ TEST(ConditionalRow, EqualDistancesEndAtTheBoundsAfterAllSteps) {
     SCOPED_TRACE(::testing::Message() << "k " << b.k << " perplexity " << b.perplexity);
     const std::vector<float> distances(b.k, b.distance);
     std::vector<double> p(b.k);
-    const double beta = tsneloss::affinities::ConditionalRow(distances.data(), b.k, b.perplexity, p.data());
-    EXPECT_TRUE(SameBits(beta, b.beta));
+    const tsneloss::affinities::RowSearch search =
+        tsneloss::affinities::ConditionalRow(distances.data(), b.k, b.perplexity, p.data());
+    EXPECT_TRUE(SameBits(search.beta, b.beta));
+    EXPECT_EQ(search.met, b.perplexity == static_cast<double>(b.k));
     for (const double pj : p) EXPECT_TRUE(SameBits(pj, 1.0 / static_cast<double>(b.k)));
   }
 }
@@ -87,12 +91,90 @@ TEST(ConditionalRows, EachRowAsAloneOnAnyThreadCount) {
   for (const unsigned threads : {1u, 3u}) {
     SCOPED_TRACE(threads);
     std::vector<double> p(kN * kK);
-    tsneloss::affinities::ConditionalRows(distances.data(), kN, kK, 2.5, threads, p.data());
+    tsneloss::affinities::ConditionalRows(distances.data(), kN, kK, 2.5, tsneloss::affinities::PrecisionSearch::kTsne,
+                                          threads, p.data());
     for (std::size_t i = 0; i < kN; ++i) {
       const std::vector<float> row(distances.begin() + i * kK, distances.begin() + (i + 1) * kK);
       const PlainRow expected = PlainConditionalRow(row, 2.5);
       for (std::size_t m = 0; m < kK; ++m) ASSERT_TRUE(SameBits(p[i * kK + m], expected.p[m])) << i << ", " << m;
     }
+  }
+}
+
+double Entropy(const std::vector<double>& p) {
+  double entropy = 0;
+  for (const double pj : p) entropy -= pj > 0 ? pj * std::log(pj) : 0;
+  return entropy;
+}
+
+// Rows where t-SNE's arithmetic leaves every p_j at 0, and rows no precision can
+// serve: the scaled search gives a distribution, meeting the perplexity where any
+// can, its entropy measured here afresh.
+TEST(ScaledConditionalRow, FiniteAndMeetingThePerplexityWhereTsnesUnderflows) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const struct {
+    const char* name;
+    std::vector<float> distances;
+    double perplexity;
+    bool met;
+  } cases[] = {
+      {"distances about 1e34", {1e34f, 1.5e34f, 2e34f, 4e34f, 9e34f}, 2.5, true},
+      {"near float's largest", {3e38f, 3.1e38f, 3.3e38f, 3.4e38f}, 1.5, true},
+      {"gaps of one part in 1e7", {1e30f, 1.0000001e30f, 1.0000003e30f}, 1.5, true},
+      {"+inf beside finite", {1e35f, 3e35f, inf, inf}, 1.5, true},
+      {"every distance +inf", {inf, inf, inf}, 2.0, false},
+      {"perplexity 1e-10: the nearest alone", {1e34f, 2e34f, 5e34f}, 1e-10, false},
+      {"tied nearest below the perplexity", {2.f, 2.f, 9.f}, 1.5, false},
+      {"more than the neighbours allow", {1e34f, 2e34f}, 3.0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<double> p(c.distances.size());
+    const auto search =
+        tsneloss::affinities::ScaledConditionalRow(c.distances.data(), c.distances.size(), c.perplexity, p.data());
+    EXPECT_EQ(search.met, c.met);
+    double sum = 0;
+    for (const double pj : p) {
+      ASSERT_TRUE(std::isfinite(pj));
+      sum += pj;
+    }
+    EXPECT_NEAR(sum, 1.0, 1e-15);
+    if (c.met) {
+      EXPECT_NEAR(Entropy(p), std::log(c.perplexity), 1.1e-5);
+    }
+  }
+}
+
+TEST(ScaledConditionalRow, TheSameBitsForDistancesScaledByAPowerOfTwo) {
+  const std::vector<float> distances = {0.3f, 0.4f, 1.f, 1.5f, 2.f, 4.f, 9.f, 9.f};
+  std::vector<double> reference(distances.size());
+  tsneloss::affinities::ScaledConditionalRow(distances.data(), distances.size(), 3.0, reference.data());
+  for (const int power : {-100, -20, 40, 110}) {
+    SCOPED_TRACE(power);
+    std::vector<float> scaled(distances);
+    for (float& d : scaled) d = std::ldexp(d, power);
+    std::vector<double> p(distances.size());
+    tsneloss::affinities::ScaledConditionalRow(scaled.data(), scaled.size(), 3.0, p.data());
+    for (std::size_t j = 0; j < p.size(); ++j) EXPECT_TRUE(SameBits(p[j], reference[j])) << j;
+  }
+}
+
+// Rows of equal distances miss every perplexity but their count; the others meet it.
+TEST(ConditionalRows, CountTheRowsThatMissThePerplexity) {
+  constexpr std::size_t kN = 700;
+  constexpr std::size_t kK = 4;
+  std::vector<float> distances(kN * kK);
+  std::size_t equal_rows = 0;
+  for (std::size_t i = 0; i < kN; ++i) {
+    const bool equal = i % 7 == 0;
+    equal_rows += equal ? 1 : 0;
+    for (std::size_t m = 0; m < kK; ++m) distances[i * kK + m] = equal ? 5.f : 0.5f * static_cast<float>(m + 1);
+  }
+  using tsneloss::affinities::PrecisionSearch;
+  for (const PrecisionSearch search : {PrecisionSearch::kTsne, PrecisionSearch::kScaled}) {
+    SCOPED_TRACE(static_cast<int>(search));
+    std::vector<double> p(kN * kK);
+    EXPECT_EQ(tsneloss::affinities::ConditionalRows(distances.data(), kN, kK, 2.0, search, 3, p.data()), equal_rows);
   }
 }
 

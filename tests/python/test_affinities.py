@@ -3,6 +3,7 @@ line's --data against the package."""
 
 import json
 import subprocess
+import warnings
 
 import numpy as np
 import pytest
@@ -150,7 +151,11 @@ def test_command_line_data_gives_the_package_bits(tmp_path):
     ([[0.0, 1.0], [np.nan, 2.0], [3.0, 4.0]], 1.0, ValueError, "element 2"),
     ([[0.0, np.inf], [1.0, 2.0], [3.0, 4.0]], 1.0, ValueError, "element 1"),
     ([[0.0], [1.0], [2.0]], 3.0, ValueError, "below the number of points"),
-    ([[0.0], [1.0], [2.0]], 0.0, ValueError, "above 0"),
+    ([[0.0], [1.0], [2.0]], 0.0, ValueError, "at least 1"),
+    ([[0.0], [1.0], [2.0]], 1e-10, ValueError, "at least 1"),
+    ([[0.0], [1.0], [2.0]], 1e-300, ValueError, "at least 1"),
+    ([[0.0], [1.0], [2.0]], 4.9e-324, ValueError, "at least 1"),
+    ([[0.0], [1.0], [2.0]], np.nextafter(1.0, 0.0), ValueError, "at least 1"),
     ([[0.0], [1.0], [2.0]], np.nan, ValueError, "finite"),
     ([[0.0], [1.0], [2.0]], "30", TypeError, "real number"),
     ([["a"], ["b"]], 1.0, TypeError, "real numbers"),
@@ -158,6 +163,62 @@ def test_command_line_data_gives_the_package_bits(tmp_path):
 def test_refusals(X, perplexity, error, message):
     with pytest.raises(error, match=message):
         tsneloss.affinities(X, perplexity)
+
+
+def _spread(name):
+    rng = np.random.default_rng(9)
+    return {"normal times 1e17": clustered(8, 300, 3) * 1e17,
+            "grid 1e17 apart": np.arange(40.0)[:, None] * 1e17,
+            "normal near 1e200": rng.normal(size=(40, 3)) * 1e200}[name]
+
+
+@pytest.mark.parametrize("name, sklearn_finite", [
+    ("normal times 1e17", True),    # some points' affinities underflow, not all: scikit-learn's P
+    ("grid 1e17 apart", False),     # every affinity underflows: scikit-learn's P is all zeros
+    ("normal near 1e200", False),   # squared distances overflow
+])
+def test_spread_data_give_a_finite_p(tmp_path, name, sklearn_finite):
+    X = _spread(name)
+    Y = np.random.default_rng(10).normal(size=(len(X), 2))
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        P = tsneloss.affinities(X, 5.0, neighbours="exact")
+    assert np.all(np.isfinite(P.data)) and abs(P.sum() - 1) < 1e-12
+    scaled = any("relative to its nearest neighbour" in str(w.message) for w in caught)
+    assert scaled == (not sklearn_finite)
+    if sklearn_finite:
+        graph, expected = sklearn_p(X, 5.0)
+        graph.sort_indices()
+        k = graph.indptr[1]
+        ours = _core.affinities_from_neighbours(graph.indices.reshape(-1, k).astype(np.int32),
+                                                graph.data.reshape(-1, k).astype(np.float32), 5.0)
+        # scikit-learn drops the zeros its sums leave; the values stored are compared.
+        ours = scipy.sparse.csr_matrix((ours["data"], ours["indices"], ours["indptr"]), shape=P.shape)
+        assert np.array_equal(ours.toarray(), expected.toarray())
+    loss = tsneloss.kl_divergence(Y, P)
+    assert np.isfinite(loss)
+    np.save(tmp_path / "x.npy", X)
+    np.save(tmp_path / "y.npy", Y)
+    done = subprocess.run([BUILD / "bin" / "tsneloss", "--json", "--data", tmp_path / "x.npy", "--perplexity", "5",
+                           "--save-p", tmp_path / "p.npz", tmp_path / "y.npy"], capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    assert json.loads(done.stdout)["loss"] == loss
+    assert ("relative to its nearest neighbour" in done.stderr) == scaled
+    assert np.array_equal(scipy.sparse.load_npz(tmp_path / "p.npz").data, P.data)
+
+
+@pytest.mark.parametrize("X, perplexity, which", [
+    ([[0.0], [1.0], [-1.0], [5.0]], 1.0, "1 of the 4 points"),   # point 0's nearest two tie
+    ([[0.0], [1.0], [3.0]], 2.5, "every point"),                  # two neighbours: entropy at most ln 2
+])
+def test_points_missing_the_perplexity_are_counted(tmp_path, X, perplexity, which):
+    expected = f"for {which} the perplexity search could not meet the perplexity {perplexity:g}"
+    with pytest.warns(tsneloss.TsnelossWarning, match=expected):
+        tsneloss.affinities(X, perplexity)
+    np.savetxt(tmp_path / "x.txt", X)
+    done = subprocess.run([BUILD / "bin" / "tsneloss", "--z", "1", "--data", tmp_path / "x.txt", "--perplexity",
+                           str(perplexity), tmp_path / "x.txt"], capture_output=True, text=True)
+    assert done.returncode == 0 and f"tsneloss: warning: {expected}" in done.stderr, done.stderr
 
 
 def test_unknown_neighbours_method_is_refused():

@@ -44,6 +44,11 @@ def test_worked_example_is_ln_13():
     ((np.ones((2, 3)), np.eye(3) / 3, 1), {},
      "P: P is 3 by 3, but the embedding Y has 2 points of 3 coordinates: it looks transposed"),
     ((TWO_POINTS, TWO_POINTS_P, 0.0), {}, "z: Z must be finite and greater than 0, not 0"),
+    ((np.array([[0.0, 0.0], [1e200, 0.0]]), TWO_POINTS_P, 1), {},
+     "Y: the loss is inf in double precision, which cannot hold its terms"),
+    ((np.zeros((2, 2)), TWO_POINTS_P * 1e-323, 1e-300), {}, "Y: the loss is -inf in double precision"),
+    ((np.array([[0.0, 0.0], [1e20, 0.0]]), TWO_POINTS_P, 1), {"precision": "single"},
+     "Y: the loss is inf in single precision"),
     ((TWO_POINTS, TWO_POINTS_P, 1), {"precision": "half"}, "precision must be 'double' or 'single', not 'half'"),
 ])
 def test_refusals_say_what_tsneloss_says(args, kwargs, message):

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -236,6 +237,33 @@ TEST(AffinityRequest, AllPairsBeyondMemoryAndNeighbourCountsAtTheirEdges) {
             NeighbourMethod::kExact);
   EXPECT_EQ(tsneloss::affinities::ResolvedMethod(NeighbourMethod::kAuto, tsneloss::affinities::kAutoExactNeighboursLimit + 1),
             NeighbourMethod::kApproximate);
+}
+
+// A computed P is used or saved only when finite and adding up to 1, the all-pairs
+// floor's epsilon per value allowed for.
+TEST(ComputedP, NotFiniteOrNotAddingUpToOneIsAFault) {
+  const struct {
+    const char* name;
+    std::vector<double> values;
+    std::string fault;
+  } cases[] = {
+      {"sound", {0.25, 0.25, 0.5}, ""},
+      {"NaN", {0.5, std::nan(""), 0.5}, "a value of P is nan"},
+      {"+inf", {0.5, HUGE_VAL}, "a value of P is inf"},
+      {"all zeros", {0.0, 0.0}, "the values of P add up to 0, not 1"},
+      {"half", {0.25, 0.25}, "the values of P add up to 0.5, not 1"},
+      {"2^-18 over", {0.5, 0.5, 0x1p-18}, "the values of P add up to 1.0000038146972656, not 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tsneloss::affinities::SparseRows p;
+    p.values.assign(c.values.begin(), c.values.end());
+    EXPECT_EQ(tsneloss::core::ComputedPFault(p), c.fault);
+  }
+  // A million values each raised to the floor: about 2.2e-10 over 1.
+  tsneloss::affinities::SparseRows floored;
+  floored.values.assign(1000000, 1e-6 + 2.220446049250313e-16);
+  EXPECT_EQ(tsneloss::core::ComputedPFault(floored), "");
 }
 
 }  // namespace tsne_test

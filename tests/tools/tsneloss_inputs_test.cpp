@@ -1,5 +1,5 @@
 // What tsneloss makes of inputs written the usual ways: repeated positions, .npy
-// orders and versions, standard input, single precision, results that overflow.
+// orders and versions, standard input, single precision, losses that overflow.
 #include <cmath>
 #include <limits>
 
@@ -102,16 +102,37 @@ TEST_F(Tsneloss, SinglePrecisionTellsItsDifferenceFromDouble) {
   EXPECT_GT(std::abs(in_single - in_double), 1e-6 * std::abs(in_double));
 }
 
-TEST_F(Tsneloss, JsonTellsInfinitiesApart) {
+// No loss is printed that is not finite: an overflow in either precision is an error
+// naming the embedding, after the lines of the embeddings before it.
+TEST_F(Tsneloss, LossesThatAreNotFiniteAreRefused) {
   const auto p = Write("p.mtx", kTwoPointsP);
-  const Outcome far = Run({"--json", "--z", "1", Write("f.txt", "0 0\n1e200 0\n").string(), p.string()});
-  ASSERT_EQ(far.status, 0) << far.err;
-  EXPECT_EQ(far.out.rfind("{\"loss\": \"inf\", ", 0), 0u) << far.out;
   const auto tiny_p = Write("t.mtx", kGeneral + "2 2 2\n2 1 4.9e-324\n1 2 4.9e-324\n");
-  const Outcome near = Run({"--json", "--z", "1e-300", Write("n.txt", "0 0\n0 0\n").string(), tiny_p.string()});
-  ASSERT_EQ(near.status, 0) << near.err;
-  EXPECT_EQ(near.out.rfind("{\"loss\": \"-inf\", ", 0), 0u) << near.out;
-  EXPECT_EQ(Run({"--z", "1", Write("f.txt", "0 0\n1e200 0\n").string(), p.string()}).out, "inf\n");
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {"far apart", {"--json", "--z", "1", Write("f.txt", "0 0\n1e200 0\n").string(), p.string()},
+       "f.txt: the loss is inf in double precision, which cannot hold its terms"},
+      {"P and Z too small", {"--z", "1e-300", Write("n.txt", "0 0\n0 0\n").string(), tiny_p.string()},
+       "n.txt: the loss is -inf in double precision"},
+      {"beyond single only", {"--single", "--z", "1", Write("s.txt", "0 0\n1e20 0\n").string(), p.string()},
+       "s.txt: the loss is inf in single precision"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome run = Run(c.args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+  }
+  const auto y = Write("y.txt", kTwoPoints);
+  const Outcome first = Run({"--z", "1", y.string(), p.string()});
+  ASSERT_EQ(first.status, 0) << first.err;
+  const Outcome second = Run({"--z", "1", y.string(), Write("g.txt", "0 0\n1e200 0\n").string(), p.string()});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.out, first.out);
+  EXPECT_NE(second.err.find("g.txt: the loss is inf"), std::string::npos) << second.err;
 }
 
 TEST_F(Tsneloss, VersionIsShown) {

@@ -124,8 +124,12 @@ TEST_F(Tsneloss, DataForPIsRefusedWithItsPlace) {
   } cases[] = {
       {"NaN coordinate", "0 1\n2 nan\n3 3\n", {}, "x.txt:2:3: a coordinate is nan"},
       {"other N", "0 1\n2 2\n", {}, "x.txt: the data holds 2 points, but the embedding"},
-      {"perplexity N", "0 1\n2 2\n3 3\n", {"--perplexity", "3"}, "x.txt: the perplexity must be finite, above 0 and below the number of points (3); it is 3"},
+      {"perplexity N", "0 1\n2 2\n3 3\n", {"--perplexity", "3"}, "x.txt: the perplexity must be finite, at least 1 (no distribution's is less) and below the number of points (3); it is 3"},
       {"perplexity 0", "0 1\n2 2\n3 3\n", {"--perplexity", "0"}, "it is 0"},
+      {"perplexity 1e-10", "0 1\n2 2\n3 3\n", {"--perplexity", "1e-10"}, "at least 1 (no distribution's is less) and below the number of points (3); it is 1e-10"},
+      {"perplexity 1e-300", "0 1\n2 2\n3 3\n", {"--perplexity", "1e-300"}, "it is 1e-300"},
+      {"perplexity 4.9e-324", "0 1\n2 2\n3 3\n", {"--perplexity", "4.9e-324"}, "it is 4.9406564584124654e-324"},
+      {"perplexity just below 1", "0 1\n2 2\n3 3\n", {"--perplexity", "0.99999999999999989"}, "it is 0.99999999999999989"},
       {"perplexity inf", "0 1\n2 2\n3 3\n", {"--perplexity", "inf"}, "it is inf"},
   };
   for (const auto& c : cases) {

@@ -1,5 +1,7 @@
 #include "affinities/affinities.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -11,6 +13,24 @@
 #include "affinities/perplexity_search.hpp"
 
 namespace tsneloss::affinities {
+namespace {
+
+// X times the power of 2 that puts its largest coordinate just below 2^room, room
+// chosen so that every squared distance, at most 4 d max|x|^2, stays below float's
+// largest (2^128): the scaled search then sees every distance, and powers of 2 keep
+// every ratio of them.
+LargeVector<double> IntoFloatRange(const double* x, std::size_t size, std::size_t d) {
+  double largest = 0;
+  for (std::size_t e = 0; e < size; ++e) largest = std::max(largest, std::fabs(x[e]));
+  LargeVector<double> scaled(x, x + size);
+  if (largest == 0) return scaled;
+  const int room = (125 - static_cast<int>(std::bit_width(d))) / 2;
+  const int shift = room - (std::ilogb(largest) + 1);
+  for (double& value : scaled) value = std::ldexp(value, shift);
+  return scaled;
+}
+
+}  // namespace
 
 std::string NeighbourMethodName(NeighbourMethod method) {
   switch (method) {
@@ -40,15 +60,23 @@ NeighbourMethod ResolvedMethod(NeighbourMethod wanted, std::size_t n) {
   return n <= kAutoExactNeighboursLimit ? NeighbourMethod::kExact : NeighbourMethod::kApproximate;
 }
 
-SparseRows AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, unsigned threads) {
+SearchedP AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, unsigned threads,
+                                   PrecisionSearch search) {
   const std::size_t n = lists.n;
   const std::size_t k = lists.k;
   // The perplexity search sums over each point's neighbours in index order, as t-SNE does.
   SortRowsByIndex(lists.indices.data(), lists.squared_distances.data(), n, k, threads);
   LargeVector<double> conditional(n * k);
-  ConditionalRows(lists.squared_distances.data(), n, k, perplexity, threads, conditional.data());
+  SearchedP searched;
+  searched.unmet_points =
+      ConditionalRows(lists.squared_distances.data(), n, k, perplexity, search, threads, conditional.data());
   lists.squared_distances = {};
-  return JointAffinities(lists.indices.data(), conditional.data(), n, k, threads);
+  searched.p = JointAffinities(lists.indices.data(), conditional.data(), n, k, threads);
+  return searched;
+}
+
+bool AllFinite(const SparseRows& p) {
+  return std::all_of(p.values.begin(), p.values.end(), [](double value) { return std::isfinite(value); });
 }
 
 namespace {
@@ -90,29 +118,45 @@ NeighbourLists ApproximateLists(const double* x, std::size_t n, std::size_t d, s
   return std::move(search.lists);
 }
 
+// P by `search`, each allocation that fails named.
+Affinities AffinitiesBy(PrecisionSearch search, const double* x, std::size_t n, std::size_t d,
+                        const AffinitySettings& settings) {
+  Affinities result;
+  result.neighbours = ResolvedMethod(settings.neighbours, n);
+  SearchedP searched;
+  if (result.neighbours == NeighbourMethod::kAll) {
+    searched = Allocating(Allocation::kAllPairs, [&] {
+      return AllPairsAffinities(x, n, d, settings.perplexity, settings.threads, settings.progress, search);
+    });
+  } else {
+    const std::size_t k = NeighbourCount(n, settings.perplexity);
+    NeighbourLists lists;
+    if (result.neighbours == NeighbourMethod::kApproximate) {
+      lists = Allocating(Allocation::kGraphIndex, [&] { return ApproximateLists(x, n, d, k, settings, result); });
+    }
+    if (result.neighbours == NeighbourMethod::kExact) {
+      lists = Allocating(Allocation::kNeighbourLists, [&] {
+        return ExactNeighbours(x, n, d, k, {settings.threads, settings.progress});
+      });
+    }
+    searched = Allocating(Allocation::kJointP, [&] {
+      return AffinitiesFromNeighbours(lists, settings.perplexity, settings.threads, search);
+    });
+  }
+  result.p = std::move(searched.p);
+  result.unmet_points = searched.unmet_points;
+  return result;
+}
+
 }  // namespace
 
 Affinities ComputeAffinities(const double* x, std::size_t n, std::size_t d, const AffinitySettings& settings) {
-  Affinities result;
-  result.neighbours = ResolvedMethod(settings.neighbours, n);
-  if (result.neighbours == NeighbourMethod::kAll) {
-    result.p = Allocating(Allocation::kAllPairs, [&] {
-      return AllPairsAffinities(x, n, d, settings.perplexity, settings.threads, settings.progress);
-    });
-    return result;
-  }
-  const std::size_t k = NeighbourCount(n, settings.perplexity);
-  NeighbourLists lists;
-  if (result.neighbours == NeighbourMethod::kApproximate) {
-    lists = Allocating(Allocation::kGraphIndex, [&] { return ApproximateLists(x, n, d, k, settings, result); });
-  }
-  if (result.neighbours == NeighbourMethod::kExact) {
-    lists = Allocating(Allocation::kNeighbourLists, [&] {
-      return ExactNeighbours(x, n, d, k, {settings.threads, settings.progress});
-    });
-  }
-  result.p = Allocating(Allocation::kJointP,
-                        [&] { return AffinitiesFromNeighbours(lists, settings.perplexity, settings.threads); });
+  Affinities result = AffinitiesBy(PrecisionSearch::kTsne, x, n, d, settings);
+  if (AllFinite(result.p)) return result;
+  result = {};
+  const LargeVector<double> scaled = IntoFloatRange(x, n * d, d);
+  result = AffinitiesBy(PrecisionSearch::kScaled, scaled.data(), n, d, settings);
+  result.scaled_search = true;
   return result;
 }
 

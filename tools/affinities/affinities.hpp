@@ -12,6 +12,7 @@
 
 #include "affinities/joint_affinities.hpp"
 #include "affinities/neighbours.hpp"
+#include "affinities/perplexity_search.hpp"
 
 namespace tsneloss::affinities {
 
@@ -45,6 +46,8 @@ struct Affinities {
   double tied_share = 0;                                 // approximate: the sample's share tied at k
   std::size_t recall_sample = 0;                         // approximate: points in the estimate
   bool trustworthy = true;                               // approximate: as Trustworthy
+  std::size_t unmet_points = 0;                          // searches that missed the perplexity
+  bool scaled_search = false;  // t-SNE's arithmetic gave no P: the scaled search's, on X scaled
 };
 
 // "exact", "approx", "all", "auto".
@@ -59,12 +62,19 @@ std::size_t NeighbourCount(std::size_t n, double perplexity);
 NeighbourMethod ResolvedMethod(NeighbourMethod wanted, std::size_t n);
 
 // P from given neighbour lists (as ExactNeighbours returns them, in any order within
-// a row): steps two and three alone. Reorders the lists.
-SparseRows AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, unsigned threads);
+// a row): steps two and three alone. Reorders the lists and frees their distances.
+SearchedP AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, unsigned threads,
+                                   PrecisionSearch search = PrecisionSearch::kTsne);
+
+// Whether every value of P is finite. t-SNE's arithmetic gives a P that is not when
+// every conditional affinity underflowed to 0: P is then 0/0.
+bool AllFinite(const SparseRows& p);
 
 // `x` holds n >= 2 points of d >= 1 coordinates, point after point, all finite;
-// 0 < perplexity < n (the caller checks). Throws OutOfMemory (memory_estimate.hpp)
-// naming the allocation that failed, std::system_error.
+// 0 < perplexity < n (the caller checks). P is t-SNE's, bit for bit, wherever that is
+// finite; else the scaled search's on X scaled by a power of 2 into float's range, so
+// that P is finite and adds up to 1 for every such X. Throws OutOfMemory
+// (memory_estimate.hpp) naming the allocation that failed, std::system_error.
 Affinities ComputeAffinities(const double* x, std::size_t n, std::size_t d, const AffinitySettings& settings);
 
 }  // namespace tsneloss::affinities

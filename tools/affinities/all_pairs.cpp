@@ -17,10 +17,12 @@ constexpr std::size_t kTile = 64;
 
 }  // namespace
 
-SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, double perplexity, unsigned threads,
-                              const std::function<void(double)>& progress) {
+SearchedP AllPairsAffinities(const double* x, std::size_t n, std::size_t d, double perplexity, unsigned threads,
+                             const std::function<void(double)>& progress, PrecisionSearch search) {
+  const auto row_search = search == PrecisionSearch::kTsne ? ConditionalRow : ScaledConditionalRow;
   const std::size_t row_length = n - 1;
-  SparseRows p;
+  SearchedP searched;
+  SparseRows& p = searched.p;
   p.n = n;
   p.row_starts.resize(n + 1);
   for (std::size_t i = 0; i <= n; ++i) p.row_starts[i] = static_cast<std::int64_t>(i * row_length);
@@ -28,11 +30,13 @@ SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, dou
   p.values.resize(n * row_length);
   // Row i first holds C's row i (columns 0 .. n-1 without i, in order).
   std::atomic<std::size_t> rows_done{0};
+  std::atomic<std::size_t> unmet{0};
   const std::size_t tasks = (n + kRowsPerTask - 1) / kRowsPerTask;
   support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned worker) {
     std::vector<double> exact(row_length);
     std::vector<float> distances(row_length);
     const std::size_t end = std::min(n, (task + 1) * kRowsPerTask);
+    std::size_t task_unmet = 0;
     for (std::size_t i = task * kRowsPerTask; i < end; ++i) {
       std::int32_t* columns = p.columns.data() + i * row_length;
       std::size_t m = 0;
@@ -41,8 +45,9 @@ SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, dou
       }
       detail::ExactSquaredDistances(x, d, i, columns, row_length, exact.data());
       std::copy(exact.begin(), exact.end(), distances.begin());
-      ConditionalRow(distances.data(), row_length, perplexity, p.values.data() + i * row_length);
+      if (!row_search(distances.data(), row_length, perplexity, p.values.data() + i * row_length).met) ++task_unmet;
     }
+    unmet += task_unmet;
     const std::size_t done = rows_done += end - task * kRowsPerTask;
     if (worker == 0 && progress) progress(static_cast<double>(done) / static_cast<double>(n));
   });
@@ -73,7 +78,8 @@ SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, dou
       },
       n * n);
   for (double& value : p.values) value = std::max(value / total, kAllPairsFloor);
-  return p;
+  searched.unmet_points = unmet;
+  return searched;
 }
 
 }  // namespace tsneloss::affinities

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "affinities/joint_affinities.hpp"
+#include "affinities/perplexity_search.hpp"
 
 namespace tsneloss::affinities {
 
@@ -16,7 +17,8 @@ inline constexpr double kAllPairsFloor = 2.220446049250313e-16;
 
 // `x` holds n >= 2 points of d coordinates, point after point, all finite.
 // `progress` (may be empty) gets the share of rows done, on the calling thread.
-SparseRows AllPairsAffinities(const double* x, std::size_t n, std::size_t d, double perplexity, unsigned threads,
-                              const std::function<void(double)>& progress);
+SearchedP AllPairsAffinities(const double* x, std::size_t n, std::size_t d, double perplexity, unsigned threads,
+                             const std::function<void(double)>& progress,
+                             PrecisionSearch search = PrecisionSearch::kTsne);
 
 }  // namespace tsneloss::affinities

@@ -19,6 +19,12 @@ struct SparseRows {
   LargeVector<double> values;
 };
 
+// P with how many of its points' searches did not meet the perplexity.
+struct SearchedP {
+  SparseRows p;
+  std::size_t unmet_points = 0;
+};
+
 // C given as n rows of k (column, value) pairs, columns increasing within each row and
 // never the row's own; returns the normalised P, symmetric to the bit, summed and
 // scaled as t-SNE does with SciPy, so the same C gives the same bits.

@@ -1,6 +1,7 @@
 #include "affinities/perplexity_search.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -15,12 +16,62 @@ constexpr double kEntropyTolerance = 1e-5;
 constexpr double kEmptySum = 1e-8;
 constexpr std::size_t kRowsPerTask = 256;
 
+// The scaled search's range of log2(beta) in units of the widest gap: below it every
+// p_j is equal to the last bit; above it even the narrowest gap a float can hold
+// (2^-149 against a widest of 2^128) weighs exp(-2^23) against the nearest.
+constexpr double kLowestLog2Beta = -64;
+constexpr double kHighestLog2Beta = 300;
+
+// Shifted squared distances over the widest finite gap: 0 for the nearest, at most 1
+// for the rest but +inf for a distance that is.
+class ScaledGaps {
+ public:
+  ScaledGaps(const float* squared_distances, std::size_t count) : distances_(squared_distances) {
+    nearest_ = *std::min_element(squared_distances, squared_distances + count);
+    double widest = 0;
+    for (std::size_t j = 0; j < count; ++j) {
+      const double gap = Shifted(j);
+      if (std::isfinite(gap)) widest = std::max(widest, gap);
+    }
+    if (widest > 0) unit_ = widest;
+  }
+
+  double operator[](std::size_t j) const { return Shifted(j) / unit_; }
+
+ private:
+  // The nearest's own ties give exactly 0, even at +inf, where the difference is NaN.
+  double Shifted(std::size_t j) const {
+    const double distance = distances_[j];
+    return distance == nearest_ ? 0.0 : distance - nearest_;
+  }
+
+  const float* distances_;
+  double nearest_ = 0;
+  double unit_ = 1;
+};
+
+// The entropy of p_j = exp(-gap_j beta) / sum, writing p_j; the nearest's term is 1.
+double ScaledEntropy(const ScaledGaps& gaps, std::size_t count, double beta, double* conditional) {
+  double sum = 0.0;
+  for (std::size_t j = 0; j < count; ++j) {
+    conditional[j] = std::exp(-gaps[j] * beta);
+    sum += conditional[j];
+  }
+  double weighted_gap = 0.0;
+  for (std::size_t j = 0; j < count; ++j) {
+    conditional[j] /= sum;
+    if (conditional[j] > 0) weighted_gap += gaps[j] * conditional[j];
+  }
+  return std::log(sum) + beta * weighted_gap;
+}
+
 }  // namespace
 
-double ConditionalRow(const float* squared_distances, std::size_t count, double perplexity, double* conditional) {
+RowSearch ConditionalRow(const float* squared_distances, std::size_t count, double perplexity, double* conditional) {
   const double wanted_entropy = std::log(perplexity);
   const double infinity = std::numeric_limits<double>::infinity();
-  double beta = 1.0;
+  RowSearch search{1.0, false};
+  double& beta = search.beta;
   double beta_low = -infinity;
   double beta_high = infinity;
   for (int step = 0; step < kMaxSteps; ++step) {
@@ -36,7 +87,10 @@ double ConditionalRow(const float* squared_distances, std::size_t count, double 
       weighted_distance += static_cast<double>(squared_distances[j]) * conditional[j];
     }
     const double entropy_excess = std::log(sum) + beta * weighted_distance - wanted_entropy;
-    if (std::fabs(entropy_excess) <= kEntropyTolerance) break;
+    if (std::fabs(entropy_excess) <= kEntropyTolerance) {
+      search.met = true;
+      break;
+    }
     if (entropy_excess > 0.0) {
       beta_low = beta;
       beta = beta_high == infinity ? beta * 2.0 : (beta + beta_high) / 2.0;
@@ -45,18 +99,44 @@ double ConditionalRow(const float* squared_distances, std::size_t count, double 
       beta = beta_low == -infinity ? beta / 2.0 : (beta + beta_low) / 2.0;
     }
   }
-  return beta;
+  return search;
 }
 
-void ConditionalRows(const float* squared_distances, std::size_t n, std::size_t k, double perplexity,
-                     unsigned threads, double* conditional) {
+RowSearch ScaledConditionalRow(const float* squared_distances, std::size_t count, double perplexity,
+                               double* conditional) {
+  const ScaledGaps gaps(squared_distances, count);
+  const double wanted_entropy = std::log(perplexity);
+  // The entropy falls as beta grows: bisect log2(beta) between the range's ends.
+  double low = kLowestLog2Beta;
+  double high = kHighestLog2Beta;
+  RowSearch search;
+  for (int step = 0; step < kMaxSteps; ++step) {
+    const double middle = (low + high) / 2;
+    search.beta = std::exp2(middle);
+    const double entropy_excess = ScaledEntropy(gaps, count, search.beta, conditional) - wanted_entropy;
+    if (std::fabs(entropy_excess) <= kEntropyTolerance) {
+      search.met = true;
+      break;
+    }
+    (entropy_excess > 0.0 ? low : high) = middle;
+  }
+  return search;
+}
+
+std::size_t ConditionalRows(const float* squared_distances, std::size_t n, std::size_t k, double perplexity,
+                            PrecisionSearch search, unsigned threads, double* conditional) {
+  const auto row_search = search == PrecisionSearch::kTsne ? ConditionalRow : ScaledConditionalRow;
+  std::atomic<std::size_t> unmet{0};
   const std::size_t tasks = (n + kRowsPerTask - 1) / kRowsPerTask;
   support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned) {
     const std::size_t end = std::min(n, (task + 1) * kRowsPerTask);
+    std::size_t task_unmet = 0;
     for (std::size_t i = task * kRowsPerTask; i < end; ++i) {
-      ConditionalRow(squared_distances + i * k, k, perplexity, conditional + i * k);
+      if (!row_search(squared_distances + i * k, k, perplexity, conditional + i * k).met) ++task_unmet;
     }
+    unmet += task_unmet;
   });
+  return unmet;
 }
 
 }  // namespace tsneloss::affinities

@@ -71,6 +71,7 @@ ArrayLoss ComputeArrayLoss(const EmbeddingPacker& pack_y, const AffinitiesPacker
     const matrix::ArrayPtr single_points = HostPoints<float>(y.coordinates(), y.n, y.d);
     result.loss = ModuleLoss(module, single_points.get(), p, result.z);
   }
+  CheckLosses(result.loss_double, result.loss, options.single, kEmbeddingName);
   result.notes = NotesOnP(p.merged_positions, result.sum_p);
   if (options.single) {
     if (auto note = NoteOnSinglePrecision(result.loss, result.loss_double)) result.notes.push_back(std::move(*note));

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <span>
+#include <stdexcept>
+#include <utility>
 
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
@@ -9,6 +11,20 @@
 #include "support/text.hpp"
 
 namespace tsneloss::core {
+namespace {
+
+constexpr double kEpsilon = 2.220446049250313e-16;
+
+// A P computed here that is not finite or does not add up to 1 is a fault of ours,
+// never handed on as a result.
+void CheckComputedP(const SparseRows& p, const std::string& source) {
+  const std::string fault = ComputedPFault(p);
+  if (!fault.empty()) {
+    throw std::runtime_error("P computed from " + source + " is not a P: " + fault + " (a fault of tsneloss)");
+  }
+}
+
+}  // namespace
 
 NeighbourMethod NeighbourMethodNamed(const std::string& name, const std::string& source) {
   const auto method = ParseNeighbourMethod(name);
@@ -30,15 +46,40 @@ void CheckAffinityRequest(std::uint64_t points, std::uint64_t dimension, double 
   CheckAffinityMemory(points, dimension, perplexity, method, threads, source);
 }
 
+std::string ComputedPFault(const SparseRows& p) {
+  double sum = 0;
+  for (const double value : p.values) {
+    if (!std::isfinite(value)) return "a value of P is " + support::FormatNumber(value);
+    sum += value;
+  }
+  // Rounding moves the sum by less than an epsilon per value, and so does the
+  // all-pairs floor.
+  const double tolerance = kSumOfPTolerance + 2 * static_cast<double>(p.values.size()) * kEpsilon;
+  if (!(std::fabs(sum - 1) <= tolerance)) return "the values of P add up to " + support::FormatNumber(sum) + ", not 1";
+  return "";
+}
+
 affinities::Affinities AffinitiesFromData(const double* x, std::uint64_t points, std::uint64_t dimension,
                                           const affinities::AffinitySettings& settings, const std::string& source) {
   CheckAffinityRequest(points, dimension, settings.perplexity, settings.neighbours, source, settings.threads);
   CheckCoordinates(std::span<const double>(x, points * dimension), source);
+  affinities::Affinities computed;
   try {
-    return affinities::ComputeAffinities(x, points, dimension, settings);
+    computed = affinities::ComputeAffinities(x, points, dimension, settings);
   } catch (const std::bad_alloc& error) {
     throw OutOfMemoryFor(error, points, settings.perplexity, source);
   }
+  CheckComputedP(computed.p, source);
+  return computed;
+}
+
+std::vector<Note> NotesOnAffinities(const affinities::Affinities& computed, double perplexity) {
+  std::vector<Note> notes;
+  if (auto note = NoteOnApproximateNeighbours(computed)) notes.push_back(std::move(*note));
+  for (Note& note : NotesOnComputedP(computed.scaled_search, computed.unmet_points, computed.p.n, perplexity)) {
+    notes.push_back(std::move(note));
+  }
+  return notes;
 }
 
 SparseRows AffinitiesFromNeighbourLists(const ShapedArray<std::int32_t>& indices,
@@ -55,9 +96,15 @@ SparseRows AffinitiesFromNeighbourLists(const ShapedArray<std::int32_t>& indices
       throw InputError::AtElement("indices", e, OutsideRange(std::to_string(index), lists.n, false));
     }
   }
-  lists.indices.assign(indices.values.begin(), indices.values.end());
-  lists.squared_distances.assign(squared_distances.values.begin(), squared_distances.values.end());
-  return affinities::AffinitiesFromNeighbours(lists, perplexity, 0);
+  const auto searched = [&](affinities::PrecisionSearch search) {
+    lists.indices.assign(indices.values.begin(), indices.values.end());
+    lists.squared_distances.assign(squared_distances.values.begin(), squared_distances.values.end());
+    return affinities::AffinitiesFromNeighbours(lists, perplexity, 0, search).p;
+  };
+  SparseRows p = searched(affinities::PrecisionSearch::kTsne);
+  if (!affinities::AllFinite(p)) p = searched(affinities::PrecisionSearch::kScaled);
+  CheckComputedP(p, "indices and squared_distances");
+  return p;
 }
 
 namespace {

@@ -10,6 +10,7 @@
 
 #include "affinities/affinities.hpp"
 #include "core/module_call.hpp"
+#include "core/notes.hpp"
 
 namespace tsneloss::core {
 
@@ -39,17 +40,27 @@ void CheckAffinityRequest(std::uint64_t points, std::uint64_t dimension, double 
                           affinities::NeighbourMethod method, const std::string& source, unsigned threads = 0);
 
 // CheckAffinityRequest, the first coordinate that is not finite ("element k" of the
-// row-major buffer), then ComputeAffinities; a failed allocation throws
+// row-major buffer), then ComputeAffinities, whose P is checked: std::runtime_error
+// for one that is not finite or does not add up to 1; a failed allocation throws
 // OutOfMemoryError naming it.
 affinities::Affinities AffinitiesFromData(const double* x, std::uint64_t points, std::uint64_t dimension,
                                           const affinities::AffinitySettings& settings, const std::string& source);
+
+// What is wrong with a computed P (a value that is not finite, or a sum that is not 1
+// up to rounding and the all-pairs floor), empty for a sound one.
+std::string ComputedPFault(const SparseRows& p);
+
+// What tsneloss says beside P computed at `perplexity`: approximate neighbours that
+// fall short (NoteOnApproximateNeighbours), then NotesOnComputedP.
+std::vector<Note> NotesOnAffinities(const affinities::Affinities& computed, double perplexity);
 
 // P's rows as the module's columns (P is symmetric), one-based, in one pass.
 HostAffinities HostAffinitiesOf(const affinities::SparseRows& p);
 
 // P from given neighbour lists, for comparing with other implementations given the
 // same neighbours: `indices` and `squared_distances` n by k (the same shape), each
-// index in [0, n). Throws InputError naming the array at fault.
+// index in [0, n). Throws InputError naming the array at fault. t-SNE's search, or
+// the scaled one where t-SNE's gives no P.
 SparseRows AffinitiesFromNeighbourLists(const ShapedArray<std::int32_t>& indices,
                                         const ShapedArray<float>& squared_distances, double perplexity);
 

@@ -44,9 +44,23 @@ std::string ComputedNormaliserFault(double z, bool approximate, std::string_view
 }
 
 std::string PerplexityFault(double perplexity, std::uint64_t points) {
-  if (std::isfinite(perplexity) && perplexity > 0 && perplexity < static_cast<double>(points)) return "";
-  return "the perplexity must be finite, above 0 and below the number of points (" + std::to_string(points) +
-         "); it is " + support::FormatNumber(perplexity);
+  if (std::isfinite(perplexity) && perplexity >= kLeastPerplexity && perplexity < static_cast<double>(points)) {
+    return "";
+  }
+  return "the perplexity must be finite, at least 1 (no distribution's is less) and below the number of points (" +
+         std::to_string(points) + "); it is " + support::FormatNumber(perplexity);
+}
+
+std::string LossFault(double loss, bool single) {
+  if (std::isfinite(loss)) return "";
+  return "the loss is " + support::FormatNumber(loss) + " in " + (single ? "single" : "double") +
+         " precision, which cannot hold its terms (points too far apart, or values of P or Z too large or too small)";
+}
+
+void CheckLosses(double loss_double, double loss, bool single, const std::string& source) {
+  std::string fault = LossFault(loss_double, false);
+  if (fault.empty() && single) fault = LossFault(loss, true);
+  if (!fault.empty()) throw InputError(source, fault);
 }
 
 void CheckPointCount(std::uint64_t points, std::uint64_t dimension, PointsRole role, const std::string& source) {

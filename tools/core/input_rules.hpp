@@ -59,9 +59,20 @@ std::string NormaliserFault(double z);
 // `option` is how the caller gives Z instead ("--z", "z").
 std::string ComputedNormaliserFault(double z, bool approximate, std::string_view option);
 
-// The message for a perplexity that is not finite, above 0 and below the number of
-// points, empty else.
+// A perplexity is 2^entropy, so never below 1: a smaller one cannot be met.
+inline constexpr double kLeastPerplexity = 1;
+
+// The message for a perplexity that is not finite, at least kLeastPerplexity and
+// below the number of points, empty else.
 std::string PerplexityFault(double perplexity, std::uint64_t points);
+
+// The message for a loss that is not finite in the precision it was computed in,
+// empty else: no result of the tools is.
+std::string LossFault(double loss, bool single);
+
+// Throws InputError naming `source` (the embedding) when the double-precision loss,
+// or with `single` the single-precision `loss`, is not finite.
+void CheckLosses(double loss_double, double loss, bool single, const std::string& source);
 
 // The most threads a caller may ask for: more would only cost memory, each thread
 // holding a piece of a block.

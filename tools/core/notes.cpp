@@ -51,4 +51,23 @@ std::optional<Note> NoteOnSinglePrecision(double loss, double loss_double) {
                          support::FormatNumber(difference, 2) + "; it accumulates every term in single precision"};
 }
 
+std::vector<Note> NotesOnComputedP(bool scaled_search, std::uint64_t unmet_points, std::uint64_t points,
+                                   double perplexity) {
+  std::vector<Note> notes;
+  if (scaled_search) {
+    notes.push_back({false, "every point's affinities underflow to 0 in t-SNE's own arithmetic (the data's distances "
+                            "are too large for it); P was computed with each point's distances taken relative to its "
+                            "nearest neighbour instead"});
+  }
+  if (unmet_points > 0) {
+    const std::string which = unmet_points == points ? "every point" : std::to_string(unmet_points) + " of the " +
+                                                                           std::to_string(points) + " points";
+    notes.push_back({true, "for " + which + " the perplexity search could not meet the perplexity " +
+                               support::FormatNumber(perplexity) +
+                               " (tied or too few neighbours, or distances beyond its reach); their affinities are "
+                               "its last try"});
+  }
+  return notes;
+}
+
 }  // namespace tsneloss::core

@@ -1,6 +1,7 @@
 // What the tools say beside a loss: that positions of P were given more than once,
 // that P does not add up to 1, that approximate neighbours fall short, that the
-// single-precision loss drifts from the double one. Each note's threshold and words live here, once; the command line writes them
+// single-precision loss drifts from the double one, how P from the data was searched.
+// Each note's threshold and words live here, once; the command line writes them
 // on standard error and the Python package raises them as warnings, word for word.
 #pragma once
 
@@ -38,5 +39,11 @@ std::optional<Note> NoteOnApproximateNeighbours(const affinities::Affinities& co
 // The note on a single-precision loss far from the double-precision one; none when
 // they agree within kSinglePrecisionTolerance.
 std::optional<Note> NoteOnSinglePrecision(double loss, double loss_double);
+
+// The notes on P computed from the data: the scaled search taken where t-SNE's own
+// arithmetic underflows for every point, and the points whose search missed the
+// perplexity.
+std::vector<Note> NotesOnComputedP(bool scaled_search, std::uint64_t unmet_points, std::uint64_t points,
+                                   double perplexity);
 
 }  // namespace tsneloss::core

@@ -35,12 +35,10 @@ ComputedP ComputeP(const Options& options, const core::Embedding& x, const std::
                  "sample of %zu points)\n",
                  support::FormatNumber(100 * computed.recall, 4).c_str(), computed.recall_sample);
   }
-  if (const auto note = core::NoteOnApproximateNeighbours(computed)) {
-    std::fprintf(stderr, "tsneloss: warning: %s\n", note->text.c_str());
-  }
   if (!options.save_p_path.empty()) formats::WriteAffinities(options.save_p_path, computed.p);
   ComputedP result;
   result.p = core::HostAffinitiesOf(computed.p);
+  result.notes = core::NotesOnAffinities(computed, options.perplexity);
   result.json_fields = ", \"perplexity\": " + support::FormatNumber(options.perplexity) + ", \"neighbours\": \"" +
                        core::NeighbourMethodName(computed.neighbours) + "\", \"neighbours_found\": " +
                        (approximate ? support::FormatNumber(computed.recall) : std::string("null"));

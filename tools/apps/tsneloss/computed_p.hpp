@@ -2,15 +2,18 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "apps/tsneloss/options.hpp"
 #include "core/embedding.hpp"
 #include "core/module_call.hpp"
+#include "core/notes.hpp"
 
 namespace tsneloss::apps {
 
 struct ComputedP {
   core::HostAffinities p;
+  std::vector<core::Note> notes;  // on how P was searched, for stderr
   std::string json_fields;  // ", \"perplexity\": ..." for the JSON line
 };
 

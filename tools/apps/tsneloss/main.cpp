@@ -54,6 +54,7 @@ void ScoreEmbedding(const Options& options, const matrix::loader::Module& module
   const double z = options.z ? *options.z : computed.z;
   const double loss_double = core::ModuleLoss<double>(module, y, p, z);
   const double loss = options.single ? core::ModuleLoss<float>(module, y, p, z) : loss_double;
+  core::CheckLosses(loss_double, loss, options.single, embedding_name);
   const int digits = options.single ? 9 : 17;
   if (options.single) {
     if (const auto note = core::NoteOnSinglePrecision(loss, loss_double)) Say(*note);
@@ -114,6 +115,7 @@ int Run(const Options& options) {
     p_name = data_source->name();
     core::CheckDataMatchesEmbedding(x.n, p_name, y.n, first_source.name());
     ComputedP computed = ComputeP(options, x, p_name);
+    for (const core::Note& note : computed.notes) Say(note);
     x = core::Embedding();
     p = std::move(computed.p);
     p_fields = std::move(computed.json_fields);

@@ -36,7 +36,7 @@ const char* const kUsage =
     "  --data X     compute P from the data X (N points in their original D\n"
     "               dimensions, a file read as an embedding is) as t-SNE does,\n"
     "               instead of reading AFFINITIES\n"
-    "  --perplexity P  of P computed from --data: finite, above 0 and below N\n"
+    "  --perplexity P  of P computed from --data: finite, at least 1 and below N\n"
     "               (default 30); each point gets min(N-1, floor(3P+1)) neighbours\n"
     "  --neighbours M  exact: the true nearest neighbours; approx: a graph index,\n"
     "               at least 98.5% of them (the share is estimated and printed);\n"
