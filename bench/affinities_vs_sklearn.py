@@ -1,11 +1,13 @@
 """Times P from the data: tsneloss.affinities next to scikit-learn's own way
-(NearestNeighbors with its default algorithm, then _joint_probabilities_nn on the
-squared distances), side by side in one run, on standard normal data (or, for `alone`, clustered data: 30 clusters, each spread
-over its own 8-dimensional subspace, with a little noise in all D).
+(NearestNeighbors(algorithm="brute"), then _joint_probabilities_nn on the squared
+distances), side by side in one run, on standard normal data, clustered data (30
+clusters, each spread over its own 8-dimensional subspace, with a little noise in
+all D) or images (D = 784: a 28 x 28 grid of a few smooth blobs placed after one of 30
+patterns, jittered, with noise).
 
-    /usr/bin/python3 bench/affinities_vs_sklearn.py compare [N] [D]    (default 20000 50)
+    /usr/bin/python3 bench/affinities_vs_sklearn.py compare [N] [D] [KIND]    (default 20000 50 normal)
     /usr/bin/python3 bench/affinities_vs_sklearn.py alone N D METHOD [KIND]
-        METHOD: exact, approx or all; KIND: normal (the default) or clustered
+        METHOD: exact, approx or all; KIND: normal (the default), clustered or images
 
 `compare` runs each side twice, alternating, and prints the best times, their ratio
 and whether the two P agree. `alone` runs tsneloss.affinities once in a fresh
@@ -24,10 +26,30 @@ import tsneloss
 PERPLEXITY = 30.0
 
 
+def images(n, rng):
+    grid = np.arange(28.0)
+    patterns = rng.uniform(6, 22, size=(30, 3, 2))
+    widths = rng.uniform(1.5, 4, size=(30, 3))
+    labels = rng.integers(0, 30, size=n)
+    centres = patterns[labels] + rng.normal(scale=1.5, size=(n, 3, 2))
+    heights = rng.uniform(0.5, 1, size=(n, 3))
+    X = np.empty((n, 28 * 28))
+    for start in range(0, n, 2000):
+        part = slice(start, min(n, start + 2000))
+        rows = np.exp(-((grid - centres[part, :, 0, None]) ** 2) / (2 * widths[labels[part], :, None] ** 2))
+        columns = np.exp(-((grid - centres[part, :, 1, None]) ** 2) / (2 * widths[labels[part], :, None] ** 2))
+        blobs = np.einsum("nbr,nbc,nb->nrc", rows, columns, heights[part])
+        X[part] = blobs.reshape(-1, 28 * 28)
+    return np.clip(X + rng.normal(scale=0.05, size=X.shape), 0, 1)
+
+
 def data(n, d, kind="normal"):
     rng = np.random.default_rng(2026)
     if kind == "normal":
         return rng.standard_normal((n, d))
+    if kind == "images":
+        assert d == 28 * 28, "images have D = 784"
+        return images(n, rng)
     centres = rng.normal(scale=4, size=(30, d))
     bases = rng.normal(size=(30, 8, d)) / np.sqrt(d)
     labels = rng.integers(0, 30, size=n)
@@ -43,7 +65,7 @@ def sklearn_p(X):
     from sklearn.neighbors import NearestNeighbors
 
     k = min(len(X) - 1, int(3.0 * PERPLEXITY + 1))
-    graph = NearestNeighbors(n_neighbors=k).fit(X).kneighbors_graph(mode="distance")
+    graph = NearestNeighbors(n_neighbors=k, algorithm="brute").fit(X).kneighbors_graph(mode="distance")
     graph.data **= 2
     return _joint_probabilities_nn(graph, PERPLEXITY, verbose=0)
 
@@ -54,8 +76,8 @@ def timed(function, *args):
     return time.perf_counter() - start, result
 
 
-def compare(n, d):
-    X = data(n, d)
+def compare(n, d, kind):
+    X = data(n, d, kind)
     ours, theirs = [], []
     for _ in range(2):
         seconds, P = timed(lambda: tsneloss.affinities(X, PERPLEXITY, neighbours="exact"))
@@ -65,7 +87,7 @@ def compare(n, d):
     expected = expected.tocsr()
     same_positions = np.array_equal(P.indptr, expected.indptr) and np.array_equal(P.indices, expected.indices)
     relative = np.abs(P.data - expected.data) / expected.data if same_positions else np.array([np.inf])
-    print(f"N = {n}, D = {d}: tsneloss.affinities (exact) {min(ours):.3f} s, scikit-learn {min(theirs):.3f} s, "
+    print(f"N = {n}, D = {d}, {kind}: tsneloss.affinities (exact) {min(ours):.3f} s, scikit-learn {min(theirs):.3f} s, "
           f"ratio {min(theirs) / min(ours):.1f}; same positions: {same_positions}, "
           f"values within 1e-6 relative: {np.mean(relative <= 1e-6):.6f}, largest {relative.max():.2g}")
 
@@ -87,6 +109,7 @@ def alone(n, d, method, kind):
 if __name__ == "__main__":
     mode = sys.argv[1] if len(sys.argv) > 1 else "compare"
     if mode == "compare":
-        compare(int(sys.argv[2]) if len(sys.argv) > 2 else 20000, int(sys.argv[3]) if len(sys.argv) > 3 else 50)
+        compare(int(sys.argv[2]) if len(sys.argv) > 2 else 20000, int(sys.argv[3]) if len(sys.argv) > 3 else 50,
+                sys.argv[4] if len(sys.argv) > 4 else "normal")
     else:
         alone(int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], sys.argv[5] if len(sys.argv) > 5 else "normal")

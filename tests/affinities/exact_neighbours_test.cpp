@@ -89,6 +89,23 @@ TEST(ExactNeighbours, TiesAndTileEdges) {
   }
 }
 
+// Sizes around the blocks of the triangle (512 points): tiles on and off its
+// diagonal, a last block nearly empty or nearly full, an odd count of blocks sitting
+// a round out, and dimensions that fill no panel evenly.
+TEST(ExactNeighbours, TriangleBlockEdges) {
+  for (const std::size_t n : {511, 513, 1025}) {
+    for (const std::size_t d : {1, 17}) {
+      SCOPED_TRACE(::testing::Message() << "n " << n << " d " << d);
+      const auto x = TiedData(n, d, static_cast<unsigned>(n * 7 + d));
+      ExpectSameOnEveryPath(x, n, d, 1);
+      ExpectSameOnEveryPath(x, n, d, 9);
+      if (n == 513) ExpectSameOnEveryPath(x, n, d, n - 1);
+    }
+  }
+  const std::size_t n = 1031, d = 33;
+  EXPECT_EQ(ExpectSameOnEveryPath(NormalData(n, d, 21), n, d, 40), 0u);
+}
+
 // Enough points that T falls through several grids before the end; float separates
 // these points well, so none should need measuring against all.
 TEST(ExactNeighbours, NormalDataThinned) {

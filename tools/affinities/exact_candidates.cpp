@@ -46,10 +46,14 @@ void CandidateRow::Empty(const CandidateContext& context) {
 }
 
 void CandidateRow::Settle() {
+  const std::size_t most = k_ + (capacity_ - k_) / 2;
   Select();
-  // Each selection must free a fair share of the room, or the offers would cost a
+  // One far offer stretches the buckets over all the near ones, so that the first
+  // cut drops little more than it: cut again over what is left.
+  if (candidates_.size > most) Select();
+  // Each settling must free a fair share of the room, or the offers would cost a
   // selection each: the float pass cannot tell these points apart.
-  if (candidates_.size > k_ + (capacity_ - k_) / 2) {
+  if (candidates_.size > most) {
     overflowed_ = true;
     candidates_.size = 0;
     limit_ = -std::numeric_limits<float>::infinity();  // nothing more is offered
@@ -68,19 +72,20 @@ void CandidateRow::Lower(double bound) {
   limit_ = FloatAbove(limit + kRoundings * (std::abs(threshold_) + 2.0 * own_));
 }
 
-bool CandidateRow::Finish(std::int32_t* indices, float* distances) {
+bool CandidateRow::Finish(std::int32_t* indices, float* distances, std::vector<double>& exact,
+                          std::vector<Ranked>& ranked) {
   const CandidateContext& context = *context_;
   // Every column but i was offered or refused against some T, so k or more are kept;
   // a selection among them makes the last cut.
   if (!overflowed_ && candidates_.size >= k_) Select();
   // Fewer than k left cannot happen while the bound holds; measuring all is the safe answer anyway.
   if (overflowed_ || candidates_.size < k_) {
-    NearestByAll(context.x, context.n, context.d, i_, k_, indices, distances, ranked_);
+    NearestByAll(context.x, context.n, context.d, i_, k_, indices, distances, ranked);
     return true;
   }
-  exact_.resize(candidates_.size);
-  ExactSquaredDistances(context.x, context.d, i_, index_.data(), candidates_.size, exact_.data());
-  context.select.take(exact_.data(), index_.data(), candidates_.size, k_, indices, distances, ranked_);
+  exact.resize(candidates_.size);
+  ExactSquaredDistances(context.x, context.d, i_, index_.data(), candidates_.size, exact.data());
+  context.select.take(exact.data(), index_.data(), candidates_.size, k_, indices, distances, ranked);
   return false;
 }
 

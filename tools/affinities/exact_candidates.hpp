@@ -51,8 +51,8 @@ class CandidateRow {
   // The kernel's threshold for this row: a column whose key - w_j lies above it is no neighbour.
   float limit() const { return limit_; }
   // Writes the point's k neighbours, measured exactly; true when they were measured
-  // against all points.
-  bool Finish(std::int32_t* indices, float* distances);
+  // against all points. `exact` and `ranked` are the caller's, reused.
+  bool Finish(std::int32_t* indices, float* distances, std::vector<double>& exact, std::vector<Ranked>& ranked);
 
  private:
   // Lowers T to an upper bound kept, the k-th smallest or a little above (widened),
@@ -75,8 +75,6 @@ class CandidateRow {
   std::vector<float> lower_;
   std::vector<float> upper_;
   std::vector<std::int32_t> index_;
-  std::vector<double> exact_;
-  std::vector<Ranked> ranked_;
 };
 
 }  // namespace tsneloss::affinities::detail

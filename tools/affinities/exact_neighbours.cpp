@@ -1,7 +1,8 @@
 #include <algorithm>
-#include <atomic>
+#include <chrono>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 #include "affinities/exact_candidates.hpp"
 #include "affinities/exact_prepare.hpp"
@@ -13,72 +14,144 @@ namespace tsneloss::affinities {
 namespace detail {
 namespace {
 
-// Rows per unit of work, and panels per chunk: a group of rows meets the few panels
-// of a chunk while they and its candidates stay in the first-level cache.
-constexpr std::size_t kBlockRows = 64;
+// Points per block. The candidate pass works on tiles of a block of rows against a
+// block of columns, over the upper triangle: off the diagonal a tile offers to both,
+// so each pair is measured once. A tile's candidates stay in the second-level cache;
+// the rows meet the few panels of a chunk while those stay in it too.
+constexpr std::size_t kBlockRows = 512;
 constexpr std::size_t kChunkPanels = 8;
+static_assert(kBlockRows % kPanel == 0 && kBlockRows % kGroup == 0);
 constexpr std::size_t kProgressSteps = 100;
 
-struct Scratch {
-  std::vector<CandidateRow> rows{kBlockRows};
-  std::vector<float> limits = std::vector<float>(kBlockRows);
-  std::vector<Ranked> ranked;
-  std::vector<Candidates*> out = std::vector<Candidates*>(kBlockRows);
-  std::size_t measured_by_all = 0;
+// Every point's candidates, and the kernels' view of them: a tile reaches the
+// candidates of its rows and of its columns alike.
+struct Search {
+  const CandidateContext* context = nullptr;
+  TileKernel kernel = nullptr;
+  std::size_t blocks = 0;
+  std::vector<CandidateRow> points;  // past n: parked
+  std::vector<float> limits;
+  std::vector<Candidates*> out;
 };
 
-void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t block, Scratch& scratch,
-                 NeighbourLists& lists) {
-  const Prepared& prepared = *context.prepared;
-  const std::size_t n = context.n, d = context.d, k = context.k;
-  const std::size_t first = block * kBlockRows;
-  const std::size_t rows = std::min(kBlockRows, n - first);
-  if (!prepared.usable) {
-    for (std::size_t i = first; i < first + rows; ++i) {
-      NearestByAll(context.x, n, d, i, k, lists.indices.data() + i * k, lists.squared_distances.data() + i * k,
-                   scratch.ranked);
-    }
-    scratch.measured_by_all += rows;
-    return;
-  }
-  const std::size_t groups = (rows + kGroup - 1) / kGroup;
-  for (std::size_t r = 0; r < groups * kGroup; ++r) {
-    if (r < rows) {
-      scratch.rows[r].Start(context, first + r);
+void Prime(Search& search, std::size_t block) {
+  const CandidateContext& context = *search.context;
+  for (std::size_t i = block * kBlockRows; i < (block + 1) * kBlockRows; ++i) {
+    if (i < context.n) {
+      search.points[i].Start(context, i);
     } else {
-      scratch.rows[r].Park(context);
+      search.points[i].Park(context);
     }
-    scratch.limits[r] = scratch.rows[r].limit();
-    scratch.out[r] = &scratch.rows[r].candidates();
+    search.limits[i] = search.points[i].limit();
+    search.out[i] = &search.points[i].candidates();
   }
+}
+
+void SettleFull(Search& search, std::size_t first, std::size_t count) {
+  for (std::size_t i = first; i < first + count; ++i) {
+    if (search.points[i].full()) {
+      search.points[i].Settle();
+      search.limits[i] = search.points[i].limit();
+    }
+  }
+}
+
+// Block a's rows against block b's columns (a <= b); every point of both has room
+// for a tile's offers at the start.
+void SearchTile(Search& search, std::size_t a, std::size_t b) {
+  const CandidateContext& context = *search.context;
+  const Prepared& prepared = *context.prepared;
+  const std::size_t d = context.d;
+  const std::size_t first = a * kBlockRows;
+  const std::size_t groups = (std::min(kBlockRows, context.n - first) + kGroup - 1) / kGroup;
+  const std::size_t first_panel = b * kBlockRows / kPanel;
+  const std::size_t last_panel = std::min(prepared.panels, first_panel + kBlockRows / kPanel);
   TileInput input;
   input.d = d;
-  input.n = static_cast<std::int32_t>(n);
-  for (std::size_t chunk = 0; chunk < prepared.panels; chunk += kChunkPanels) {
-    const std::size_t chunk_end = std::min(prepared.panels, chunk + kChunkPanels);
+  input.n = static_cast<std::int32_t>(context.n);
+  for (std::size_t chunk = first_panel; chunk < last_panel; chunk += kChunkPanels) {
+    const std::size_t chunk_end = std::min(last_panel, chunk + kChunkPanels);
     for (std::size_t group = 0; group < groups; ++group) {
-      input.rows = prepared.rows + (first + group * kGroup) * d;
-      input.limits = scratch.limits.data() + group * kGroup;
-      input.row = static_cast<std::int32_t>(first + group * kGroup);
+      const std::size_t row = first + group * kGroup;
+      input.rows = prepared.rows + row * d;
+      input.limits = search.limits.data() + row;
+      input.row_norms = prepared.norms.data() + row;
+      input.row_slacks = prepared.slacks.data() + row;
+      input.row = static_cast<std::int32_t>(row);
       for (std::size_t panel = chunk; panel < chunk_end; ++panel) {
+        const std::size_t column = panel * kPanel;
         input.panel = prepared.packed + panel * d * kPanel;
-        input.norms = prepared.norms.data() + panel * kPanel;
-        input.slacks = prepared.slacks.data() + panel * kPanel;
-        input.column = static_cast<std::int32_t>(panel * kPanel);
-        kernel(input, scratch.out.data() + group * kGroup);
-        for (std::size_t row = group * kGroup; row < (group + 1) * kGroup; ++row) {
-          if (scratch.rows[row].full()) {
-            scratch.rows[row].Settle();
-            scratch.limits[row] = scratch.rows[row].limit();
-          }
-        }
+        input.norms = prepared.norms.data() + column;
+        input.slacks = prepared.slacks.data() + column;
+        input.column = static_cast<std::int32_t>(column);
+        input.column_limits = a == b ? nullptr : search.limits.data() + column;
+        search.kernel(input, search.out.data() + row, search.out.data() + column);
+        SettleFull(search, row, kGroup);
+        if (a != b) SettleFull(search, column, kPanel);
       }
     }
   }
-  for (std::size_t r = 0; r < rows; ++r) {
-    const std::size_t i = first + r;
-    if (scratch.rows[r].Finish(lists.indices.data() + i * k, lists.squared_distances.data() + i * k)) {
+}
+
+// The pairs of blocks of round t of a round robin over `blocks` (even) blocks: each
+// block meets every other once over the blocks - 1 rounds, and once per round.
+std::vector<std::pair<std::size_t, std::size_t>> Round(std::size_t blocks, std::size_t t) {
+  std::vector<std::pair<std::size_t, std::size_t>> pairs;
+  const std::size_t turning = blocks - 1;
+  pairs.emplace_back(t, turning);
+  for (std::size_t m = 1; m < blocks / 2; ++m) {
+    const std::size_t one = (t + m) % turning, other = (t + turning - m) % turning;
+    pairs.emplace_back(std::min(one, other), std::max(one, other));
+  }
+  return pairs;
+}
+
+struct FinishScratch {
+  std::vector<double> exact;
+  std::vector<Ranked> ranked;
+  std::size_t measured_by_all = 0;
+};
+
+void FinishBlock(Search& search, std::size_t block, FinishScratch& scratch, NeighbourLists& lists) {
+  const CandidateContext& context = *search.context;
+  const std::size_t k = context.k;
+  const std::size_t end = std::min(context.n, (block + 1) * kBlockRows);
+  for (std::size_t i = block * kBlockRows; i < end; ++i) {
+    std::int32_t* indices = lists.indices.data() + i * k;
+    float* distances = lists.squared_distances.data() + i * k;
+    if (!context.prepared->usable) {
+      NearestByAll(context.x, context.n, context.d, i, k, indices, distances, scratch.ranked);
       ++scratch.measured_by_all;
+    } else if (search.points[i].Finish(indices, distances, scratch.exact, scratch.ranked)) {
+      ++scratch.measured_by_all;
+    }
+  }
+}
+
+// The candidate pass: the diagonal's tiles, then the round robin's; each round's
+// tiles share no block, so their threads touch different points.
+void OfferAll(Search& search, const SearchSettings& settings) {
+  const std::size_t blocks = search.blocks;
+  const std::size_t even = blocks + blocks % 2;  // block `blocks`, if any, sits a round out
+  const std::size_t rounds = even;               // the diagonal's, then even - 1
+  const support::Parallel parallel{settings.threads, {}};
+  support::ParallelFor(blocks, parallel, [&](std::size_t block, unsigned) { Prime(search, block); });
+  std::size_t reported = 0;
+  for (std::size_t round = 0; round < rounds; ++round) {
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    if (round == 0) {
+      for (std::size_t block = 0; block < blocks; ++block) pairs.emplace_back(block, block);
+    } else {
+      for (const auto& pair : Round(even, round - 1)) {
+        if (pair.second < blocks) pairs.push_back(pair);
+      }
+    }
+    support::ParallelFor(pairs.size(), parallel,
+                         [&](std::size_t task, unsigned) { SearchTile(search, pairs[task].first, pairs[task].second); });
+    const std::size_t step = (round + 1) * kProgressSteps / (rounds + 1);
+    if (settings.progress && step > reported) {
+      reported = step;
+      settings.progress(static_cast<double>(step) / kProgressSteps);
     }
   }
 }
@@ -87,7 +160,8 @@ void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t
 
 NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t d, std::size_t k,
                                      const SearchSettings& settings, support::InstructionSet path,
-                                     std::size_t* measured_by_all) {
+                                     std::size_t* measured_by_all, SearchSteps* steps) {
+  const auto start = std::chrono::steady_clock::now();
   const TileKernel kernel = KernelFor(path);
   if (k == 0 || k >= n) throw std::invalid_argument("ExactNeighbours: k must lie in [1, n)");
   if (n >= (std::size_t{1} << 31)) throw std::invalid_argument("ExactNeighbours: n must lie below 2^31");
@@ -107,23 +181,28 @@ NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t
   context.prepared = &prepared;
   context.select = SelectFor(path);
 
-  const std::size_t blocks = (n + kBlockRows - 1) / kBlockRows;
-  std::vector<Scratch> scratch(support::ThreadCount(settings.threads));
-  std::atomic<std::size_t> done{0};
-  std::size_t reported = 0;  // touched by worker 0 only
-  const auto work = [&](std::size_t block, unsigned worker) {
-    SearchBlock(context, kernel, block, scratch[worker], lists);
-    const std::size_t step = (done.fetch_add(1) + 1) * kProgressSteps / blocks;
-    if (worker == 0 && settings.progress && step > reported) {
-      reported = step;
-      settings.progress(static_cast<double>(step) / kProgressSteps);
-    }
-  };
-  support::ParallelFor(blocks, {settings.threads, {}}, work);
-  if (settings.progress && reported < kProgressSteps) settings.progress(1.0);
+  Search search;
+  search.context = &context;
+  search.kernel = kernel;
+  search.blocks = (n + kBlockRows - 1) / kBlockRows;
+  if (prepared.usable) {
+    search.points.resize(search.blocks * kBlockRows);
+    search.limits.resize(search.blocks * kBlockRows);
+    search.out.resize(search.blocks * kBlockRows);
+    OfferAll(search, settings);
+  }
+  const auto offered = std::chrono::steady_clock::now();
+  std::vector<FinishScratch> scratch(support::ThreadCount(settings.threads));
+  support::ParallelFor(search.blocks, {settings.threads, {}},
+                       [&](std::size_t block, unsigned worker) { FinishBlock(search, block, scratch[worker], lists); });
+  if (steps != nullptr) {
+    steps->candidates = std::chrono::duration<double>(offered - start).count();
+    steps->measuring = std::chrono::duration<double>(std::chrono::steady_clock::now() - offered).count();
+  }
+  if (settings.progress) settings.progress(1.0);
   if (measured_by_all != nullptr) {
     *measured_by_all = 0;
-    for (const Scratch& own : scratch) *measured_by_all += own.measured_by_all;
+    for (const FinishScratch& own : scratch) *measured_by_all += own.measured_by_all;
   }
   return lists;
 }
@@ -139,10 +218,11 @@ double ExactNeighboursBytes(std::size_t n, std::size_t d, std::size_t k, unsigne
   const auto points = static_cast<double>(n);
   const double lists = 8 * points * static_cast<double>(k);
   const double prepared = 8 * points * static_cast<double>(d) + 24 * points;
-  // Each candidate: a lower and an upper bound and an index, then a double and a rank.
+  // Each point's candidates: a lower and an upper bound and an index; then, per
+  // thread, a double and a rank for each.
   const auto capacity = static_cast<double>(std::max<std::size_t>(2 * k, k + 32) + detail::kPanel);
-  const double scratch = static_cast<double>(detail::kBlockRows) * capacity * 12 + capacity * 24;
-  return lists + prepared + scratch * support::ThreadCount(threads);
+  const double candidates = (points + static_cast<double>(detail::kBlockRows)) * (capacity * 12 + 16);
+  return lists + prepared + candidates + capacity * 24 * support::ThreadCount(threads);
 }
 
 }  // namespace tsneloss::affinities

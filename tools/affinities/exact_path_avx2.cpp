@@ -7,7 +7,31 @@ namespace {
 
 constexpr std::size_t kPass = 4;  // rows per pass: 4 x 2 accumulators fit the 16 registers
 
-void Pass(const TileInput& input, std::size_t r0, Candidates* const* out) {
+// Row r's offers of the panel to the columns, for the tiles off the diagonal.
+void OfferToColumns(const TileInput& input, std::size_t r, __m256 dot_low, __m256 dot_high, Candidates* const* column_out) {
+  const auto row = input.row + static_cast<std::int32_t>(r);
+  if (!RowIsPoint(input, row)) return;
+  const __m256 norm = _mm256_set1_ps(input.row_norms[r]);
+  const __m256 slack = _mm256_set1_ps(input.row_slacks[r]);
+  const __m256 key_low = _mm256_sub_ps(norm, _mm256_add_ps(dot_low, dot_low));
+  const __m256 key_high = _mm256_sub_ps(norm, _mm256_add_ps(dot_high, dot_high));
+  alignas(32) float lower[kPanel];
+  alignas(32) float upper[kPanel];
+  const __m256 lower_low = _mm256_sub_ps(key_low, slack);
+  const __m256 lower_high = _mm256_sub_ps(key_high, slack);
+  _mm256_store_ps(lower, lower_low);
+  _mm256_store_ps(lower + 8, lower_high);
+  _mm256_store_ps(upper, _mm256_add_ps(key_low, slack));
+  _mm256_store_ps(upper + 8, _mm256_add_ps(key_high, slack));
+  const int bits_low = _mm256_movemask_ps(_mm256_cmp_ps(lower_low, _mm256_loadu_ps(input.column_limits), _CMP_LE_OQ));
+  const int bits_high =
+      _mm256_movemask_ps(_mm256_cmp_ps(lower_high, _mm256_loadu_ps(input.column_limits + 8), _CMP_LE_OQ));
+  const unsigned mask = static_cast<unsigned>(bits_low | (bits_high << 8));
+  if (mask == 0) return;
+  AppendToColumns(column_out, mask & OfferedLanes(input, row), lower, upper, row);
+}
+
+void Pass(const TileInput& input, std::size_t r0, Candidates* const* out, Candidates* const* column_out) {
   const std::size_t d = input.d;
   __m256 low[kPass];
   __m256 high[kPass];
@@ -29,6 +53,7 @@ void Pass(const TileInput& input, std::size_t r0, Candidates* const* out) {
   const __m256 slacks_high = _mm256_loadu_ps(input.slacks + 8);
 #pragma GCC unroll 4
   for (std::size_t r = 0; r < kPass; ++r) {
+    if (input.column_limits != nullptr) OfferToColumns(input, r0 + r, low[r], high[r], column_out);
     const __m256 limit = _mm256_set1_ps(input.limits[r0 + r]);
     const __m256 key_low = _mm256_sub_ps(norms_low, _mm256_add_ps(low[r], low[r]));
     const __m256 key_high = _mm256_sub_ps(norms_high, _mm256_add_ps(high[r], high[r]));
@@ -51,8 +76,8 @@ void Pass(const TileInput& input, std::size_t r0, Candidates* const* out) {
 
 }  // namespace
 
-void TileAvx2(const TileInput& input, Candidates* const* out) {
-  for (std::size_t r0 = 0; r0 < kGroup; r0 += kPass) Pass(input, r0, out);
+void TileAvx2(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
+  for (std::size_t r0 = 0; r0 < kGroup; r0 += kPass) Pass(input, r0, out, column_out);
 }
 
 }  // namespace tsneloss::affinities::detail

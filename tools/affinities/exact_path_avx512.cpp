@@ -9,11 +9,32 @@
 
 namespace tsneloss::affinities::detail {
 
+namespace {
+
+// Row r's offers of the panel to the columns, for the tiles off the diagonal; these
+// scatter to sixteen lists, so they are appended one by one.
+void OfferToColumns(const TileInput& input, std::size_t r, __m512 dot, __mmask16 offered, Candidates* const* column_out) {
+  const auto row = input.row + static_cast<std::int32_t>(r);
+  if (!RowIsPoint(input, row)) return;
+  const __m512 slack = _mm512_set1_ps(input.row_slacks[r]);
+  const __m512 key = _mm512_sub_ps(_mm512_set1_ps(input.row_norms[r]), _mm512_add_ps(dot, dot));
+  const __m512 lower = _mm512_sub_ps(key, slack);
+  const __mmask16 mask = _mm512_mask_cmp_ps_mask(offered, lower, _mm512_loadu_ps(input.column_limits), _CMP_LE_OQ);
+  if (mask == 0) return;
+  alignas(64) float lowers[kPanel];
+  alignas(64) float uppers[kPanel];
+  _mm512_store_ps(lowers, lower);
+  _mm512_store_ps(uppers, _mm512_add_ps(key, slack));
+  AppendToColumns(column_out, mask, lowers, uppers, row);
+}
+
+}  // namespace
+
 // One vector per row holds the whole panel; the eight accumulators stay in registers.
-// Multiply and add are separate instructions: no fused multiply-add. The kept columns
+// Fused multiply-adds: each rounds once where the bound allows for two. The kept columns
 // are compressed in registers and stored whole (the compressing store to memory is
 // slow on some processors): no branch on which lanes pass.
-void TileAvx512(const TileInput& input, Candidates* const* out) {
+void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
   const std::size_t d = input.d;
   __m512 acc[kGroup];
 #pragma GCC unroll 8
@@ -22,7 +43,7 @@ void TileAvx512(const TileInput& input, Candidates* const* out) {
     const __m512 column = _mm512_loadu_ps(input.panel + c * kPanel);
 #pragma GCC unroll 8
     for (std::size_t r = 0; r < kGroup; ++r) {
-      acc[r] = _mm512_add_ps(acc[r], _mm512_mul_ps(column, _mm512_set1_ps(input.rows[r * d + c])));
+      acc[r] = _mm512_fmadd_ps(column, _mm512_set1_ps(input.rows[r * d + c]), acc[r]);
     }
   }
   const __m512 norms = _mm512_loadu_ps(input.norms);
@@ -32,11 +53,12 @@ void TileAvx512(const TileInput& input, Candidates* const* out) {
   const __mmask16 valid = _mm512_cmplt_epi32_mask(lanes, _mm512_set1_epi32(input.n));
 #pragma GCC unroll 8
   for (std::size_t r = 0; r < kGroup; ++r) {
+    const __mmask16 other = _mm512_mask_cmpneq_epi32_mask(valid, lanes, _mm512_set1_epi32(input.row + static_cast<std::int32_t>(r)));
+    if (input.column_limits != nullptr) OfferToColumns(input, r, acc[r], other, column_out);
     const __m512 key = _mm512_sub_ps(norms, _mm512_add_ps(acc[r], acc[r]));
     const __m512 lower = _mm512_sub_ps(key, slacks);
     const __m512 upper = _mm512_add_ps(key, slacks);
-    __mmask16 mask = _mm512_mask_cmp_ps_mask(valid, lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ);
-    mask = _mm512_mask_cmpneq_epi32_mask(mask, lanes, _mm512_set1_epi32(input.row + static_cast<std::int32_t>(r)));
+    const __mmask16 mask = _mm512_mask_cmp_ps_mask(other, lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ);
     Candidates& candidates = *out[r];
     const std::size_t size = candidates.size;
     _mm512_storeu_ps(candidates.lower + size, _mm512_maskz_compress_ps(mask, lower));

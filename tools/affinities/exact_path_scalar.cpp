@@ -2,12 +2,16 @@
 
 namespace tsneloss::affinities::detail {
 
-void TileScalar(const TileInput& input, Candidates* const* out) {
+void TileScalar(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
   for (std::size_t r = 0; r < kGroup; ++r) {
     const float* row = input.rows + r * input.d;
+    const auto row_index = input.row + static_cast<std::int32_t>(r);
     float lower[kPanel];
     float upper[kPanel];
+    float column_lower[kPanel];
+    float column_upper[kPanel];
     unsigned mask = 0;
+    unsigned column_mask = 0;
     for (std::size_t l = 0; l < kPanel; ++l) {
       float dot = 0;
       for (std::size_t c = 0; c < input.d; ++c) dot += row[c] * input.panel[c * kPanel + l];
@@ -15,9 +19,17 @@ void TileScalar(const TileInput& input, Candidates* const* out) {
       lower[l] = key - input.slacks[l];
       upper[l] = key + input.slacks[l];
       if (lower[l] <= input.limits[r]) mask |= 1u << l;
+      if (input.column_limits == nullptr) continue;
+      const float column_key = input.row_norms[r] - (dot + dot);
+      column_lower[l] = column_key - input.row_slacks[r];
+      column_upper[l] = column_key + input.row_slacks[r];
+      if (column_lower[l] <= input.column_limits[l]) column_mask |= 1u << l;
     }
-    const unsigned offered = mask & OfferedLanes(input, input.row + static_cast<std::int32_t>(r));
-    Append(*out[r], offered, lower, upper, input.column);
+    const unsigned offered = OfferedLanes(input, row_index);
+    Append(*out[r], mask & offered, lower, upper, input.column);
+    if (input.column_limits != nullptr && RowIsPoint(input, row_index)) {
+      AppendToColumns(column_out, column_mask & offered, column_lower, column_upper, row_index);
+    }
   }
 }
 

@@ -34,6 +34,10 @@ struct TileInput {
   const float* norms = nullptr;   // kPanel squared norms of the columns (+inf past the last point)
   const float* slacks = nullptr;  // kPanel error allowances of the columns, each >= 0
   const float* limits = nullptr;  // kGroup thresholds of the rows
+  // The same for the rows seen as columns, off the triangle's diagonal only.
+  const float* row_norms = nullptr;      // kGroup
+  const float* row_slacks = nullptr;     // kGroup
+  const float* column_limits = nullptr;  // kPanel; null: only the rows are offered to
   std::size_t d = 0;
   std::int32_t row = 0;     // the index of the first row
   std::int32_t column = 0;  // the index of column 0
@@ -41,9 +45,13 @@ struct TileInput {
 };
 
 // With key_rl = norms[l] - 2 * (row r . column l), the dot product summed in float
-// over the coordinates in order, appends column l to out[r] when
-// key_rl - slacks[l] <= limits[r], unless it is past the last point or row r itself.
-using TileKernel = void (*)(const TileInput& input, Candidates* const* out);
+// over the coordinates in order (fused or not: either stays within the bound), appends
+// column l to out[r] when key_rl - slacks[l] <= limits[r], unless it is past the last
+// point or row r itself. Where column_limits is given, also appends row r to
+// column_out[l] when row_norms[r] - 2 * (row r . column l) - row_slacks[r] <=
+// column_limits[l], under the same exceptions: each pair, measured once, is offered
+// to both its points.
+using TileKernel = void (*)(const TileInput& input, Candidates* const* out, Candidates* const* column_out);
 
 // The scalar way to append the columns of the set bits of `mask` to `out`.
 inline void Append(Candidates& out, unsigned mask, const float* lower, const float* upper, std::int32_t column) {
@@ -58,6 +66,19 @@ inline void Append(Candidates& out, unsigned mask, const float* lower, const flo
   out.size = size;
 }
 
+// The scalar way to append row `row` to the columns of the set bits of `mask`.
+inline void AppendToColumns(Candidates* const* columns, unsigned mask, const float* lower, const float* upper,
+                            std::int32_t row) {
+  for (; mask != 0; mask &= mask - 1) {
+    const int lane = std::countr_zero(mask);
+    Candidates& out = *columns[lane];
+    out.lower[out.size] = lower[lane];
+    out.upper[out.size] = upper[lane];
+    out.index[out.size] = row;
+    ++out.size;
+  }
+}
+
 // The lanes of a panel that may be appended for row `row`: before n and not the row itself.
 inline unsigned OfferedLanes(const TileInput& input, std::int32_t row) {
   const std::int32_t past = input.n - input.column;
@@ -67,19 +88,28 @@ inline unsigned OfferedLanes(const TileInput& input, std::int32_t row) {
   return lanes;
 }
 
-void TileScalar(const TileInput& input, Candidates* const* out);
-void TileAvx2(const TileInput& input, Candidates* const* out);
-void TileAvx512(const TileInput& input, Candidates* const* out);
+// Whether row `row` is a point, so that it may be offered to the columns.
+inline bool RowIsPoint(const TileInput& input, std::int32_t row) { return row < input.n; }
+
+void TileScalar(const TileInput& input, Candidates* const* out, Candidates* const* column_out);
+void TileAvx2(const TileInput& input, Candidates* const* out, Candidates* const* column_out);
+void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out);
 
 // The kernel of `set` (kAuto: the widest available). Throws std::invalid_argument
 // where the set is not available.
 TileKernel KernelFor(support::InstructionSet set);
 
+// Wall-clock seconds of the search's steps, for benchmarks.
+struct SearchSteps {
+  double candidates = 0;  // the data prepared and the candidate pass
+  double measuring = 0;   // the candidates measured again, and the selection
+};
+
 // ExactNeighbours on a forced path, for tests and benchmarks; `measured_by_all`, if
 // given, gets the number of points measured against all others instead of against
-// their candidates.
+// their candidates, and `steps` the time of each step.
 NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t d, std::size_t k,
                                      const SearchSettings& settings, support::InstructionSet path,
-                                     std::size_t* measured_by_all = nullptr);
+                                     std::size_t* measured_by_all = nullptr, SearchSteps* steps = nullptr);
 
 }  // namespace tsneloss::affinities::detail

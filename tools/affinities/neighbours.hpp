@@ -37,7 +37,7 @@ NeighbourLists ExactNeighbours(const double* x, std::size_t n, std::size_t d, st
                                const SearchSettings& settings = {});
 
 // The most bytes ExactNeighbours holds at once: the lists, the points in float twice
-// over, and each thread's candidates, about 2k for each row of its block.
+// over, and every point's candidates, about 2k each.
 double ExactNeighboursBytes(std::size_t n, std::size_t d, std::size_t k, unsigned threads);
 
 }  // namespace tsneloss::affinities
