@@ -30,18 +30,18 @@ void OfferToColumns(const TileInput& input, std::size_t r, __m512 dot, __mmask16
 
 }  // namespace
 
-// One vector per row holds the whole panel; the eight accumulators stay in registers.
+// One vector per row holds the whole panel; the sixteen accumulators stay in registers.
 // Fused multiply-adds: each rounds once where the bound allows for two. The kept columns
 // are compressed in registers and stored whole (the compressing store to memory is
-// slow on some processors): no branch on which lanes pass.
+// slow on some processors): no branch on which lanes pass, only on whether any does.
 void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
   const std::size_t d = input.d;
   __m512 acc[kGroup];
-#pragma GCC unroll 8
+#pragma GCC unroll 16
   for (std::size_t r = 0; r < kGroup; ++r) acc[r] = _mm512_setzero_ps();
   for (std::size_t c = 0; c < d; ++c) {
     const __m512 column = _mm512_loadu_ps(input.panel + c * kPanel);
-#pragma GCC unroll 8
+#pragma GCC unroll 16
     for (std::size_t r = 0; r < kGroup; ++r) {
       acc[r] = _mm512_fmadd_ps(column, _mm512_set1_ps(input.rows[r * d + c]), acc[r]);
     }
@@ -51,7 +51,7 @@ void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* cons
   const __m512i lanes = _mm512_add_epi32(_mm512_set1_epi32(input.column),
                                          _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
   const __mmask16 valid = _mm512_cmplt_epi32_mask(lanes, _mm512_set1_epi32(input.n));
-#pragma GCC unroll 8
+#pragma GCC unroll 16
   for (std::size_t r = 0; r < kGroup; ++r) {
     const __mmask16 other = _mm512_mask_cmpneq_epi32_mask(valid, lanes, _mm512_set1_epi32(input.row + static_cast<std::int32_t>(r)));
     if (input.column_limits != nullptr) OfferToColumns(input, r, acc[r], other, column_out);
@@ -59,6 +59,7 @@ void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* cons
     const __m512 lower = _mm512_sub_ps(key, slacks);
     const __m512 upper = _mm512_add_ps(key, slacks);
     const __mmask16 mask = _mm512_mask_cmp_ps_mask(other, lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ);
+    if (mask == 0) continue;
     Candidates& candidates = *out[r];
     const std::size_t size = candidates.size;
     _mm512_storeu_ps(candidates.lower + size, _mm512_maskz_compress_ps(mask, lower));

@@ -15,8 +15,11 @@ namespace tsneloss::affinities::detail {
 
 // Columns packed per panel: coordinate c of the panel's column l at panel[c * kPanel + l].
 inline constexpr std::size_t kPanel = 16;
-// Rows per tile: their coordinates are broadcast against one panel.
-inline constexpr std::size_t kGroup = 8;
+// Rows per tile: their coordinates are broadcast against one panel. Sixteen sums in
+// flight cover the latency of two fused multiply-add units.
+inline constexpr std::size_t kGroup = 16;
+// A tile appends at most kPanel offers to a row and kGroup to a column: the room below.
+static_assert(kGroup <= kPanel);
 
 // One row's kept columns, appended to by the kernels: key - w_j and key + w_j as
 // float rounds them, and the column's index. There is room for kPanel entries past
