@@ -104,6 +104,8 @@ TEST(ExactNeighbours, TriangleBlockEdges) {
   }
   const std::size_t n = 1031, d = 33;
   EXPECT_EQ(ExpectSameOnEveryPath(NormalData(n, d, 21), n, d, 40), 0u);
+  // Six blocks: rounds of three tiles each, every pair of blocks met once.
+  ExpectSameOnEveryPath(TiedData(2600, 3, 23), 2600, 3, 6);
 }
 
 // Enough points that T falls through several grids before the end; float separates
