@@ -63,13 +63,15 @@ NeighbourMethod ResolvedMethod(NeighbourMethod wanted, std::size_t n) {
 namespace {
 
 // ConditionalRows in slices of rows, with the share done told after each: every row's
-// search is its own, so the slices give the same bits.
+// search is its own, so the slices give the same bits. A slice holds enough rows to
+// keep every core busy.
 std::size_t ConditionalRowsTold(const float* squared_distances, std::size_t n, std::size_t k, double perplexity,
                                 PrecisionSearch search, unsigned threads, double* conditional,
                                 const std::function<void(double)>& progress) {
   if (!progress) return ConditionalRows(squared_distances, n, k, perplexity, search, threads, conditional);
-  constexpr std::size_t kSlices = 50;
-  const std::size_t slice = (n + kSlices - 1) / kSlices;
+  constexpr std::size_t kSlices = 20;
+  constexpr std::size_t kLeastSlice = std::size_t{1} << 16;
+  const std::size_t slice = std::max(kLeastSlice, (n + kSlices - 1) / kSlices);
   std::size_t unmet = 0;
   for (std::size_t from = 0; from < n; from += slice) {
     const std::size_t rows = std::min(slice, n - from);
