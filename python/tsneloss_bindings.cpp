@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "core/input_rules.hpp"
 #include "core/module_call.hpp"
 #include "core/notes.hpp"
+#include "core/progress_labels.hpp"
 #include "support/version.hpp"
 
 namespace py = pybind11;
@@ -153,13 +155,29 @@ py::dict ResultOf(tsneloss::core::SparseRows&& p) {
   return out;
 }
 
+// Progress for `report` (None, or a callable taking a phase's label and the share of
+// it done), with the interpreter's lock taken; each call is a chance to stop at Ctrl-C.
+void Report(const py::object& report, std::string_view label, double fraction) {
+  const py::gil_scoped_acquire locked;
+  if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  if (!report.is_none()) report(label, fraction);
+}
+
 // X: float64, 2-D, C order (the package converts).
 py::dict Affinities(const py::array_t<double>& x, double perplexity, const std::string& neighbours,
-                    unsigned threads) {
+                    unsigned threads, const py::object& report) {
   if (x.ndim() != 2 || !(x.flags() & py::array::c_style)) throw py::type_error("X: a C-ordered 2-D array is needed");
-  // The search reports its progress on this thread: a chance to stop at Ctrl-C.
-  tsneloss::core::AffinitySettings settings{perplexity, tsneloss::core::NeighbourMethodNamed(neighbours, "neighbours"),
-                                            threads, [](double) { CheckSignals(); }};
+  // The search reports its phases and progress on this thread.
+  std::string_view label;
+  tsneloss::core::AffinitySettings settings;
+  settings.perplexity = perplexity;
+  settings.neighbours = tsneloss::core::NeighbourMethodNamed(neighbours, "neighbours");
+  settings.threads = threads;
+  settings.phase = [&](tsneloss::core::Phase phase) {
+    label = tsneloss::core::PhaseLabel(phase);
+    Report(report, label, 0.0);
+  };
+  settings.progress = [&](double fraction) { Report(report, label, fraction); };
   tsneloss::core::Affinities computed;
   {
     const py::gil_scoped_release unlocked;
@@ -218,7 +236,8 @@ PYBIND11_MODULE(_core, m) {
         py::arg("threads"));
   m.def("loss_of_dense", &LossOfDense, py::arg("y"), py::arg("p"), py::arg("z"), py::arg("single"),
         py::arg("per_point"), py::arg("module_path"), py::arg("threads"));
-  m.def("affinities", &Affinities, py::arg("x"), py::arg("perplexity"), py::arg("neighbours"), py::arg("threads"));
+  m.def("affinities", &Affinities, py::arg("x"), py::arg("perplexity"), py::arg("neighbours"), py::arg("threads"),
+        py::arg("report"));
   m.def("affinities_from_neighbours", &AffinitiesFromNeighbours, py::arg("indices"), py::arg("squared_distances"),
         py::arg("perplexity"));
   m.def("normaliser", &Normaliser, py::arg("y"), py::arg("method"), py::arg("threads"));

@@ -30,6 +30,7 @@ import numpy as np
 import scipy.sparse
 
 from . import _core
+from ._progress import phase_bars
 from ._errors import ModuleError, TsnelossWarning
 
 __version__ = _core.version
@@ -143,6 +144,25 @@ def _loss_of(Y, P, z, single, per_point, threads):
     return _core.loss_of_coordinates(Y, n, rows, columns, _values(coo.data), **common)
 
 
+_SWAPPED = "the arguments look swapped: kl_divergence takes the embedding Y first, then P"
+
+
+def _refuse_swapped(Y, P):
+    """A sparse Y, or a square Y beside an N-by-D P, is most likely P and Y swapped."""
+    if scipy.sparse.issparse(Y):
+        if scipy.sparse.issparse(P):
+            raise TypeError("Y: a sparse matrix is not an embedding; give the points as a dense array")
+        raise TypeError(f"Y is a sparse matrix and P is not: {_SWAPPED}")
+    if scipy.sparse.issparse(P):
+        return
+    y_shape, p_shape = np.shape(Y), np.shape(P)
+    if len(y_shape) == 2 and len(p_shape) == 2 and y_shape[0] == y_shape[1] == p_shape[0] > p_shape[1]:
+        try:
+            _check_square(p_shape)
+        except ValueError as error:
+            raise ValueError(f"{error}; {_SWAPPED}") from None
+
+
 def _warn_as_tsneloss(result):
     """What tsneloss notes on standard error, word for word, as warnings."""
     for note in result["notes"]:
@@ -193,13 +213,15 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False, threads=
     ------
     ValueError
         For values tsneloss refuses, with its message naming ``Y``, ``P`` or ``z``
+        (a square Y beside a P that is not: the arguments look swapped)
         and the element (NumPy's flat index for a dense array, the index in
         ``data`` for COO, CSR and CSC, in ``P.tocoo()`` for other formats); for
         masked values, a `z` too large for a double, and a loss that is not
         finite in the precision asked for.
     TypeError
         For values that are not real numbers (strings, objects, complex), a `z`
-        that is not a real number, and `threads` that is not a whole number.
+        that is not a real number, `threads` that is not a whole number, and a
+        sparse Y (with a dense P: the arguments look swapped).
     ModuleError
         For an error the module raises.
 
@@ -230,6 +252,7 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False, threads=
         raise ValueError(f"precision must be 'double' or 'single', not {precision!r}")
     z = _checked_z(z)
     threads = _checked_threads(threads)
+    _refuse_swapped(Y, P)
     Y = _embedding(Y)
     result = _loss_of(Y, P, z, _PRECISIONS[precision], per_point, threads)
     _warn_as_tsneloss(result)
@@ -295,7 +318,7 @@ def _csr(result):
     return scipy.sparse.csr_matrix((result["data"], indices, indptr), shape=(n, n))
 
 
-def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
+def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None, progress=None):
     """The input affinities P of t-SNE, computed from the data.
 
     Each point's ``k = min(N - 1, floor(3 * perplexity + 1))`` nearest neighbours by
@@ -325,6 +348,11 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
         exact neighbours.
     threads : int, optional
         The threads to use; None (the default) uses one per core.
+    progress : bool, optional
+        A progress bar on standard error (tqdm's) for each phase: "finding
+        neighbours", then "fitting perplexities" ("fitting all pairs" for "all").
+        None (the default) shows it when the work lasts over a second and
+        standard error is a terminal or a notebook; True always, False never.
 
     Returns
     -------
@@ -344,8 +372,8 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
     MemoryError
         When an allocation fails all the same; the message names it.
     TypeError
-        For values that are not real numbers, or a perplexity that is not a real
-        number.
+        For values that are not real numbers, a sparse X, a perplexity that is
+        not a real number, or a `progress` that is not True, False or None.
 
     Warns
     -----
@@ -370,12 +398,23 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
     """
     perplexity = _checked_perplexity(perplexity)
     threads = _checked_threads(threads)
+    bars = phase_bars(progress)
+    if scipy.sparse.issparse(X):
+        raise TypeError(f"X: a sparse matrix ({X.format}) is not taken as data; give the points as a dense array "
+                        "(X.toarray())")
     X = _real_array(X, "X", keep_float32=False)
     if X.ndim != 2:
         raise ValueError(f"X: the array's shape is {X.shape}; a 2-D shape (N, D) is needed")
     if not isinstance(neighbours, str):
         raise TypeError(f"neighbours must be a string, not {type(neighbours).__name__}")
-    result = _core.affinities(np.ascontiguousarray(X), perplexity, neighbours, threads)
+    try:
+        result = _core.affinities(np.ascontiguousarray(X), perplexity, neighbours, threads, bars)
+    except BaseException:
+        if bars is not None:
+            bars.close()
+        raise
+    if bars is not None:
+        bars.finish()
     _warn_as_tsneloss(result)
     P = _csr(result)
     P.neighbours_found = result["recall"]

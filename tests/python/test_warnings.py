@@ -46,7 +46,8 @@ def test_the_same_words_as_the_command_line(tmp_path):
     rows, columns, values = [1, 1, 0], [0, 0, 1], [0.1, 0.2, 0.4]
     write_matrix_market(tmp_path / "p.mtx", rows, columns, values, 2)
     np.savetxt(tmp_path / "y.txt", Y)
-    done = subprocess.run([BUILD / "bin" / "tsneloss", "--z", "1", tmp_path / "y.txt", tmp_path / "p.mtx"],
+    # Python warns of every note; the command line says those that only inform with --verbose.
+    done = subprocess.run([BUILD / "bin" / "tsneloss", "--verbose", "--z", "1", tmp_path / "y.txt", tmp_path / "p.mtx"],
                           capture_output=True, text=True, check=True)
     said = [line.split(": ", 2)[2] for line in done.stderr.splitlines()]
     P = scipy.sparse.coo_array((values, (rows, columns)), shape=(2, 2))

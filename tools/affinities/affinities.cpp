@@ -60,16 +60,40 @@ NeighbourMethod ResolvedMethod(NeighbourMethod wanted, std::size_t n) {
   return n <= kAutoExactNeighboursLimit ? NeighbourMethod::kExact : NeighbourMethod::kApproximate;
 }
 
+namespace {
+
+// ConditionalRows in slices of rows, with the share done told after each: every row's
+// search is its own, so the slices give the same bits. A slice holds enough rows to
+// keep every core busy.
+std::size_t ConditionalRowsTold(const float* squared_distances, std::size_t n, std::size_t k, double perplexity,
+                                PrecisionSearch search, unsigned threads, double* conditional,
+                                const std::function<void(double)>& progress) {
+  if (!progress) return ConditionalRows(squared_distances, n, k, perplexity, search, threads, conditional);
+  constexpr std::size_t kSlices = 20;
+  constexpr std::size_t kLeastSlice = std::size_t{1} << 16;
+  const std::size_t slice = std::max(kLeastSlice, (n + kSlices - 1) / kSlices);
+  std::size_t unmet = 0;
+  for (std::size_t from = 0; from < n; from += slice) {
+    const std::size_t rows = std::min(slice, n - from);
+    unmet += ConditionalRows(squared_distances + from * k, rows, k, perplexity, search, threads,
+                             conditional + from * k);
+    progress(static_cast<double>(from + rows) / static_cast<double>(n));
+  }
+  return unmet;
+}
+
+}  // namespace
+
 SearchedP AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, unsigned threads,
-                                   PrecisionSearch search) {
+                                   PrecisionSearch search, const std::function<void(double)>& progress) {
   const std::size_t n = lists.n;
   const std::size_t k = lists.k;
   // The perplexity search sums over each point's neighbours in index order, as t-SNE does.
   SortRowsByIndex(lists.indices.data(), lists.squared_distances.data(), n, k, threads);
   LargeVector<double> conditional(n * k);
   SearchedP searched;
-  searched.unmet_points =
-      ConditionalRows(lists.squared_distances.data(), n, k, perplexity, search, threads, conditional.data());
+  searched.unmet_points = ConditionalRowsTold(lists.squared_distances.data(), n, k, perplexity, search, threads,
+                                              conditional.data(), progress);
   lists.squared_distances = {};
   searched.p = JointAffinities(lists.indices.data(), conditional.data(), n, k, threads);
   return searched;
@@ -123,14 +147,19 @@ Affinities AffinitiesBy(PrecisionSearch search, const double* x, std::size_t n, 
                         const AffinitySettings& settings) {
   Affinities result;
   result.neighbours = ResolvedMethod(settings.neighbours, n);
+  const auto begin = [&settings](Phase phase) {
+    if (settings.phase) settings.phase(phase);
+  };
   SearchedP searched;
   if (result.neighbours == NeighbourMethod::kAll) {
+    begin(Phase::kAllPairs);
     searched = Allocating(Allocation::kAllPairs, [&] {
       return AllPairsAffinities(x, n, d, settings.perplexity, settings.threads, settings.progress, search);
     });
   } else {
     const std::size_t k = NeighbourCount(n, settings.perplexity);
     NeighbourLists lists;
+    begin(Phase::kNeighbours);
     if (result.neighbours == NeighbourMethod::kApproximate) {
       lists = Allocating(Allocation::kGraphIndex, [&] { return ApproximateLists(x, n, d, k, settings, result); });
     }
@@ -139,8 +168,9 @@ Affinities AffinitiesBy(PrecisionSearch search, const double* x, std::size_t n, 
         return ExactNeighbours(x, n, d, k, {settings.threads, settings.progress});
       });
     }
+    begin(Phase::kPerplexities);
     searched = Allocating(Allocation::kJointP, [&] {
-      return AffinitiesFromNeighbours(lists, settings.perplexity, settings.threads, search);
+      return AffinitiesFromNeighbours(lists, settings.perplexity, settings.threads, search, settings.progress);
     });
   }
   result.p = std::move(searched.p);

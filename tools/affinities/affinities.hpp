@@ -31,11 +31,16 @@ enum class NeighbourMethod {
 // index needs far wider searches (80 s against 7 s at N = 100000).
 inline constexpr std::size_t kAutoExactNeighboursLimit = 300000;
 
+// The parts of the work, each with its own progress from 0 to 1: the neighbour
+// search, then the perplexity search; the all-pairs method does both at once.
+enum class Phase { kNeighbours, kPerplexities, kAllPairs };
+
 struct AffinitySettings {
   double perplexity = 30;
   NeighbourMethod neighbours = NeighbourMethod::kAuto;
   unsigned threads = 0;                  // 0: one per hardware thread
-  std::function<void(double)> progress;  // the share of the neighbour search done
+  std::function<void(double)> progress;  // the share of the current phase done
+  std::function<void(Phase)> phase;      // a phase begins (again, for the scaled search)
 };
 
 struct Affinities {
@@ -63,8 +68,10 @@ NeighbourMethod ResolvedMethod(NeighbourMethod wanted, std::size_t n);
 
 // P from given neighbour lists (as ExactNeighbours returns them, in any order within
 // a row): steps two and three alone. Reorders the lists and frees their distances.
+// `progress` (may be empty) gets the share of rows searched, on the calling thread.
 SearchedP AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, unsigned threads,
-                                   PrecisionSearch search = PrecisionSearch::kTsne);
+                                   PrecisionSearch search = PrecisionSearch::kTsne,
+                                   const std::function<void(double)>& progress = {});
 
 // Whether every value of P is finite. t-SNE's arithmetic gives a P that is not when
 // every conditional affinity underflowed to 0: P is then 0/0.

@@ -51,6 +51,13 @@ std::optional<Note> NoteOnSinglePrecision(double loss, double loss_double) {
                          support::FormatNumber(difference, 2) + "; it accumulates every term in single precision"};
 }
 
+std::optional<Note> NoteOnDataDimension(std::uint64_t data_dimension, std::uint64_t embedding_dimension) {
+  if (data_dimension >= embedding_dimension) return std::nullopt;
+  return Note{true, "the data have " + std::to_string(data_dimension) + " dimensions, fewer than the embedding's " +
+                        std::to_string(embedding_dimension) +
+                        ": the data and the embedding may be given the other way round (--data X EMBEDDING)"};
+}
+
 std::vector<Note> NotesOnComputedP(bool scaled_search, std::uint64_t unmet_points, std::uint64_t points,
                                    double perplexity) {
   std::vector<Note> notes;

@@ -8,6 +8,7 @@
 #include "apps/tsneloss/progress_bar.hpp"
 #include "core/data_affinities.hpp"
 #include "core/notes.hpp"
+#include "core/progress_labels.hpp"
 #include "formats/affinities_writer.hpp"
 #include "support/text.hpp"
 
@@ -25,11 +26,12 @@ ComputedP ComputeP(const Options& options, const core::Embedding& x, const std::
   core::Affinities computed;
   {
     ProgressBar bar(isatty(STDERR_FILENO) == 1);
+    settings.phase = [&bar](core::Phase phase) { bar.Begin(core::PhaseLabel(phase)); };
     settings.progress = [&bar](double fraction) { bar.Update(fraction); };
     computed = core::AffinitiesFromData(x.coordinates.data(), x.n, x.d, settings, source);
+    bar.Finish();
   }
-  const bool approximate = computed.neighbours == core::NeighbourMethod::kApproximate;
-  if (approximate) {
+  if (options.verbose && computed.neighbours == core::NeighbourMethod::kApproximate) {
     std::fprintf(stderr,
                  "tsneloss: P from approximate neighbours: an estimated %s%% of the true neighbours found (on a "
                  "sample of %zu points)\n",
@@ -40,8 +42,7 @@ ComputedP ComputeP(const Options& options, const core::Embedding& x, const std::
   result.p = core::HostAffinitiesOf(computed.p);
   result.notes = core::NotesOnAffinities(computed, options.perplexity);
   result.json_fields = ", \"perplexity\": " + support::FormatNumber(options.perplexity) + ", \"neighbours\": \"" +
-                       core::NeighbourMethodName(computed.neighbours) + "\", \"neighbours_found\": " +
-                       (approximate ? support::FormatNumber(computed.recall) : std::string("null"));
+                       core::NeighbourMethodName(computed.neighbours) + "\", \"neighbours_found\": " + support::FormatNumber(computed.recall);
   return result;
 }
 

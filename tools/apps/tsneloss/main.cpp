@@ -36,8 +36,10 @@ std::string JsonNumber(double value, int digits) {
   return std::isfinite(value) ? text : "\"" + text + "\"";
 }
 
-// A note of core's on standard error.
-void Say(const core::Note& note) {
+// A note of core's on standard error: warnings always, notes that only inform with
+// --verbose.
+void Say(const core::Note& note, const Options& options) {
+  if (!note.warning && !options.verbose) return;
   std::fprintf(stderr, "tsneloss: %s: %s\n", note.warning ? "warning" : "note", note.text.c_str());
 }
 
@@ -47,7 +49,7 @@ void ScoreEmbedding(const Options& options, const matrix::loader::Module& module
                     const std::string& p_fields) {
   core::ChosenZ computed;
   if (!options.z) {
-    computed = ComputeZShowingProgress(y, *core::ParseZMethod(options.z_method), options.threads);
+    computed = ComputeZShowingProgress(y, *core::ParseZMethod(options.z_method), options.threads, options.verbose);
     const std::string fault = core::ComputedNormaliserFault(computed.z, computed.approximate, "--z");
     if (!fault.empty()) throw core::InputError(embedding_name, fault);
   }
@@ -57,7 +59,7 @@ void ScoreEmbedding(const Options& options, const matrix::loader::Module& module
   core::CheckLosses(loss_double, loss, options.single, embedding_name);
   const int digits = options.single ? 9 : 17;
   if (options.single) {
-    if (const auto note = core::NoteOnSinglePrecision(loss, loss_double)) Say(*note);
+    if (const auto note = core::NoteOnSinglePrecision(loss, loss_double)) Say(*note, options);
   }
   if (!options.per_point_path.empty()) {
     formats::WriteShares(options.per_point_path,
@@ -114,14 +116,15 @@ int Run(const Options& options) {
   } else {
     p_name = data_source->name();
     core::CheckDataMatchesEmbedding(x.n, p_name, y.n, first_source.name());
+    if (const auto note = core::NoteOnDataDimension(x.d, y.d)) Say(*note, options);
     ComputedP computed = ComputeP(options, x, p_name);
-    for (const core::Note& note : computed.notes) Say(note);
+    for (const core::Note& note : computed.notes) Say(note, options);
     x = core::Embedding();
     p = std::move(computed.p);
     p_fields = std::move(computed.json_fields);
   }
   const double sum_p = core::SumOfValues(p);
-  for (const core::Note& note : core::NotesOnP(p.merged_positions, sum_p)) Say(note);
+  for (const core::Note& note : core::NotesOnP(p.merged_positions, sum_p)) Say(note, options);
   ScoreEmbedding(options, *module, y, first_source.name(), p, sum_p, p_fields);
   for (std::size_t k = 1; k < options.embedding_paths.size(); ++k) {
     formats::InputSource source(options.embedding_paths[k]);

@@ -39,7 +39,7 @@ const char* const kUsage =
     "  --perplexity P  of P computed from --data: finite, at least 1 and below N\n"
     "               (default 30); each point gets min(N-1, floor(3P+1)) neighbours\n"
     "  --neighbours M  exact: the true nearest neighbours; approx: a graph index,\n"
-    "               at least 98.5% of them (the share is estimated and printed);\n"
+    "               at least 98.5% of them (the share is estimated; see --verbose);\n"
     "               all: every other point, as t-SNE's exact method, quadratic in\n"
     "               time and memory; auto (default): exact up to N = 300000, approx\n"
     "               above\n"
@@ -49,10 +49,13 @@ const char* const kUsage =
     "               without it Z is computed (see --z-method); with several\n"
     "               embeddings it is used for each\n"
     "  --z-method M exact: the exact Z, quadratic in N; approx: interpolated on a grid\n"
-    "               with FFTs (D <= 3), relative error about 1e-8, estimated and\n"
-    "               printed; auto (default): exact up to N = 100000, approx above\n"
+    "               with FFTs (D <= 3), relative error about 1e-8, estimated (see\n"
+    "               --verbose); auto (default): exact up to N = 100000, approx above\n"
     "  --single     compute in single precision (every term is accumulated in single)\n"
     "  --json       print a JSON object instead of the bare loss\n"
+    "  --verbose    also print notes that only inform (the Z computed, the share of\n"
+    "               true neighbours found, positions of P merged); warnings are\n"
+    "               printed either way\n"
     "  --module P   the module file to load (default: $TSNELOSS_MODULE, else\n"
     "               ../lib/tsnelossvek.so from this tool's directory)\n"
     "  --threads N  threads for reading, packing, P and Z (default: one per core);\n"
@@ -134,6 +137,7 @@ constexpr OptionRule kOptionRules[] = {
     {"--version", false, [](const std::string&, Options& options, Said&) { options.version = true; }},
     {"--single", false, [](const std::string&, Options& options, Said&) { options.single = true; }},
     {"--json", false, [](const std::string&, Options& options, Said&) { options.json = true; }},
+    {"--verbose", false, [](const std::string&, Options& options, Said&) { options.verbose = true; }},
     {"--module", true, [](const std::string& value, Options& options, Said&) { options.module_path = value; }},
     {"--z-method", true, &SetZMethod},
     {"--threads", true, &SetThreads},

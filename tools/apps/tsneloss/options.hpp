@@ -21,6 +21,7 @@ struct Options {
   bool single = false;
   unsigned threads = 0;  // 0: one per processor
   bool json = false;
+  bool verbose = false;  // also the notes that only inform, besides warnings
   std::string module_path;  // empty: $TSNELOSS_MODULE, else the module installed beside the tool
   std::string per_point_path;  // empty: no per-point shares written
   bool help = false;
