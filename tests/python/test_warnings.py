@@ -24,7 +24,7 @@ def test_merged_positions_and_the_sum_of_p():
     with pytest.warns(tsneloss.TsnelossWarning) as caught:
         tsneloss.kl_divergence(Y, P, 1.0)
     messages = [str(w.message) for w in caught]
-    assert "1 positions of P were given more than once; their values were added together" in messages
+    assert "1 position of P was given more than once; its values were added together" in messages
     assert any(m.startswith("the stored values of P add up to 0.75, not 1") for m in messages)
 
 

@@ -27,7 +27,7 @@ TEST_F(Tsneloss, NotesThatOnlyInformWaitForVerbose) {
   const Case cases[] = {
       {{y.string(), repeated.string()}, "tsneloss: no --z given; computed the exact Z = ", false},
       {{"--z-method", "approx", y.string(), repeated.string()}, "computed the approximate Z = ", false},
-      {{y.string(), repeated.string()}, "tsneloss: note: 1 positions of P were given more than once", false},
+      {{y.string(), repeated.string()}, "tsneloss: note: 1 position of P was given more than once", false},
       {{"--data", kIris, "--neighbours", "approx", kIrisMap}, "tsneloss: P from approximate neighbours: ", false},
       {{"--z", "1", y.string(), unnormalised.string()}, "tsneloss: warning: the stored values of P add up to 2",
        true},

@@ -10,8 +10,10 @@ namespace tsneloss::core {
 std::vector<Note> NotesOnP(std::uint64_t merged_positions, double sum_p) {
   std::vector<Note> notes;
   if (merged_positions > 0) {
-    notes.push_back({false, std::to_string(merged_positions) +
-                                " positions of P were given more than once; their values were added together"});
+    notes.push_back({false, support::Counted(merged_positions, "position") + " of P " +
+                                (merged_positions == 1 ? "was" : "were") +
+                                " given more than once; " + (merged_positions == 1 ? "its values were" : "their values were") +
+                                " added together"});
   }
   if (std::abs(sum_p - 1.0) > kSumOfPTolerance) {
     notes.push_back({true, "the stored values of P add up to " + support::FormatNumber(sum_p) +
