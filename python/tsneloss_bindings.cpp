@@ -19,8 +19,10 @@
 #include "core/data_affinities.hpp"
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
+#include "core/metric_affinities.hpp"
 #include "core/module_call.hpp"
 #include "core/notes.hpp"
+#include "core/precomputed_affinities.hpp"
 #include "support/version.hpp"
 
 namespace py = pybind11;
@@ -153,26 +155,107 @@ py::dict ResultOf(tsneloss::core::SparseRows&& p) {
   return out;
 }
 
+// The search reports its progress on this thread: a chance to stop at Ctrl-C.
+tsneloss::core::AffinitySettings SettingsOf(const std::string& neighbours, const std::string& metric, std::size_t k,
+                                            unsigned threads) {
+  tsneloss::core::AffinitySettings settings;
+  settings.neighbours = tsneloss::core::NeighbourMethodNamed(neighbours, "neighbours");
+  settings.metric = tsneloss::core::MetricNamed(metric, "metric");
+  settings.k = k;
+  settings.threads = threads;
+  settings.progress = [](double) { CheckSignals(); };
+  return settings;
+}
+
+// One dictionary per perplexity: P, its notes and how its neighbours were found.
+py::list ResultsOf(std::vector<tsneloss::core::Affinities>&& computed, const std::vector<double>& perplexities) {
+  py::list results;
+  for (std::size_t m = 0; m < computed.size(); ++m) {
+    py::list notes;
+    for (const tsneloss::core::Note& note : tsneloss::core::NotesOnAffinities(computed[m], perplexities[m])) {
+      notes.append(note.text);
+    }
+    py::dict out = ResultOf(std::move(computed[m].p));
+    out["notes"] = notes;
+    out["neighbours"] = tsneloss::core::NeighbourMethodName(computed[m].neighbours);
+    out["recall"] = computed[m].recall;
+    out["recall_error"] = tsneloss::core::RecallStandardError(computed[m]);
+    out["recall_sample"] = computed[m].recall_sample;
+    results.append(out);
+  }
+  return results;
+}
+
+void CheckRows(const py::array& x, const char* name) {
+  if (x.ndim() != 2 || !(x.flags() & py::array::c_style)) {
+    throw py::type_error(std::string(name) + ": a C-ordered 2-D array is needed");
+  }
+}
+
 // X: float64, 2-D, C order (the package converts).
-py::dict Affinities(const py::array_t<double>& x, double perplexity, const std::string& neighbours,
-                    unsigned threads) {
-  if (x.ndim() != 2 || !(x.flags() & py::array::c_style)) throw py::type_error("X: a C-ordered 2-D array is needed");
-  // The search reports its progress on this thread: a chance to stop at Ctrl-C.
-  tsneloss::core::AffinitySettings settings{perplexity, tsneloss::core::NeighbourMethodNamed(neighbours, "neighbours"),
-                                            threads, [](double) { CheckSignals(); }};
-  tsneloss::core::Affinities computed;
+py::list Affinities(const py::array_t<double>& x, const std::vector<double>& perplexities,
+                    const std::string& neighbours, const std::string& metric, std::size_t k, unsigned threads) {
+  CheckRows(x, "X");
+  const tsneloss::core::AffinitySettings settings = SettingsOf(neighbours, metric, k, threads);
+  std::vector<tsneloss::core::Affinities> computed;
   {
     const py::gil_scoped_release unlocked;
     computed = tsneloss::core::AffinitiesFromData(x.data(), static_cast<std::uint64_t>(x.shape(0)),
-                                            static_cast<std::uint64_t>(x.shape(1)), settings, "X");
+                                                  static_cast<std::uint64_t>(x.shape(1)), perplexities, settings, "X");
   }
-  py::list notes;
-  for (const tsneloss::core::Note& note : tsneloss::core::NotesOnAffinities(computed, perplexity)) notes.append(note.text);
-  py::dict out = ResultOf(std::move(computed.p));
-  out["notes"] = notes;
-  out["neighbours"] = tsneloss::core::NeighbourMethodName(computed.neighbours);
-  out["recall"] = computed.recall;
-  out["recall_sample"] = computed.recall_sample;
+  return ResultsOf(std::move(computed), perplexities);
+}
+
+// A CSR graph of distances: int64 indices, float64 values (the package converts).
+py::list AffinitiesFromGraph(std::uint64_t n, const py::array_t<std::int64_t, py::array::c_style>& indptr,
+                             const py::array_t<std::int64_t, py::array::c_style>& indices,
+                             const py::array_t<double, py::array::c_style>& data,
+                             const std::vector<double>& perplexities, std::size_t k, unsigned threads) {
+  const tsneloss::core::DistanceGraph graph{n, SpanOf<std::int64_t>(indptr), SpanOf<std::int64_t>(indices),
+                                            SpanOf<double>(data)};
+  const tsneloss::core::AffinitySettings settings = SettingsOf("exact", "precomputed", k, threads);
+  std::vector<tsneloss::core::Affinities> computed;
+  {
+    const py::gil_scoped_release unlocked;
+    computed = tsneloss::core::AffinitiesFromGraph(graph, perplexities, settings, "X");
+  }
+  return ResultsOf(std::move(computed), perplexities);
+}
+
+// Dense distances: float64, N by N, C order.
+py::list AffinitiesFromDistances(const py::array_t<double>& distances, const std::vector<double>& perplexities,
+                                 std::size_t k, unsigned threads) {
+  CheckRows(distances, "X");
+  tsneloss::core::CheckSquare({static_cast<std::uint64_t>(distances.shape(0)), static_cast<std::uint64_t>(distances.shape(1))},
+                              "X");
+  const tsneloss::core::AffinitySettings settings = SettingsOf("exact", "precomputed", k, threads);
+  std::vector<tsneloss::core::Affinities> computed;
+  {
+    const py::gil_scoped_release unlocked;
+    computed = tsneloss::core::AffinitiesFromDistances(distances.data(), static_cast<std::uint64_t>(distances.shape(0)),
+                                                       perplexities, settings, "X");
+  }
+  return ResultsOf(std::move(computed), perplexities);
+}
+
+py::dict NearestNeighbours(const py::array_t<double>& x, std::size_t k, const std::string& metric,
+                           const std::string& method, unsigned threads) {
+  CheckRows(x, "X");
+  const tsneloss::core::AffinitySettings settings = SettingsOf(method, metric, 0, threads);
+  tsneloss::core::NearestPoints nearest;
+  {
+    const py::gil_scoped_release unlocked;
+    nearest = tsneloss::core::NearestPointsOf(x.data(), static_cast<std::uint64_t>(x.shape(0)),
+                                              static_cast<std::uint64_t>(x.shape(1)), k, settings, "X");
+  }
+  py::dict out;
+  out["n"] = nearest.n;
+  out["k"] = nearest.k;
+  out["indices"] = Adopted(std::move(nearest.indices));
+  out["distances"] = Adopted(std::move(nearest.distances));
+  out["neighbours"] = tsneloss::core::NeighbourMethodName(nearest.found.neighbours);
+  out["recall"] = nearest.found.recall;
+  out["recall_error"] = tsneloss::core::RecallStandardError(nearest.found);
   return out;
 }
 
@@ -218,7 +301,14 @@ PYBIND11_MODULE(_core, m) {
         py::arg("threads"));
   m.def("loss_of_dense", &LossOfDense, py::arg("y"), py::arg("p"), py::arg("z"), py::arg("single"),
         py::arg("per_point"), py::arg("module_path"), py::arg("threads"));
-  m.def("affinities", &Affinities, py::arg("x"), py::arg("perplexity"), py::arg("neighbours"), py::arg("threads"));
+  m.def("affinities", &Affinities, py::arg("x"), py::arg("perplexities"), py::arg("neighbours"), py::arg("metric"),
+        py::arg("k"), py::arg("threads"));
+  m.def("affinities_from_graph", &AffinitiesFromGraph, py::arg("n"), py::arg("indptr"), py::arg("indices"),
+        py::arg("data"), py::arg("perplexities"), py::arg("k"), py::arg("threads"));
+  m.def("affinities_from_distances", &AffinitiesFromDistances, py::arg("distances"), py::arg("perplexities"),
+        py::arg("k"), py::arg("threads"));
+  m.def("nearest_neighbours", &NearestNeighbours, py::arg("x"), py::arg("k"), py::arg("metric"), py::arg("method"),
+        py::arg("threads"));
   m.def("affinities_from_neighbours", &AffinitiesFromNeighbours, py::arg("indices"), py::arg("squared_distances"),
         py::arg("perplexity"));
   m.def("normaliser", &Normaliser, py::arg("y"), py::arg("method"), py::arg("threads"));

@@ -90,6 +90,13 @@ TEST_F(Tsneloss, UsageErrorsAreOneLineWithAPointerToHelp) {
     bool synopsis;
   } cases[] = {
       {{"--perplexity", "x", "--data", y.string(), y.string()}, "tsneloss: --perplexity needs a number, not 'x'", false},
+      {{"--perplexity", "10,,30", "--data", y.string(), y.string()},
+       "tsneloss: --perplexity needs numbers between commas, not '10,,30'", false},
+      {{"--metric", "precomputed", "--data", y.string(), y.string()},
+       "tsneloss: --metric is euclidean, cosine or correlation, not 'precomputed'", false},
+      {{"--metric", "cosine", y.string(), y.string()}, "tsneloss: --metric is for P computed from --data", false},
+      {{"--perplexity", "1,1.5", "--per-point", "s.txt", "--data", y.string(), y.string()},
+       "tsneloss: --per-point takes one perplexity", false},
       {{"--threads", "0", y.string(), y.string()}, "tsneloss: --threads needs a whole number from 1 to 1024, not '0'", false},
       {{"--frobnicate", y.string(), y.string()}, "tsneloss: unknown option '--frobnicate'", false},
       {{y.string()}, "tsneloss: two files are needed: EMBEDDING AFFINITIES", true},
@@ -104,6 +111,35 @@ TEST_F(Tsneloss, UsageErrorsAreOneLineWithAPointerToHelp) {
                      "       tsneloss [options] --data X [--perplexity P] EMBEDDING [EMBEDDING...]\n"
                    : "";
     EXPECT_EQ(run.err, c.first_line + "\n" + synopsis + "see tsneloss --help\n");
+  }
+}
+
+// Several perplexities: per embedding, a line per perplexity, each the loss of its own
+// run, and a file per perplexity named by it; the metric is the one asked for.
+TEST_F(Tsneloss, SeveralPerplexitiesGiveEachRunsLossAndFile) {
+  const auto x = Write("x.txt", "0 1 2\n1 0 2\n2 1 0\n3 3 1\n0 0 4\n5 1 1\n1 4 1\n2 2 2.5\n");
+  const auto y = Write("y.txt", "0 0\n1 0\n0 1\n2 2\n3 0\n0 3\n1 1\n2 1\n");
+  const auto z = Write("z.txt", "0 0\n1 1\n0 2\n2 3\n3 1\n1 3\n2 1\n1 2\n");
+  for (const char* metric : {"euclidean", "cosine", "correlation"}) {
+    SCOPED_TRACE(metric);
+    const std::string saved = (dir_ / (std::string(metric) + ".npz")).string();
+    const Outcome both = Run({"--data", x.string(), "--metric", metric, "--perplexity", "1.5,3", "--save-p", saved,
+                              "--json", y.string(), z.string()});
+    ASSERT_EQ(both.status, 0) << both.err;
+    std::string expected;
+    for (const auto& embedding : {y, z}) {
+      for (const char* perplexity : {"1.5", "3"}) {
+        const Outcome alone =
+            Run({"--data", x.string(), "--metric", metric, "--perplexity", perplexity, "--json", embedding.string()});
+        expected += alone.out;
+        EXPECT_NE(alone.out.find(std::string("\"metric\": \"") + metric + "\""), std::string::npos);
+        const std::string file = (dir_ / (std::string(metric) + ".perplexity-" + perplexity + ".npz")).string();
+        const Outcome read = Run({"--json", embedding.string(), file});
+        EXPECT_EQ(read.out.substr(0, read.out.find(',')), alone.out.substr(0, alone.out.find(',')));
+      }
+    }
+    EXPECT_EQ(both.out, expected);
+    EXPECT_FALSE(fs::exists(saved));
   }
 }
 

@@ -55,6 +55,10 @@ std::size_t NeighbourCount(std::size_t n, double perplexity) {
   return wanted >= static_cast<double>(n - 1) ? n - 1 : static_cast<std::size_t>(wanted);
 }
 
+std::size_t NeighbourCountFor(std::size_t n, double perplexity, std::size_t k) {
+  return k != 0 ? k : NeighbourCount(n, perplexity);
+}
+
 NeighbourMethod ResolvedMethod(NeighbourMethod wanted, std::size_t n) {
   if (wanted != NeighbourMethod::kAuto) return wanted;
   return n <= kAutoExactNeighboursLimit ? NeighbourMethod::kExact : NeighbourMethod::kApproximate;
@@ -73,6 +77,25 @@ SearchedP AffinitiesFromNeighbours(NeighbourLists& lists, double perplexity, uns
   lists.squared_distances = {};
   searched.p = JointAffinities(lists.indices.data(), conditional.data(), n, k, threads);
   return searched;
+}
+
+std::vector<SearchedP> AffinitiesFromNearestFirst(const NeighbourLists& lists, std::span<const double> perplexities,
+                                                  std::span<const std::size_t> ks, unsigned threads,
+                                                  PrecisionSearch search) {
+  std::vector<SearchedP> all;
+  for (std::size_t m = 0; m < perplexities.size(); ++m) {
+    NeighbourLists leading;
+    leading.n = lists.n;
+    leading.k = ks[m];
+    leading.indices.resize(lists.n * ks[m]);
+    leading.squared_distances.resize(lists.n * ks[m]);
+    for (std::size_t i = 0; i < lists.n; ++i) {
+      std::copy_n(lists.indices.data() + i * lists.k, ks[m], leading.indices.data() + i * ks[m]);
+      std::copy_n(lists.squared_distances.data() + i * lists.k, ks[m], leading.squared_distances.data() + i * ks[m]);
+    }
+    all.push_back(AffinitiesFromNeighbours(leading, perplexities[m], threads, search));
+  }
+  return all;
 }
 
 bool AllFinite(const SparseRows& p) {
@@ -100,7 +123,7 @@ auto Allocating(Allocation allocation, Step step) {
 NeighbourLists ApproximateLists(const double* x, std::size_t n, std::size_t d, std::size_t k,
                                 const AffinitySettings& settings, Affinities& result) {
   const bool may_give_way = settings.neighbours == NeighbourMethod::kAuto;
-  const NeighbourSample sample = SampleNeighbours(x, n, d, k, settings.threads);
+  const NeighbourSample sample = SampleNeighbours(x, n, d, k, settings.threads, settings.progress);
   if (may_give_way && sample.tied_share > kTiedShareLimit) {
     result.neighbours = NeighbourMethod::kExact;
     return {};
@@ -118,6 +141,24 @@ NeighbourLists ApproximateLists(const double* x, std::size_t n, std::size_t d, s
   return std::move(search.lists);
 }
 
+// The k nearest by the method in result.neighbours (exact or approximate; auto's
+// approximate search may give way to the exact one), in the metric's distances; `x`
+// holds unit rows where the metric is searched on them.
+NeighbourLists SearchedLists(const double* x, std::size_t n, std::size_t d, std::size_t k,
+                             const AffinitySettings& settings, Affinities& result) {
+  NeighbourLists lists;
+  if (result.neighbours == NeighbourMethod::kApproximate) {
+    lists = Allocating(Allocation::kGraphIndex, [&] { return ApproximateLists(x, n, d, k, settings, result); });
+  }
+  if (result.neighbours == NeighbourMethod::kExact) {
+    lists = Allocating(Allocation::kNeighbourLists, [&] {
+      return ExactNeighbours(x, n, d, k, {settings.threads, settings.progress});
+    });
+  }
+  ToMetricDistances(lists, settings.metric);
+  return lists;
+}
+
 // P by `search`, each allocation that fails named.
 Affinities AffinitiesBy(PrecisionSearch search, const double* x, std::size_t n, std::size_t d,
                         const AffinitySettings& settings) {
@@ -129,16 +170,7 @@ Affinities AffinitiesBy(PrecisionSearch search, const double* x, std::size_t n, 
       return AllPairsAffinities(x, n, d, settings.perplexity, settings.threads, settings.progress, search);
     });
   } else {
-    const std::size_t k = NeighbourCount(n, settings.perplexity);
-    NeighbourLists lists;
-    if (result.neighbours == NeighbourMethod::kApproximate) {
-      lists = Allocating(Allocation::kGraphIndex, [&] { return ApproximateLists(x, n, d, k, settings, result); });
-    }
-    if (result.neighbours == NeighbourMethod::kExact) {
-      lists = Allocating(Allocation::kNeighbourLists, [&] {
-        return ExactNeighbours(x, n, d, k, {settings.threads, settings.progress});
-      });
-    }
+    NeighbourLists lists = SearchedLists(x, n, d, NeighbourCountFor(n, settings.perplexity, settings.k), settings, result);
     searched = Allocating(Allocation::kJointP, [&] {
       return AffinitiesFromNeighbours(lists, settings.perplexity, settings.threads, search);
     });
@@ -148,16 +180,65 @@ Affinities AffinitiesBy(PrecisionSearch search, const double* x, std::size_t n, 
   return result;
 }
 
+// x itself, or its unit rows in `unit` where the metric is searched on them.
+const double* SearchedRows(const double* x, std::size_t n, std::size_t d, Metric metric, LargeVector<double>& unit) {
+  if (!OnUnitRows(metric)) return x;
+  unit = UnitRows(x, n, d, metric);
+  return unit.data();
+}
+
 }  // namespace
 
 Affinities ComputeAffinities(const double* x, std::size_t n, std::size_t d, const AffinitySettings& settings) {
-  Affinities result = AffinitiesBy(PrecisionSearch::kTsne, x, n, d, settings);
+  LargeVector<double> unit;
+  const double* rows = SearchedRows(x, n, d, settings.metric, unit);
+  Affinities result = AffinitiesBy(PrecisionSearch::kTsne, rows, n, d, settings);
   if (AllFinite(result.p)) return result;
   result = {};
-  const LargeVector<double> scaled = IntoFloatRange(x, n * d, d);
+  const LargeVector<double> scaled = IntoFloatRange(rows, n * d, d);
   result = AffinitiesBy(PrecisionSearch::kScaled, scaled.data(), n, d, settings);
   result.scaled_search = true;
   return result;
+}
+
+NeighbourLists NearestNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+                                 const AffinitySettings& settings, Affinities& found) {
+  found = {};
+  found.neighbours = ResolvedMethod(settings.neighbours, n);
+  if (found.neighbours == NeighbourMethod::kAll) found.neighbours = NeighbourMethod::kExact;
+  LargeVector<double> unit;
+  return SearchedLists(SearchedRows(x, n, d, settings.metric, unit), n, d, k, settings, found);
+}
+
+std::vector<Affinities> ComputeAffinities(const double* x, std::size_t n, std::size_t d,
+                                          std::span<const double> perplexities, const AffinitySettings& settings) {
+  std::vector<Affinities> all;
+  const auto alone = [&](double perplexity) {
+    AffinitySettings own = settings;
+    own.perplexity = perplexity;
+    all.push_back(ComputeAffinities(x, n, d, own));
+  };
+  if (perplexities.size() == 1 || ResolvedMethod(settings.neighbours, n) == NeighbourMethod::kAll) {
+    for (const double perplexity : perplexities) alone(perplexity);
+    return all;
+  }
+  std::vector<std::size_t> ks;
+  for (const double perplexity : perplexities) ks.push_back(NeighbourCountFor(n, perplexity, settings.k));
+  Affinities found;
+  const NeighbourLists lists = NearestNeighbours(x, n, d, *std::max_element(ks.begin(), ks.end()), settings, found);
+  std::vector<SearchedP> searched = Allocating(
+      Allocation::kJointP, [&] { return AffinitiesFromNearestFirst(lists, perplexities, ks, settings.threads); });
+  for (std::size_t m = 0; m < perplexities.size(); ++m) {
+    // Where t-SNE's arithmetic gives no P, the call alone's scaled search.
+    if (!AllFinite(searched[m].p)) {
+      alone(perplexities[m]);
+      continue;
+    }
+    all.push_back(found);
+    all.back().p = std::move(searched[m].p);
+    all.back().unmet_points = searched[m].unmet_points;
+  }
+  return all;
 }
 
 }  // namespace tsneloss::affinities

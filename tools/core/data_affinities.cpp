@@ -15,16 +15,14 @@ namespace {
 
 constexpr double kEpsilon = 2.220446049250313e-16;
 
-// A P computed here that is not finite or does not add up to 1 is a fault of ours,
-// never handed on as a result.
+}  // namespace
+
 void CheckComputedP(const SparseRows& p, const std::string& source) {
   const std::string fault = ComputedPFault(p);
   if (!fault.empty()) {
     throw std::runtime_error("P computed from " + source + " is not a P: " + fault + " (a fault of tsneloss)");
   }
 }
-
-}  // namespace
 
 NeighbourMethod NeighbourMethodNamed(const std::string& name, const std::string& source) {
   const auto method = ParseNeighbourMethod(name);

@@ -50,6 +50,13 @@ affinities::Affinities AffinitiesFromData(const double* x, std::uint64_t points,
 // up to rounding and the all-pairs floor), empty for a sound one.
 std::string ComputedPFault(const SparseRows& p);
 
+// Throws std::runtime_error for a P computed from `source` with a ComputedPFault: a
+// fault of ours, never handed on as a result.
+void CheckComputedP(const SparseRows& p, const std::string& source);
+
+// The standard error of the estimated share of true neighbours found (0 where exact).
+inline double RecallStandardError(const affinities::Affinities& computed) { return computed.recall_error / 2; }
+
 // What tsneloss says beside P computed at `perplexity`: approximate neighbours that
 // fall short (NoteOnApproximateNeighbours), then NotesOnComputedP.
 std::vector<Note> NotesOnAffinities(const affinities::Affinities& computed, double perplexity);
