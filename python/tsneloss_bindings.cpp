@@ -226,14 +226,13 @@ py::list AffinitiesFromGraph(std::uint64_t n, const py::array_t<std::int64_t, py
 py::list AffinitiesFromDistances(const py::array_t<double>& distances, const std::vector<double>& perplexities,
                                  std::size_t k, unsigned threads) {
   CheckRows(distances, "X");
-  tsneloss::core::CheckSquare({static_cast<std::uint64_t>(distances.shape(0)), static_cast<std::uint64_t>(distances.shape(1))},
-                              "X");
+  const auto rows = static_cast<std::uint64_t>(distances.shape(0));
+  tsneloss::core::CheckSquare({rows, static_cast<std::uint64_t>(distances.shape(1))}, "X");
   const tsneloss::core::AffinitySettings settings = SettingsOf("exact", "precomputed", k, threads);
   std::vector<tsneloss::core::Affinities> computed;
   {
     const py::gil_scoped_release unlocked;
-    computed = tsneloss::core::AffinitiesFromDistances(distances.data(), static_cast<std::uint64_t>(distances.shape(0)),
-                                                       perplexities, settings, "X");
+    computed = tsneloss::core::AffinitiesFromDistances(distances.data(), rows, perplexities, settings, "X");
   }
   return ResultsOf(std::move(computed), perplexities);
 }

@@ -401,8 +401,10 @@ def affinities(X, perplexity=30.0, *, metric="euclidean", neighbours="auto", k=N
     ValueError
         For fewer than 2 points, coordinates that are not finite (named by NumPy's
         flat index) or masked, a row without a direction for the metric, a
-        precomputed row with fewer than k candidates (named), an unknown metric, a perplexity that is not finite, at least 1 and
-        below N (or too large for a double), an unknown `neighbours`, or a P whose
+        precomputed row with fewer than k candidates (named) or a distance that
+        is negative or not finite, an unknown metric, a perplexity that is not
+        finite, at least 1 and below N (or too large for a double), a k below
+        the default or not below N, an unknown `neighbours`, or a P whose
         estimated memory exceeds what this process has left (available memory and
         its address-space limit).
     MemoryError

@@ -170,7 +170,8 @@ Affinities AffinitiesBy(PrecisionSearch search, const double* x, std::size_t n, 
       return AllPairsAffinities(x, n, d, settings.perplexity, settings.threads, settings.progress, search);
     });
   } else {
-    NeighbourLists lists = SearchedLists(x, n, d, NeighbourCountFor(n, settings.perplexity, settings.k), settings, result);
+    const std::size_t k = NeighbourCountFor(n, settings.perplexity, settings.k);
+    NeighbourLists lists = SearchedLists(x, n, d, k, settings, result);
     searched = Allocating(Allocation::kJointP, [&] {
       return AffinitiesFromNeighbours(lists, settings.perplexity, settings.threads, search);
     });

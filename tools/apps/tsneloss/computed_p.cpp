@@ -56,12 +56,13 @@ std::vector<ComputedP> ComputeP(const Options& options, const core::Embedding& x
     ComputedP result;
     result.p = core::HostAffinitiesOf(computed.p);
     result.notes = core::NotesOnAffinities(computed, perplexity);
+    const auto approximate_only = [approximate](double value) {
+      return approximate ? support::FormatNumber(value) : std::string("null");
+    };
     result.json_fields = ", \"perplexity\": " + support::FormatNumber(perplexity) + ", \"metric\": \"" +
                          options.metric + "\", \"neighbours\": \"" + core::NeighbourMethodName(computed.neighbours) +
-                         "\", \"neighbours_found\": " +
-                         (approximate ? support::FormatNumber(computed.recall) : std::string("null")) +
-                         ", \"neighbours_found_error\": " +
-                         (approximate ? support::FormatNumber(core::RecallStandardError(computed)) : std::string("null"));
+                         "\", \"neighbours_found\": " + approximate_only(computed.recall) +
+                         ", \"neighbours_found_error\": " + approximate_only(core::RecallStandardError(computed));
     results.push_back(std::move(result));
   }
   return results;
