@@ -437,7 +437,8 @@ def affinities(X, perplexity=30.0, *, metric="euclidean", neighbours="auto", k=N
     >>> len(Ps), (Ps[1] != P).nnz
     (2, 0)
     >>> D = tsneloss.nearest_neighbours(X, 2)
-    >>> (tsneloss.affinities(D.multiply(D), perplexity=1.5, metric="precomputed") != P).nnz
+    >>> D.data **= 2
+    >>> (tsneloss.affinities(D, perplexity=1.5, metric="precomputed") != P).nnz
     0
     """
     perplexities, single = _checked_perplexities(perplexity)
@@ -486,8 +487,8 @@ def nearest_neighbours(X, k, *, metric="euclidean", method="auto", threads=None,
     D : scipy.sparse.csr_matrix, shape (N, N)
         k float64 entries a row, nearest first (ties to the lower index), each the
         distance rounded to float32 (for Euclidean: the square root of the squared
-        distance so rounded); usable as ``affinities(D, metric="precomputed")``
-        with squared values for the Euclidean P. Its attribute
+        distance so rounded); usable as ``affinities(D, metric="precomputed")``,
+        with its values squared (``D.data **= 2``) for the Euclidean P. Its attribute
         ``neighbours_found`` and ``neighbours_found_error`` are as P's in
         `affinities`.
 

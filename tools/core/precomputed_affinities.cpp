@@ -113,6 +113,30 @@ std::vector<affinities::Affinities> AffinitiesFromGraph(const DistanceGraph& gra
   return AffinitiesOf(lists, perplexities, ks, settings.threads, source);
 }
 
+std::vector<affinities::Affinities> AffinitiesFromColumns(const SparseColumns& distances,
+                                                          std::span<const double> perplexities,
+                                                          const affinities::AffinitySettings& settings,
+                                                          const std::string& source) {
+  // Rows from columns by counting: walking the columns in order leaves each row's
+  // columns increasing.
+  const std::uint64_t n = distances.n;
+  std::vector<std::int64_t> indptr(n + 1, 0);
+  for (const double row : distances.row_indices) ++indptr[static_cast<std::size_t>(row)];
+  for (std::size_t i = 0; i < n; ++i) indptr[i + 1] += indptr[i];
+  std::vector<std::int64_t> next(indptr.begin(), indptr.end() - 1);
+  std::vector<std::int64_t> indices(distances.values.size());
+  std::vector<double> data(distances.values.size());
+  std::size_t e = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    for (auto m = static_cast<std::size_t>(distances.column_counts[j]); m > 0; --m, ++e) {
+      const auto slot = static_cast<std::size_t>(next[static_cast<std::size_t>(distances.row_indices[e]) - 1]++);
+      indices[slot] = static_cast<std::int64_t>(j);
+      data[slot] = distances.values[e];
+    }
+  }
+  return AffinitiesFromGraph({n, indptr, indices, data}, perplexities, settings, source);
+}
+
 std::vector<affinities::Affinities> AffinitiesFromDistances(const double* distances, std::uint64_t n,
                                                             std::span<const double> perplexities,
                                                             const affinities::AffinitySettings& settings,

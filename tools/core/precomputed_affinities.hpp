@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "affinities/affinities.hpp"
+#include "core/sparse_columns.hpp"
 
 namespace tsneloss::core {
 
@@ -30,6 +31,13 @@ std::vector<affinities::Affinities> AffinitiesFromGraph(const DistanceGraph& gra
                                                         std::span<const double> perplexities,
                                                         const affinities::AffinitySettings& settings,
                                                         const std::string& source);
+
+// As AffinitiesFromGraph on distances read as a P file is read (by columns, one-based
+// rows): entry (i, j) is a distance from point i, a candidate of row i.
+std::vector<affinities::Affinities> AffinitiesFromColumns(const SparseColumns& distances,
+                                                          std::span<const double> perplexities,
+                                                          const affinities::AffinitySettings& settings,
+                                                          const std::string& source);
 
 // As AffinitiesFromGraph with every other point a candidate: `distances` N by N, row
 // after row.

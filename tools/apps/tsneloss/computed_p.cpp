@@ -9,6 +9,7 @@
 #include "core/data_affinities.hpp"
 #include "core/metric_affinities.hpp"
 #include "core/notes.hpp"
+#include "core/precomputed_affinities.hpp"
 #include "formats/affinities_writer.hpp"
 #include "support/text.hpp"
 
@@ -20,25 +21,28 @@ std::string SavePathFor(const std::string& path, double perplexity, bool several
   return path.substr(0, dot) + ".perplexity-" + support::FormatNumber(perplexity) + path.substr(dot);
 }
 
-std::vector<ComputedP> ComputeP(const Options& options, const core::Embedding& x, const std::string& source) {
+namespace {
+
+core::AffinitySettings SettingsOf(const Options& options) {
   core::AffinitySettings settings;
   settings.metric = *core::ParseMetric(options.metric);
   settings.neighbours = *core::ParseNeighbourMethod(options.neighbours);
   settings.threads = options.threads;
-  const bool several = options.perplexities.size() > 1;
-  if (!options.save_p_path.empty()) {
-    for (const double perplexity : options.perplexities) {
-      const std::string path = SavePathFor(options.save_p_path, perplexity, several);
-      RemoveOnInterrupt(formats::TemporaryPathOf(path));
-      formats::CheckAffinitiesWritable(path);
-    }
+  return settings;
+}
+
+// Each --save-p file writable, and removed if Ctrl-C stops its writing.
+void PrepareSaving(const Options& options) {
+  if (options.save_p_path.empty()) return;
+  for (const double perplexity : options.perplexities) {
+    const std::string path = SavePathFor(options.save_p_path, perplexity, options.perplexities.size() > 1);
+    RemoveOnInterrupt(formats::TemporaryPathOf(path));
+    formats::CheckAffinitiesWritable(path);
   }
-  std::vector<core::Affinities> all;
-  {
-    ProgressBar bar(isatty(STDERR_FILENO) == 1);
-    settings.progress = [&bar](double fraction) { bar.Update(fraction); };
-    all = core::AffinitiesFromData(x.coordinates.data(), x.n, x.d, options.perplexities, settings, source);
-  }
+}
+
+// Each P saved where asked, packed for the module, with its notes and JSON fields.
+std::vector<ComputedP> Rendered(const Options& options, const std::vector<core::Affinities>& all) {
   std::vector<ComputedP> results;
   for (std::size_t m = 0; m < all.size(); ++m) {
     const core::Affinities& computed = all[m];
@@ -51,7 +55,7 @@ std::vector<ComputedP> ComputeP(const Options& options, const core::Embedding& x
                    support::FormatNumber(100 * computed.recall, 4).c_str(), computed.recall_sample);
     }
     if (!options.save_p_path.empty()) {
-      formats::WriteAffinities(SavePathFor(options.save_p_path, perplexity, several), computed.p);
+      formats::WriteAffinities(SavePathFor(options.save_p_path, perplexity, all.size() > 1), computed.p);
     }
     ComputedP result;
     result.p = core::HostAffinitiesOf(computed.p);
@@ -66,6 +70,26 @@ std::vector<ComputedP> ComputeP(const Options& options, const core::Embedding& x
     results.push_back(std::move(result));
   }
   return results;
+}
+
+}  // namespace
+
+std::vector<ComputedP> ComputeP(const Options& options, const core::Embedding& x, const std::string& source) {
+  core::AffinitySettings settings = SettingsOf(options);
+  PrepareSaving(options);
+  std::vector<core::Affinities> all;
+  {
+    ProgressBar bar(isatty(STDERR_FILENO) == 1);
+    settings.progress = [&bar](double fraction) { bar.Update(fraction); };
+    all = core::AffinitiesFromData(x.coordinates.data(), x.n, x.d, options.perplexities, settings, source);
+  }
+  return Rendered(options, all);
+}
+
+std::vector<ComputedP> ComputePFromDistances(const Options& options, const core::SparseColumns& distances,
+                                             const std::string& source) {
+  PrepareSaving(options);
+  return Rendered(options, core::AffinitiesFromColumns(distances, options.perplexities, SettingsOf(options), source));
 }
 
 }  // namespace tsneloss::apps

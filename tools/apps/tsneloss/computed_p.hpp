@@ -8,6 +8,7 @@
 #include "core/embedding.hpp"
 #include "core/module_call.hpp"
 #include "core/notes.hpp"
+#include "core/sparse_columns.hpp"
 
 namespace tsneloss::apps {
 
@@ -21,6 +22,10 @@ struct ComputedP {
 // and neighbours, from one search, each written to --save-p when given (SavePathFor)
 // and packed for the module. Throws InputError, std::runtime_error.
 std::vector<ComputedP> ComputeP(const Options& options, const core::Embedding& x, const std::string& source);
+
+// The same from distances (--metric precomputed), read from `source` as a P file is.
+std::vector<ComputedP> ComputePFromDistances(const Options& options, const core::SparseColumns& distances,
+                                             const std::string& source);
 
 // Where --save-p writes P at `perplexity`: the path itself for one perplexity, else
 // with ".perplexity-P" before its extension ("p.npz" at 10: "p.perplexity-10.npz").

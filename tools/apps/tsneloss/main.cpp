@@ -104,9 +104,10 @@ int Run(const Options& options) {
   reading.threads = options.threads;
   std::optional<formats::InputSource> data_source;
   core::Embedding x;
+  const bool distances = options.metric == "precomputed";
   if (!options.data_path.empty()) {
     data_source.emplace(options.data_path);
-    x = formats::ReadData(*data_source, reading);
+    if (!distances) x = formats::ReadData(*data_source, reading);
   }
   formats::InputSource first_source(options.embedding_paths.front());
   core::Embedding y = formats::ReadEmbedding(first_source, !options.z, reading);
@@ -118,14 +119,18 @@ int Run(const Options& options) {
     p_name = affinities_source.name();
     ps.emplace_back();
     ps.back().p = formats::ReadHostAffinities(affinities_source, {y.n, y.d, first_source.name()}, reading);
+  } else if (distances) {
+    p_name = data_source->name();
+    ps = ComputePFromDistances(options, formats::ReadAffinities(*data_source, {y.n, y.d, first_source.name()}, reading),
+                               p_name);
   } else {
     p_name = data_source->name();
     core::CheckDataMatchesEmbedding(x.n, p_name, y.n, first_source.name());
     ps = ComputeP(options, x, p_name);
-    for (const ComputedP& computed : ps) {
-      for (const core::Note& note : computed.notes) Say(note);
-    }
     x = core::Embedding();
+  }
+  for (const ComputedP& computed : ps) {
+    for (const core::Note& note : computed.notes) Say(note);
   }
   std::vector<double> sums;
   for (const ComputedP& computed : ps) {

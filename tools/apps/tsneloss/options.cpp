@@ -42,7 +42,9 @@ const char* const kUsage =
     "               several, as 10,30,100, give one P each from one search\n"
     "  --metric M   of --data's neighbours: euclidean (default; squared, as t-SNE\n"
     "               squares it), cosine (1 - cos) or correlation (1 - the rows'\n"
-    "               correlation)\n"
+    "               correlation); precomputed: --data holds the distances, N by N\n"
+    "               in a file read as AFFINITIES is, each row's entries its point's\n"
+    "               candidate neighbours\n"
     "  --neighbours M  exact: the true nearest neighbours; approx: a graph index,\n"
     "               at least 98.5% of them (the share is estimated and printed);\n"
     "               all: every other point, as t-SNE's exact method, quadratic in\n"
@@ -130,8 +132,8 @@ void SetPerplexity(const std::string& value, Options& options, Said& said) {
 
 void SetMetric(const std::string& value, Options& options, Said& said) {
   const auto metric = core::ParseMetric(value);
-  if (!metric || *metric == core::Metric::kPrecomputed) {
-    throw UsageError("--metric is euclidean, cosine or correlation, not " + support::Shown(value));
+  if (!metric) {
+    throw UsageError("--metric is euclidean, cosine, correlation or precomputed, not " + support::Shown(value));
   }
   options.metric = value;
   said.metric = true;

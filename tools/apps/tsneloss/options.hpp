@@ -14,7 +14,7 @@ struct Options {
   std::string affinities_path;  // empty with --data
   std::string data_path;        // X, to compute P from
   std::vector<double> perplexities = {30};  // one P each, from one neighbour search
-  std::string metric = "euclidean";          // "euclidean", "cosine" or "correlation"
+  std::string metric = "euclidean";          // "euclidean", "cosine", "correlation" or "precomputed"
   std::string neighbours = "auto";           // "exact", "approx", "all" or "auto"
   std::string save_p_path;          // empty: P computed from X is not written
   std::optional<double> z;
