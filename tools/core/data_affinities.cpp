@@ -57,20 +57,6 @@ std::string ComputedPFault(const SparseRows& p) {
   return "";
 }
 
-affinities::Affinities AffinitiesFromData(const double* x, std::uint64_t points, std::uint64_t dimension,
-                                          const affinities::AffinitySettings& settings, const std::string& source) {
-  CheckAffinityRequest(points, dimension, settings.perplexity, settings.neighbours, source, settings.threads);
-  CheckCoordinates(std::span<const double>(x, points * dimension), source);
-  affinities::Affinities computed;
-  try {
-    computed = affinities::ComputeAffinities(x, points, dimension, settings);
-  } catch (const std::bad_alloc& error) {
-    throw OutOfMemoryFor(error, points, settings.perplexity, source);
-  }
-  CheckComputedP(computed.p, source);
-  return computed;
-}
-
 std::vector<Note> NotesOnAffinities(const affinities::Affinities& computed, double perplexity) {
   std::vector<Note> notes;
   if (auto note = NoteOnApproximateNeighbours(computed)) notes.push_back(std::move(*note));

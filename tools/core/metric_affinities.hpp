@@ -25,10 +25,13 @@ Metric MetricNamed(const std::string& name, const std::string& source);
 // fewer neighbours than t-SNE gives it.
 std::string NeighbourCountFault(std::uint64_t k, double perplexity, std::uint64_t points);
 
-// AffinitiesFromData's rules and checks at each perplexity (settings.perplexity
-// unused), the rules of the metric (cosine's rows not all 0, correlation's not all one
-// value; "all" with Euclidean distances alone; "precomputed" is not for data) and of
-// k, then P at each perplexity from one search, each checked.
+// P from the data at each perplexity (settings.perplexity unused), from one search.
+// Throws InputError naming `source` as CheckAffinityRequest does (the largest
+// perplexity's memory), for a perplexity it refuses, the first coordinate that is not
+// finite ("element k" of the row-major buffer), a row the metric refuses (cosine's all
+// 0, correlation's all one value), "all" with another metric than Euclidean,
+// "precomputed" (not for data) and k (NeighbourCountFault). Each P is checked
+// (CheckComputedP); a failed allocation throws OutOfMemoryError naming it.
 std::vector<affinities::Affinities> AffinitiesFromData(const double* x, std::uint64_t points, std::uint64_t dimension,
                                                        std::span<const double> perplexities,
                                                        const affinities::AffinitySettings& settings,
