@@ -192,17 +192,24 @@ void CheckRows(const py::array& x, const char* name) {
   }
 }
 
-// X: float64, 2-D, C order (the package converts).
-py::list Affinities(const py::array_t<double>& x, const std::vector<double>& perplexities,
-                    const std::string& neighbours, const std::string& metric, std::size_t k, unsigned threads) {
+// visit(points) on X's values as they are: float64 or float32, 2-D, C order (the
+// package converts anything else).
+template <typename Visit>
+auto OnPoints(const py::array& x, const Visit& visit) {
   CheckRows(x, "X");
+  if (Holds<float>(x)) return visit(static_cast<const float*>(x.data()));
+  if (!Holds<double>(x)) throw py::type_error("X: float64 or float32 values are needed");
+  return visit(static_cast<const double*>(x.data()));
+}
+
+py::list Affinities(const py::array& x, const std::vector<double>& perplexities, const std::string& neighbours,
+                    const std::string& metric, std::size_t k, unsigned threads) {
   const tsneloss::core::AffinitySettings settings = SettingsOf(neighbours, metric, k, threads);
-  std::vector<tsneloss::core::Affinities> computed;
-  {
+  std::vector<tsneloss::core::Affinities> computed = OnPoints(x, [&](const auto* points) {
     const py::gil_scoped_release unlocked;
-    computed = tsneloss::core::AffinitiesFromData(x.data(), static_cast<std::uint64_t>(x.shape(0)),
-                                                  static_cast<std::uint64_t>(x.shape(1)), perplexities, settings, "X");
-  }
+    return tsneloss::core::AffinitiesFromData(points, static_cast<std::uint64_t>(x.shape(0)),
+                                              static_cast<std::uint64_t>(x.shape(1)), perplexities, settings, "X");
+  });
   return ResultsOf(std::move(computed), perplexities);
 }
 
@@ -237,16 +244,14 @@ py::list AffinitiesFromDistances(const py::array_t<double>& distances, const std
   return ResultsOf(std::move(computed), perplexities);
 }
 
-py::dict NearestNeighbours(const py::array_t<double>& x, std::size_t k, const std::string& metric,
-                           const std::string& method, unsigned threads) {
-  CheckRows(x, "X");
+py::dict NearestNeighbours(const py::array& x, std::size_t k, const std::string& metric, const std::string& method,
+                           unsigned threads) {
   const tsneloss::core::AffinitySettings settings = SettingsOf(method, metric, 0, threads);
-  tsneloss::core::NearestPoints nearest;
-  {
+  tsneloss::core::NearestPoints nearest = OnPoints(x, [&](const auto* points) {
     const py::gil_scoped_release unlocked;
-    nearest = tsneloss::core::NearestPointsOf(x.data(), static_cast<std::uint64_t>(x.shape(0)),
-                                              static_cast<std::uint64_t>(x.shape(1)), k, settings, "X");
-  }
+    return tsneloss::core::NearestPointsOf(points, static_cast<std::uint64_t>(x.shape(0)),
+                                           static_cast<std::uint64_t>(x.shape(1)), k, settings, "X");
+  });
   py::dict out;
   out["n"] = nearest.n;
   out["k"] = nearest.k;

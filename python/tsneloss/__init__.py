@@ -307,7 +307,8 @@ def _checked_name(value, name):
 
 
 def _data(X):
-    X = _real_array(X, "X", keep_float32=False)
+    """The points as float64, or float32 as they are: no copy of float32 data."""
+    X = _real_array(X, "X", keep_float32=True)
     if X.ndim != 2:
         raise ValueError(f"X: the array's shape is {X.shape}; a 2-D shape (N, D) is needed")
     return np.ascontiguousarray(X)
@@ -350,8 +351,9 @@ def affinities(X, perplexity=30.0, *, metric="euclidean", neighbours="auto", k=N
     Parameters
     ----------
     X : array_like, shape (N, D), or sparse matrix or array_like, shape (N, N)
-        The data, one point per row, N >= 2; converted to float64 as `kl_divergence`
-        converts Y. Coinciding points are fine. With ``metric="precomputed"``: the
+        The data, one point per row, N >= 2; float32 is used as it is (its P is
+        that of the same values in float64), other types are converted to float64
+        as `kl_divergence` converts Y. Coinciding points are fine. With ``metric="precomputed"``: the
         distances, a SciPy sparse matrix whose stored entries off the diagonal are
         each row's candidate neighbours (as `nearest_neighbours` gives them), or a
         dense array; used as given, the diagonal ignored.

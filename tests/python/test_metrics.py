@@ -130,3 +130,15 @@ def test_refusals(call, words):
 def test_sparse_points_are_refused_saying_why():
     with pytest.raises(TypeError, match="metric='precomputed'"):
         tsneloss.affinities(scipy.sparse.random(20, 20, density=0.5, format="csr"), 3.0)
+
+
+@pytest.mark.parametrize("metric", ["euclidean", "cosine", "correlation"])
+def test_float32_points_give_the_p_of_the_same_doubles(metric):
+    X = image_like(11, 400).astype(np.float32)
+    wide = X.astype(np.float64)
+    P, expected = (tsneloss.affinities(A, [5.0, 10.0], metric=metric) for A in (X, wide))
+    for ours, theirs in zip(P, expected):
+        assert (ours != theirs).nnz == 0
+    D, E = (tsneloss.nearest_neighbours(A, 7, metric=metric) for A in (X, wide))
+    np.testing.assert_array_equal(D.indices, E.indices)
+    np.testing.assert_array_equal(D.data, E.data)

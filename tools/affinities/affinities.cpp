@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <type_traits>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -19,9 +20,10 @@ namespace {
 // chosen so that every squared distance, at most 4 d max|x|^2, stays below float's
 // largest (2^128): the scaled search then sees every distance, and powers of 2 keep
 // every ratio of them.
-LargeVector<double> IntoFloatRange(const double* x, std::size_t size, std::size_t d) {
+template <typename Real>
+LargeVector<double> IntoFloatRange(const Real* x, std::size_t size, std::size_t d) {
   double largest = 0;
-  for (std::size_t e = 0; e < size; ++e) largest = std::max(largest, std::fabs(x[e]));
+  for (std::size_t e = 0; e < size; ++e) largest = std::max(largest, std::fabs(static_cast<double>(x[e])));
   LargeVector<double> scaled(x, x + size);
   if (largest == 0) return scaled;
   const int room = (125 - static_cast<int>(std::bit_width(d))) / 2;
@@ -120,7 +122,8 @@ auto Allocating(Allocation allocation, Step step) {
 // search (empty lists, result.neighbours exact) where the graph index cannot help:
 // on data too tied, seen on the sample before the index is built, or when the
 // estimate falls short.
-NeighbourLists ApproximateLists(const double* x, std::size_t n, std::size_t d, std::size_t k,
+template <typename Real>
+NeighbourLists ApproximateLists(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                 const AffinitySettings& settings, Affinities& result) {
   const bool may_give_way = settings.neighbours == NeighbourMethod::kAuto;
   const NeighbourSample sample = SampleNeighbours(x, n, d, k, settings.threads, settings.progress);
@@ -144,7 +147,8 @@ NeighbourLists ApproximateLists(const double* x, std::size_t n, std::size_t d, s
 // The k nearest by the method in result.neighbours (exact or approximate; auto's
 // approximate search may give way to the exact one), in the metric's distances; `x`
 // holds unit rows where the metric is searched on them.
-NeighbourLists SearchedLists(const double* x, std::size_t n, std::size_t d, std::size_t k,
+template <typename Real>
+NeighbourLists SearchedLists(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                              const AffinitySettings& settings, Affinities& result) {
   NeighbourLists lists;
   if (result.neighbours == NeighbourMethod::kApproximate) {
@@ -159,16 +163,28 @@ NeighbourLists SearchedLists(const double* x, std::size_t n, std::size_t d, std:
   return lists;
 }
 
+// P with every other point a neighbour; float points widened (the pairs take far
+// more room than the copy).
+template <typename Real>
+SearchedP AllPairsOf(const Real* x, std::size_t n, std::size_t d, const AffinitySettings& settings,
+                     PrecisionSearch search) {
+  if constexpr (std::is_same_v<Real, double>) {
+    return AllPairsAffinities(x, n, d, settings.perplexity, settings.threads, settings.progress, search);
+  } else {
+    const LargeVector<double> wide(x, x + n * d);
+    return AllPairsAffinities(wide.data(), n, d, settings.perplexity, settings.threads, settings.progress, search);
+  }
+}
+
 // P by `search`, each allocation that fails named.
-Affinities AffinitiesBy(PrecisionSearch search, const double* x, std::size_t n, std::size_t d,
+template <typename Real>
+Affinities AffinitiesBy(PrecisionSearch search, const Real* x, std::size_t n, std::size_t d,
                         const AffinitySettings& settings) {
   Affinities result;
   result.neighbours = ResolvedMethod(settings.neighbours, n);
   SearchedP searched;
   if (result.neighbours == NeighbourMethod::kAll) {
-    searched = Allocating(Allocation::kAllPairs, [&] {
-      return AllPairsAffinities(x, n, d, settings.perplexity, settings.threads, settings.progress, search);
-    });
+    searched = Allocating(Allocation::kAllPairs, [&] { return AllPairsOf(x, n, d, settings, search); });
   } else {
     const std::size_t k = NeighbourCountFor(n, settings.perplexity, settings.k);
     NeighbourLists lists = SearchedLists(x, n, d, k, settings, result);
@@ -181,37 +197,43 @@ Affinities AffinitiesBy(PrecisionSearch search, const double* x, std::size_t n, 
   return result;
 }
 
-// x itself, or its unit rows in `unit` where the metric is searched on them.
-const double* SearchedRows(const double* x, std::size_t n, std::size_t d, Metric metric, LargeVector<double>& unit) {
-  if (!OnUnitRows(metric)) return x;
-  unit = UnitRows(x, n, d, metric);
-  return unit.data();
+// search(rows) on x itself, or on its unit rows where the metric is searched on them.
+template <typename Real, typename Search>
+auto OnSearchedRows(const Real* x, std::size_t n, std::size_t d, Metric metric, const Search& search) {
+  if (OnUnitRows(metric)) {
+    const LargeVector<double> unit = UnitRows(x, n, d, metric);
+    return search(unit.data());
+  }
+  return search(x);
 }
 
 }  // namespace
 
-Affinities ComputeAffinities(const double* x, std::size_t n, std::size_t d, const AffinitySettings& settings) {
-  LargeVector<double> unit;
-  const double* rows = SearchedRows(x, n, d, settings.metric, unit);
-  Affinities result = AffinitiesBy(PrecisionSearch::kTsne, rows, n, d, settings);
-  if (AllFinite(result.p)) return result;
-  result = {};
-  const LargeVector<double> scaled = IntoFloatRange(rows, n * d, d);
-  result = AffinitiesBy(PrecisionSearch::kScaled, scaled.data(), n, d, settings);
-  result.scaled_search = true;
-  return result;
+template <typename Real>
+Affinities ComputeAffinities(const Real* x, std::size_t n, std::size_t d, const AffinitySettings& settings) {
+  return OnSearchedRows(x, n, d, settings.metric, [&](const auto* rows) {
+    Affinities result = AffinitiesBy(PrecisionSearch::kTsne, rows, n, d, settings);
+    if (AllFinite(result.p)) return result;
+    result = {};
+    const LargeVector<double> scaled = IntoFloatRange(rows, n * d, d);
+    result = AffinitiesBy(PrecisionSearch::kScaled, scaled.data(), n, d, settings);
+    result.scaled_search = true;
+    return result;
+  });
 }
 
-NeighbourLists NearestNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+template <typename Real>
+NeighbourLists NearestNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                  const AffinitySettings& settings, Affinities& found) {
   found = {};
   found.neighbours = ResolvedMethod(settings.neighbours, n);
   if (found.neighbours == NeighbourMethod::kAll) found.neighbours = NeighbourMethod::kExact;
-  LargeVector<double> unit;
-  return SearchedLists(SearchedRows(x, n, d, settings.metric, unit), n, d, k, settings, found);
+  return OnSearchedRows(x, n, d, settings.metric,
+                        [&](const auto* rows) { return SearchedLists(rows, n, d, k, settings, found); });
 }
 
-std::vector<Affinities> ComputeAffinities(const double* x, std::size_t n, std::size_t d,
+template <typename Real>
+std::vector<Affinities> ComputeAffinities(const Real* x, std::size_t n, std::size_t d,
                                           std::span<const double> perplexities, const AffinitySettings& settings) {
   std::vector<Affinities> all;
   const auto alone = [&](double perplexity) {
@@ -241,5 +263,16 @@ std::vector<Affinities> ComputeAffinities(const double* x, std::size_t n, std::s
   }
   return all;
 }
+
+template Affinities ComputeAffinities(const double*, std::size_t, std::size_t, const AffinitySettings&);
+template Affinities ComputeAffinities(const float*, std::size_t, std::size_t, const AffinitySettings&);
+template std::vector<Affinities> ComputeAffinities(const double*, std::size_t, std::size_t, std::span<const double>,
+                                                   const AffinitySettings&);
+template std::vector<Affinities> ComputeAffinities(const float*, std::size_t, std::size_t, std::span<const double>,
+                                                   const AffinitySettings&);
+template NeighbourLists NearestNeighbours(const double*, std::size_t, std::size_t, std::size_t,
+                                          const AffinitySettings&, Affinities&);
+template NeighbourLists NearestNeighbours(const float*, std::size_t, std::size_t, std::size_t,
+                                          const AffinitySettings&, Affinities&);
 
 }  // namespace tsneloss::affinities

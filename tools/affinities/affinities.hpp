@@ -92,19 +92,23 @@ bool AllFinite(const SparseRows& p);
 // finite; else the scaled search's on X scaled by a power of 2 into float's range, so
 // that P is finite and adds up to 1 for every such X. Throws OutOfMemory
 // (memory_estimate.hpp) naming the allocation that failed, std::system_error.
-Affinities ComputeAffinities(const double* x, std::size_t n, std::size_t d, const AffinitySettings& settings);
+// Real is double or float: float points give the P of the same values in double.
+template <typename Real>
+Affinities ComputeAffinities(const Real* x, std::size_t n, std::size_t d, const AffinitySettings& settings);
 
 // P at each of the perplexities (settings.perplexity unused) from one neighbour
 // search for the largest k: each with the bits ComputeAffinities gives it alone where
 // the search is exact. Cosine and correlation need rows with a direction
 // (FirstRowWithoutDirection); "all" takes Euclidean distances only.
-std::vector<Affinities> ComputeAffinities(const double* x, std::size_t n, std::size_t d,
+template <typename Real>
+std::vector<Affinities> ComputeAffinities(const Real* x, std::size_t n, std::size_t d,
                                           std::span<const double> perplexities, const AffinitySettings& settings);
 
 // Each point's k nearest others (1 <= k < n) by the settings' metric and method
 // (kAll is taken as kExact), their distances the metric's own (Euclidean squared),
 // rounded to float; `found` gets the search's estimate where approximate.
-NeighbourLists NearestNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+template <typename Real>
+NeighbourLists NearestNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                  const AffinitySettings& settings, Affinities& found);
 
 }  // namespace tsneloss::affinities

@@ -31,16 +31,17 @@ constexpr std::size_t kPointsPerTask = 1024;
 
 class GraphIndex {
  public:
-  GraphIndex(const double* x, std::size_t n, std::size_t d, unsigned threads,
+  template <typename Real>
+  GraphIndex(const Real* x, std::size_t n, std::size_t d, unsigned threads,
              const std::function<void(double)>& progress)
       : d_(d), points_(n * d), space_(d), graph_(&space_, n, kLinks, kBuildBreadth, kSeed) {
     // Centred, so that float keeps the digits that tell near points apart.
     std::vector<double> mean(d, 0.0);
     for (std::size_t i = 0; i < n; ++i) {
-      for (std::size_t c = 0; c < d; ++c) mean[c] += x[i * d + c];
+      for (std::size_t c = 0; c < d; ++c) mean[c] += static_cast<double>(x[i * d + c]);
     }
     for (double& value : mean) value /= static_cast<double>(n);
-    for (std::size_t e = 0; e < n * d; ++e) points_[e] = static_cast<float>(x[e] - mean[e % d]);
+    for (std::size_t e = 0; e < n * d; ++e) points_[e] = static_cast<float>(static_cast<double>(x[e]) - mean[e % d]);
     graph_.addPoint(Point(0), 0);
     std::atomic<std::size_t> added{1};
     const std::size_t tasks = (n - 1 + kPointsPerTask - 1) / kPointsPerTask;
@@ -80,7 +81,8 @@ class GraphIndex {
 // k + 1 of the search's candidates, not only its k + 1 nearest in float, lets ties go
 // to the lower index, as in the exact search, whenever the index met the tied points;
 // more would cost a sort of the whole breadth per point in wide searches.
-void RowFromIndex(const GraphIndex& index, const double* x, std::size_t n, std::size_t d, std::size_t i,
+template <typename Real>
+void RowFromIndex(const GraphIndex& index, const Real* x, std::size_t n, std::size_t d, std::size_t i,
                   std::size_t k, std::size_t candidates, std::int32_t* indices, float* distances,
                   std::vector<detail::Ranked>& row) {
   std::vector<std::int32_t> found;
@@ -105,7 +107,8 @@ struct Estimate {
 
 // The share of the true neighbours of the sample's points that the index finds at
 // `breadth`, each point's share a draw of its own.
-Estimate SampleRecall(const GraphIndex& index, const double* x, std::size_t n, std::size_t d, std::size_t k,
+template <typename Real>
+Estimate SampleRecall(const GraphIndex& index, const Real* x, std::size_t n, std::size_t d, std::size_t k,
                       std::size_t breadth, const NeighbourSample& sample, unsigned threads) {
   std::vector<double> shares(sample.points.size());
   support::ParallelFor(shares.size(), {threads, {}}, [&](std::size_t s, unsigned) {
@@ -146,7 +149,8 @@ std::vector<std::size_t> SamplePoints(std::size_t n, std::size_t count) {
   return points;
 }
 
-NeighbourSample SampleNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k, unsigned threads,
+template <typename Real>
+NeighbourSample SampleNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k, unsigned threads,
                                  const std::function<void(double)>& progress) {
   NeighbourSample sample;
   const std::size_t points = std::min(n, kSamplePoints);
@@ -176,12 +180,14 @@ bool Trustworthy(const ApproximateSearch& search) {
   return search.recall + search.recall_error >= kWantedRecall && search.tied_share <= kTiedShareLimit;
 }
 
-ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+template <typename Real>
+ApproximateSearch ApproximateNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                         const SearchSettings& settings) {
   return ApproximateNeighbours(x, n, d, k, settings, SampleNeighbours(x, n, d, k, settings.threads, settings.progress));
 }
 
-ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+template <typename Real>
+ApproximateSearch ApproximateNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                         const SearchSettings& settings, const NeighbourSample& sample) {
   // Building takes most of the time: it gets 90% of the bar.
   const auto share = [&](double from, double width) {
@@ -257,5 +263,18 @@ double ApproximateSearchBytes(std::size_t n, std::size_t d, std::size_t k, unsig
   const double lists = 8.0 * static_cast<double>(n) * static_cast<double>(k);
   return per_point * static_cast<double>(n) + visited + locks + lists;
 }
+
+template NeighbourSample SampleNeighbours(const double*, std::size_t, std::size_t, std::size_t, unsigned,
+                                          const std::function<void(double)>&);
+template ApproximateSearch ApproximateNeighbours(const double*, std::size_t, std::size_t, std::size_t,
+                                                 const SearchSettings&, const NeighbourSample&);
+template ApproximateSearch ApproximateNeighbours(const double*, std::size_t, std::size_t, std::size_t,
+                                                 const SearchSettings&);
+template NeighbourSample SampleNeighbours(const float*, std::size_t, std::size_t, std::size_t, unsigned,
+                                          const std::function<void(double)>&);
+template ApproximateSearch ApproximateNeighbours(const float*, std::size_t, std::size_t, std::size_t,
+                                                 const SearchSettings&, const NeighbourSample&);
+template ApproximateSearch ApproximateNeighbours(const float*, std::size_t, std::size_t, std::size_t,
+                                                 const SearchSettings&);
 
 }  // namespace tsneloss::affinities

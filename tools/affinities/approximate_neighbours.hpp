@@ -47,7 +47,8 @@ struct NeighbourSample {
 
 // The sample of min(n, 1000) points, each searched against all. `progress` (may be
 // empty) is told 0 on the calling thread after each point there: a chance to stop.
-NeighbourSample SampleNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k, unsigned threads,
+template <typename Real>
+NeighbourSample SampleNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k, unsigned threads,
                                  const std::function<void(double)>& progress = {});
 
 struct ApproximateSearch {
@@ -65,9 +66,12 @@ bool Trustworthy(const ApproximateSearch& search);
 
 // As ExactNeighbours, with the estimate on `sample` (SampleNeighbours' of the same
 // x and k).
-ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+// Real: double, or float (the lists of the same values in double).
+template <typename Real>
+ApproximateSearch ApproximateNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                         const SearchSettings& settings, const NeighbourSample& sample);
-ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+template <typename Real>
+ApproximateSearch ApproximateNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                         const SearchSettings& settings = {});
 
 // The most bytes the index and the lists hold at once: the index's links, points

@@ -29,11 +29,14 @@ bool OnUnitRows(Metric metric);
 
 // The first of the n rows of x that has no direction under `metric` (all zeros for
 // cosine; all one value for correlation), if any.
-std::optional<std::size_t> FirstRowWithoutDirection(const double* x, std::size_t n, std::size_t d, Metric metric);
+template <typename Real>
+std::optional<std::size_t> FirstRowWithoutDirection(const Real* x, std::size_t n, std::size_t d, Metric metric);
 
 // The rows of x as the search measures them for a metric on unit rows: divided by
 // their norm, after subtracting their mean for correlation. No row may lack a direction.
-LargeVector<double> UnitRows(const double* x, std::size_t n, std::size_t d, Metric metric);
+// Real is double or float (widened exactly).
+template <typename Real>
+LargeVector<double> UnitRows(const Real* x, std::size_t n, std::size_t d, Metric metric);
 
 // The lists' squared distances between unit rows turned into the metric's distances.
 void ToMetricDistances(NeighbourLists& lists, Metric metric);

@@ -14,7 +14,8 @@ namespace tsneloss::core {
 namespace {
 
 // The rules of the metric on the data, and of the method with it.
-void CheckMetric(const double* x, std::uint64_t points, std::uint64_t dimension,
+template <typename Real>
+void CheckMetric(const Real* x, std::uint64_t points, std::uint64_t dimension,
                  const affinities::AffinitySettings& settings, const std::string& source) {
   const std::string name = affinities::MetricName(settings.metric);
   if (settings.metric == Metric::kPrecomputed) {
@@ -32,10 +33,11 @@ void CheckMetric(const double* x, std::uint64_t points, std::uint64_t dimension,
   }
 }
 
-void CheckData(const double* x, std::uint64_t points, std::uint64_t dimension, double perplexity,
+template <typename Real>
+void CheckData(const Real* x, std::uint64_t points, std::uint64_t dimension, double perplexity,
                const affinities::AffinitySettings& settings, const std::string& source) {
   CheckAffinityRequest(points, dimension, perplexity, settings.neighbours, source, settings.threads);
-  CheckCoordinates(std::span<const double>(x, points * dimension), source);
+  CheckCoordinates(std::span<const Real>(x, points * dimension), source);
   CheckMetric(x, points, dimension, settings, source);
 }
 
@@ -61,7 +63,8 @@ std::string NeighbourCountFault(std::uint64_t k, double perplexity, std::uint64_
          support::FormatNumber(perplexity) + " takes (min(N - 1, floor(3 perplexity + 1)))";
 }
 
-std::vector<affinities::Affinities> AffinitiesFromData(const double* x, std::uint64_t points, std::uint64_t dimension,
+template <typename Real>
+std::vector<affinities::Affinities> AffinitiesFromData(const Real* x, std::uint64_t points, std::uint64_t dimension,
                                                        std::span<const double> perplexities,
                                                        const affinities::AffinitySettings& settings,
                                                        const std::string& source) {
@@ -85,14 +88,15 @@ std::vector<affinities::Affinities> AffinitiesFromData(const double* x, std::uin
   return computed;
 }
 
-NearestPoints NearestPointsOf(const double* x, std::uint64_t points, std::uint64_t dimension, std::uint64_t k,
+template <typename Real>
+NearestPoints NearestPointsOf(const Real* x, std::uint64_t points, std::uint64_t dimension, std::uint64_t k,
                               const affinities::AffinitySettings& settings, const std::string& source) {
   CheckPointCount(points, dimension, PointsRole::kData, source);
   if (k == 0 || k >= points) {
     throw InputError(source, "k must be at least 1 and below the number of points (" + std::to_string(points) +
                                  "); it is " + std::to_string(k));
   }
-  CheckCoordinates(std::span<const double>(x, points * dimension), source);
+  CheckCoordinates(std::span<const Real>(x, points * dimension), source);
   CheckMetric(x, points, dimension, settings, source);
   NearestPoints nearest;
   nearest.n = points;
@@ -106,5 +110,18 @@ NearestPoints NearestPointsOf(const double* x, std::uint64_t points, std::uint64
   }
   return nearest;
 }
+
+template std::vector<affinities::Affinities> AffinitiesFromData(const double*, std::uint64_t, std::uint64_t,
+                                                                std::span<const double>,
+                                                                const affinities::AffinitySettings&,
+                                                                const std::string&);
+template std::vector<affinities::Affinities> AffinitiesFromData(const float*, std::uint64_t, std::uint64_t,
+                                                                std::span<const double>,
+                                                                const affinities::AffinitySettings&,
+                                                                const std::string&);
+template NearestPoints NearestPointsOf(const double*, std::uint64_t, std::uint64_t, std::uint64_t,
+                                       const affinities::AffinitySettings&, const std::string&);
+template NearestPoints NearestPointsOf(const float*, std::uint64_t, std::uint64_t, std::uint64_t,
+                                       const affinities::AffinitySettings&, const std::string&);
 
 }  // namespace tsneloss::core

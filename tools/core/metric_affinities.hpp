@@ -31,8 +31,10 @@ std::string NeighbourCountFault(std::uint64_t k, double perplexity, std::uint64_
 // finite ("element k" of the row-major buffer), a row the metric refuses (cosine's all
 // 0, correlation's all one value), "all" with another metric than Euclidean,
 // "precomputed" (not for data) and k (NeighbourCountFault). Each P is checked
-// (CheckComputedP); a failed allocation throws OutOfMemoryError naming it.
-std::vector<affinities::Affinities> AffinitiesFromData(const double* x, std::uint64_t points, std::uint64_t dimension,
+// (CheckComputedP); a failed allocation throws OutOfMemoryError naming it. Real is
+// double or float: float data give the P of the same values in double, with no copy.
+template <typename Real>
+std::vector<affinities::Affinities> AffinitiesFromData(const Real* x, std::uint64_t points, std::uint64_t dimension,
                                                        std::span<const double> perplexities,
                                                        const affinities::AffinitySettings& settings,
                                                        const std::string& source);
@@ -49,7 +51,8 @@ struct NearestPoints {
 
 // Throws InputError naming `source` for fewer than two points, coordinates that are
 // not finite, k outside [1, N), and the metric's rules as AffinitiesFromData's.
-NearestPoints NearestPointsOf(const double* x, std::uint64_t points, std::uint64_t dimension, std::uint64_t k,
+template <typename Real>
+NearestPoints NearestPointsOf(const Real* x, std::uint64_t points, std::uint64_t dimension, std::uint64_t k,
                               const affinities::AffinitySettings& settings, const std::string& source);
 
 }  // namespace tsneloss::core
