@@ -140,7 +140,7 @@ X_THREE = np.array([[0.0, 1.0], [2.0, 2.0], [3.0, 5.0]])
     (lambda: tsneloss.kl_divergence(TWO_POINTS, TWO_POINTS_P, -10**400), ValueError, "z: -100000"),
     (lambda: tsneloss.affinities(X_THREE, perplexity=np.ma.masked), ValueError, "perplexity: 1 of the array's"),
     (lambda: tsneloss.affinities(X_THREE, perplexity=np.array("3")), TypeError, "not str"),
-    (lambda: tsneloss.affinities(X_THREE, perplexity=np.array([1.5])), TypeError, "not ndarray"),
+    (lambda: tsneloss.affinities(X_THREE, perplexity=np.array([[1.5]])), TypeError, "not ndarray"),
     (lambda: tsneloss.affinities(X_THREE[:1]), ValueError, "X: P needs at least 2 points; the data holds 1"),
     (lambda: tsneloss.affinities(np.zeros((3, 0))), ValueError, "X: the data's points have no coordinates (D = 0)"),
 ])
@@ -175,4 +175,4 @@ def test_sparse_data_are_refused_saying_so(sparse):
     with pytest.raises(TypeError) as raised:
         tsneloss.affinities(X, 1.5)
     assert str(raised.value) == (f"X: a sparse matrix ({X.format}) is not taken as data; give the points as a dense "
-                                 "array (X.toarray())")
+                                 "array (X.toarray()), or distances with metric='precomputed'")

@@ -75,11 +75,14 @@ bool CandidateRow::Finish(std::int32_t* indices, float* distances) {
   if (!overflowed_ && candidates_.size >= k_) Select();
   // Fewer than k left cannot happen while the bound holds; measuring all is the safe answer anyway.
   if (overflowed_ || candidates_.size < k_) {
-    NearestByAll(context.x, context.n, context.d, i_, k_, indices, distances, ranked_);
+    OnPoints(context,
+             [&](const auto* x) { NearestByAll(x, context.n, context.d, i_, k_, indices, distances, ranked_); });
     return true;
   }
   exact_.resize(candidates_.size);
-  ExactSquaredDistances(context.x, context.d, i_, index_.data(), candidates_.size, exact_.data());
+  OnPoints(context, [&](const auto* x) {
+    ExactSquaredDistances(x, context.d, i_, index_.data(), candidates_.size, exact_.data());
+  });
   context.select.take(exact_.data(), index_.data(), candidates_.size, k_, indices, distances, ranked_);
   return false;
 }

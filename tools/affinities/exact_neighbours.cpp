@@ -2,6 +2,7 @@
 #include <atomic>
 #include <limits>
 #include <stdexcept>
+#include <type_traits>
 
 #include "affinities/exact_candidates.hpp"
 #include "affinities/exact_prepare.hpp"
@@ -35,8 +36,10 @@ void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t
   const std::size_t rows = std::min(kBlockRows, n - first);
   if (!prepared.usable) {
     for (std::size_t i = first; i < first + rows; ++i) {
-      NearestByAll(context.x, n, d, i, k, lists.indices.data() + i * k, lists.squared_distances.data() + i * k,
-                   scratch.ranked);
+      OnPoints(context, [&](const auto* x) {
+        NearestByAll(x, n, d, i, k, lists.indices.data() + i * k, lists.squared_distances.data() + i * k,
+                     scratch.ranked);
+      });
     }
     scratch.measured_by_all += rows;
     return;
@@ -85,7 +88,8 @@ void SearchBlock(const CandidateContext& context, TileKernel kernel, std::size_t
 
 }  // namespace
 
-NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t d, std::size_t k,
+template <typename Real>
+NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                      const SearchSettings& settings, support::InstructionSet path,
                                      std::size_t* measured_by_all) {
   const TileKernel kernel = KernelFor(path);
@@ -99,7 +103,11 @@ NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t
 
   const Prepared prepared = Prepare(x, n, d);
   CandidateContext context;
-  context.x = x;
+  if constexpr (std::is_same_v<Real, float>) {
+    context.x_single = x;
+  } else {
+    context.x = x;
+  }
   context.n = n;
   context.d = d;
   context.k = k;
@@ -128,9 +136,19 @@ NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t
   return lists;
 }
 
+template NeighbourLists ExactNeighboursOnPath(const double*, std::size_t, std::size_t, std::size_t,
+                                              const SearchSettings&, support::InstructionSet, std::size_t*);
+template NeighbourLists ExactNeighboursOnPath(const float*, std::size_t, std::size_t, std::size_t,
+                                              const SearchSettings&, support::InstructionSet, std::size_t*);
+
 }  // namespace detail
 
 NeighbourLists ExactNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+                               const SearchSettings& settings) {
+  return detail::ExactNeighboursOnPath(x, n, d, k, settings, support::InstructionSet::kAuto);
+}
+
+NeighbourLists ExactNeighbours(const float* x, std::size_t n, std::size_t d, std::size_t k,
                                const SearchSettings& settings) {
   return detail::ExactNeighboursOnPath(x, n, d, k, settings, support::InstructionSet::kAuto);
 }
