@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -19,8 +20,11 @@
 #include "core/data_affinities.hpp"
 #include "core/input_error.hpp"
 #include "core/input_rules.hpp"
+#include "core/metric_affinities.hpp"
 #include "core/module_call.hpp"
 #include "core/notes.hpp"
+#include "core/precomputed_affinities.hpp"
+#include "core/progress_labels.hpp"
 #include "support/version.hpp"
 
 namespace py = pybind11;
@@ -153,26 +157,135 @@ py::dict ResultOf(tsneloss::core::SparseRows&& p) {
   return out;
 }
 
-// X: float64, 2-D, C order (the package converts).
-py::dict Affinities(const py::array_t<double>& x, double perplexity, const std::string& neighbours,
-                    unsigned threads) {
-  if (x.ndim() != 2 || !(x.flags() & py::array::c_style)) throw py::type_error("X: a C-ordered 2-D array is needed");
-  // The search reports its progress on this thread: a chance to stop at Ctrl-C.
-  tsneloss::core::AffinitySettings settings{perplexity, tsneloss::core::NeighbourMethodNamed(neighbours, "neighbours"),
-                                            threads, [](double) { CheckSignals(); }};
-  tsneloss::core::Affinities computed;
+// Progress for `report` (None, or a callable taking a phase's label and the share of
+// it done), with the interpreter's lock taken; each call is a chance to stop at Ctrl-C.
+void Report(const py::object& report, std::string_view label, double fraction) {
+  const py::gil_scoped_acquire locked;
+  if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  if (!report.is_none()) report(label, fraction);
+}
+
+// Where a search's progress goes: the caller's `report` and the phase under way.
+struct Progress {
+  py::object report;
+  std::string_view label;
+};
+
+// The search reports its phases and progress on this thread, through `progress`,
+// which must outlive the settings.
+tsneloss::core::AffinitySettings SettingsOf(const std::string& neighbours, const std::string& metric, std::size_t k,
+                                            unsigned threads, Progress& progress) {
+  tsneloss::core::AffinitySettings settings;
+  settings.neighbours = tsneloss::core::NeighbourMethodNamed(neighbours, "neighbours");
+  settings.metric = tsneloss::core::MetricNamed(metric, "metric");
+  settings.k = k;
+  settings.threads = threads;
+  settings.phase = [&progress](tsneloss::core::Phase phase) {
+    progress.label = tsneloss::core::PhaseLabel(phase);
+    Report(progress.report, progress.label, 0.0);
+  };
+  settings.progress = [&progress](double fraction) { Report(progress.report, progress.label, fraction); };
+  return settings;
+}
+
+// One dictionary per perplexity: P, its notes and how its neighbours were found.
+py::list ResultsOf(std::vector<tsneloss::core::Affinities>&& computed, const std::vector<double>& perplexities) {
+  py::list results;
+  for (std::size_t m = 0; m < computed.size(); ++m) {
+    py::list notes;
+    for (const tsneloss::core::Note& note : tsneloss::core::NotesOnAffinities(computed[m], perplexities[m])) {
+      notes.append(note.text);
+    }
+    py::dict out = ResultOf(std::move(computed[m].p));
+    out["notes"] = notes;
+    out["neighbours"] = tsneloss::core::NeighbourMethodName(computed[m].neighbours);
+    out["recall"] = computed[m].recall;
+    out["recall_error"] = tsneloss::core::RecallStandardError(computed[m]);
+    out["recall_sample"] = computed[m].recall_sample;
+    results.append(out);
+  }
+  return results;
+}
+
+void CheckRows(const py::array& x, const char* name) {
+  if (x.ndim() != 2 || !(x.flags() & py::array::c_style)) {
+    throw py::type_error(std::string(name) + ": a C-ordered 2-D array is needed");
+  }
+}
+
+// visit(points) on X's values as they are: float64 or float32, 2-D, C order (the
+// package converts anything else).
+template <typename Visit>
+auto OnPoints(const py::array& x, const Visit& visit) {
+  CheckRows(x, "X");
+  if (Holds<float>(x)) return visit(static_cast<const float*>(x.data()));
+  if (!Holds<double>(x)) throw py::type_error("X: float64 or float32 values are needed");
+  return visit(static_cast<const double*>(x.data()));
+}
+
+py::list Affinities(const py::array& x, const std::vector<double>& perplexities, const std::string& neighbours,
+                    const std::string& metric, std::size_t k, unsigned threads, const py::object& report) {
+  Progress progress{report, {}};
+  const tsneloss::core::AffinitySettings settings = SettingsOf(neighbours, metric, k, threads, progress);
+  std::vector<tsneloss::core::Affinities> computed = OnPoints(x, [&](const auto* points) {
+    const py::gil_scoped_release unlocked;
+    return tsneloss::core::AffinitiesFromData(points, static_cast<std::uint64_t>(x.shape(0)),
+                                              static_cast<std::uint64_t>(x.shape(1)), perplexities, settings, "X");
+  });
+  return ResultsOf(std::move(computed), perplexities);
+}
+
+// A CSR graph of distances: int64 indices, float64 values (the package converts).
+py::list AffinitiesFromGraph(std::uint64_t n, const py::array_t<std::int64_t, py::array::c_style>& indptr,
+                             const py::array_t<std::int64_t, py::array::c_style>& indices,
+                             const py::array_t<double, py::array::c_style>& data,
+                             const std::vector<double>& perplexities, std::size_t k, unsigned threads,
+                             const py::object& report) {
+  const tsneloss::core::DistanceGraph graph{n, SpanOf<std::int64_t>(indptr), SpanOf<std::int64_t>(indices),
+                                            SpanOf<double>(data)};
+  Progress progress{report, {}};
+  const tsneloss::core::AffinitySettings settings = SettingsOf("exact", "precomputed", k, threads, progress);
+  std::vector<tsneloss::core::Affinities> computed;
   {
     const py::gil_scoped_release unlocked;
-    computed = tsneloss::core::AffinitiesFromData(x.data(), static_cast<std::uint64_t>(x.shape(0)),
-                                            static_cast<std::uint64_t>(x.shape(1)), settings, "X");
+    computed = tsneloss::core::AffinitiesFromGraph(graph, perplexities, settings, "X");
   }
-  py::list notes;
-  for (const tsneloss::core::Note& note : tsneloss::core::NotesOnAffinities(computed, perplexity)) notes.append(note.text);
-  py::dict out = ResultOf(std::move(computed.p));
-  out["notes"] = notes;
-  out["neighbours"] = tsneloss::core::NeighbourMethodName(computed.neighbours);
-  out["recall"] = computed.recall;
-  out["recall_sample"] = computed.recall_sample;
+  return ResultsOf(std::move(computed), perplexities);
+}
+
+// Dense distances: float64, N by N, C order.
+py::list AffinitiesFromDistances(const py::array_t<double>& distances, const std::vector<double>& perplexities,
+                                 std::size_t k, unsigned threads, const py::object& report) {
+  CheckRows(distances, "X");
+  const auto rows = static_cast<std::uint64_t>(distances.shape(0));
+  tsneloss::core::CheckSquare({rows, static_cast<std::uint64_t>(distances.shape(1))}, "X");
+  Progress progress{report, {}};
+  const tsneloss::core::AffinitySettings settings = SettingsOf("exact", "precomputed", k, threads, progress);
+  std::vector<tsneloss::core::Affinities> computed;
+  {
+    const py::gil_scoped_release unlocked;
+    computed = tsneloss::core::AffinitiesFromDistances(distances.data(), rows, perplexities, settings, "X");
+  }
+  return ResultsOf(std::move(computed), perplexities);
+}
+
+py::dict NearestNeighbours(const py::array& x, std::size_t k, const std::string& metric, const std::string& method,
+                           unsigned threads, const py::object& report) {
+  Progress progress{report, {}};
+  const tsneloss::core::AffinitySettings settings = SettingsOf(method, metric, 0, threads, progress);
+  tsneloss::core::NearestPoints nearest = OnPoints(x, [&](const auto* points) {
+    const py::gil_scoped_release unlocked;
+    return tsneloss::core::NearestPointsOf(points, static_cast<std::uint64_t>(x.shape(0)),
+                                           static_cast<std::uint64_t>(x.shape(1)), k, settings, "X");
+  });
+  py::dict out;
+  out["n"] = nearest.n;
+  out["k"] = nearest.k;
+  out["indices"] = Adopted(std::move(nearest.indices));
+  out["distances"] = Adopted(std::move(nearest.distances));
+  out["neighbours"] = tsneloss::core::NeighbourMethodName(nearest.found.neighbours);
+  out["recall"] = nearest.found.recall;
+  out["recall_error"] = tsneloss::core::RecallStandardError(nearest.found);
   return out;
 }
 
@@ -218,7 +331,14 @@ PYBIND11_MODULE(_core, m) {
         py::arg("threads"));
   m.def("loss_of_dense", &LossOfDense, py::arg("y"), py::arg("p"), py::arg("z"), py::arg("single"),
         py::arg("per_point"), py::arg("module_path"), py::arg("threads"));
-  m.def("affinities", &Affinities, py::arg("x"), py::arg("perplexity"), py::arg("neighbours"), py::arg("threads"));
+  m.def("affinities", &Affinities, py::arg("x"), py::arg("perplexities"), py::arg("neighbours"), py::arg("metric"),
+        py::arg("k"), py::arg("threads"), py::arg("report"));
+  m.def("affinities_from_graph", &AffinitiesFromGraph, py::arg("n"), py::arg("indptr"), py::arg("indices"),
+        py::arg("data"), py::arg("perplexities"), py::arg("k"), py::arg("threads"), py::arg("report"));
+  m.def("affinities_from_distances", &AffinitiesFromDistances, py::arg("distances"), py::arg("perplexities"),
+        py::arg("k"), py::arg("threads"), py::arg("report"));
+  m.def("nearest_neighbours", &NearestNeighbours, py::arg("x"), py::arg("k"), py::arg("metric"), py::arg("method"),
+        py::arg("threads"), py::arg("report"));
   m.def("affinities_from_neighbours", &AffinitiesFromNeighbours, py::arg("indices"), py::arg("squared_distances"),
         py::arg("perplexity"));
   m.def("normaliser", &Normaliser, py::arg("y"), py::arg("method"), py::arg("threads"));

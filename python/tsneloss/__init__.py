@@ -30,10 +30,11 @@ import numpy as np
 import scipy.sparse
 
 from . import _core
+from ._progress import phase_bars
 from ._errors import ModuleError, TsnelossWarning
 
 __version__ = _core.version
-__all__ = ["affinities", "kl_divergence", "normaliser", "ModuleError", "TsnelossWarning"]
+__all__ = ["affinities", "kl_divergence", "nearest_neighbours", "normaliser", "ModuleError", "TsnelossWarning"]
 
 _PRECISIONS = {"double": False, "single": True}
 # As tsneloss --threads: more would only cost memory.
@@ -143,6 +144,25 @@ def _loss_of(Y, P, z, single, per_point, threads):
     return _core.loss_of_coordinates(Y, n, rows, columns, _values(coo.data), **common)
 
 
+_SWAPPED = "the arguments look swapped: kl_divergence takes the embedding Y first, then P"
+
+
+def _refuse_swapped(Y, P):
+    """A sparse Y, or a square Y beside an N-by-D P, is most likely P and Y swapped."""
+    if scipy.sparse.issparse(Y):
+        if scipy.sparse.issparse(P):
+            raise TypeError("Y: a sparse matrix is not an embedding; give the points as a dense array")
+        raise TypeError(f"Y is a sparse matrix and P is not: {_SWAPPED}")
+    if scipy.sparse.issparse(P):
+        return
+    y_shape, p_shape = np.shape(Y), np.shape(P)
+    if len(y_shape) == 2 and len(p_shape) == 2 and y_shape[0] == y_shape[1] == p_shape[0] > p_shape[1]:
+        try:
+            _check_square(p_shape)
+        except ValueError as error:
+            raise ValueError(f"{error}; {_SWAPPED}") from None
+
+
 def _warn_as_tsneloss(result):
     """What tsneloss notes on standard error, word for word, as warnings."""
     for note in result["notes"]:
@@ -193,13 +213,15 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False, threads=
     ------
     ValueError
         For values tsneloss refuses, with its message naming ``Y``, ``P`` or ``z``
+        (a square Y beside a P that is not: the arguments look swapped)
         and the element (NumPy's flat index for a dense array, the index in
         ``data`` for COO, CSR and CSC, in ``P.tocoo()`` for other formats); for
         masked values, a `z` too large for a double, and a loss that is not
         finite in the precision asked for.
     TypeError
         For values that are not real numbers (strings, objects, complex), a `z`
-        that is not a real number, and `threads` that is not a whole number.
+        that is not a real number, `threads` that is not a whole number, and a
+        sparse Y (with a dense P: the arguments look swapped).
     ModuleError
         For an error the module raises.
 
@@ -230,6 +252,7 @@ def kl_divergence(Y, P, z=None, *, precision="double", per_point=False, threads=
         raise ValueError(f"precision must be 'double' or 'single', not {precision!r}")
     z = _checked_z(z)
     threads = _checked_threads(threads)
+    _refuse_swapped(Y, P)
     Y = _embedding(Y)
     result = _loss_of(Y, P, z, _PRECISIONS[precision], per_point, threads)
     _warn_as_tsneloss(result)
@@ -283,6 +306,51 @@ def _checked_perplexity(perplexity):
     return _real_number(perplexity, "perplexity", "perplexity must be a real number")
 
 
+def _checked_perplexities(perplexity):
+    """The perplexities as a list, and whether one number was given."""
+    if isinstance(perplexity, (list, tuple)) or (isinstance(perplexity, np.ndarray) and perplexity.ndim == 1):
+        return [_checked_perplexity(value) for value in perplexity], False
+    return [_checked_perplexity(perplexity)], True
+
+
+def _checked_count(k, name, default):
+    if k is None:
+        return default
+    if isinstance(k, (bool, np.bool_)) or not isinstance(k, numbers.Integral):
+        raise TypeError(f"{name} must be a whole number or None, not {type(k).__name__}")
+    if k < 1:
+        raise ValueError(f"{name} must be at least 1, not {k}")
+    return int(k)
+
+
+def _checked_name(value, name):
+    if not isinstance(value, str):
+        raise TypeError(f"{name} must be a string, not {type(value).__name__}")
+    return value
+
+
+def _data(X):
+    """The points as float64, or float32 as they are: no copy of float32 data."""
+    X = _real_array(X, "X", keep_float32=True)
+    if X.ndim != 2:
+        raise ValueError(f"X: the array's shape is {X.shape}; a 2-D shape (N, D) is needed")
+    return np.ascontiguousarray(X)
+
+
+def _precomputed_results(X, perplexities, k, threads, bars):
+    """P from the caller's distances: a sparse graph or a dense N-by-N array."""
+    if scipy.sparse.issparse(X):
+        _check_square(X.shape)
+        graph = X.tocsr()
+        data = np.ascontiguousarray(_real_array(graph.data, "X", keep_float32=False))
+        return _core.affinities_from_graph(graph.shape[0], np.ascontiguousarray(graph.indptr, dtype=np.int64),
+                                           np.ascontiguousarray(graph.indices, dtype=np.int64), data,
+                                           perplexities, k, threads, bars)
+    X = _real_array(X, "X", keep_float32=False)
+    _core.check_square(list(X.shape), "X")
+    return _core.affinities_from_distances(np.ascontiguousarray(X), perplexities, k, threads, bars)
+
+
 def _csr(result):
     n = result["n"]
     indptr = result["indptr"]
@@ -295,57 +363,83 @@ def _csr(result):
     return scipy.sparse.csr_matrix((result["data"], indices, indptr), shape=(n, n))
 
 
-def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
+def affinities(X, perplexity=30.0, *, metric="euclidean", neighbours="auto", k=None, threads=None, progress=None):
     """The input affinities P of t-SNE, computed from the data.
 
     Each point's ``k = min(N - 1, floor(3 * perplexity + 1))`` nearest neighbours by
-    Euclidean distance (their squared distances rounded to float32), a precision per
+    the metric (their distances, squared for Euclidean, rounded to float32), a precision per
     point found by bisection so that its conditional distribution has the given
     perplexity, then ``P = (C + C.T) / sum(C + C.T)``: the P t-SNE optimises.
 
     Parameters
     ----------
-    X : array_like, shape (N, D)
-        The data, one point per row, N >= 2; converted to float64 as `kl_divergence`
-        converts Y. Coinciding points are fine.
-    perplexity : float, optional
+    X : array_like, shape (N, D), or sparse matrix or array_like, shape (N, N)
+        The data, one point per row, N >= 2; float32 is used as it is (its P is
+        that of the same values in float64), other types are converted to float64
+        as `kl_divergence` converts Y. Coinciding points are fine. With ``metric="precomputed"``: the
+        distances, a SciPy sparse matrix whose stored entries off the diagonal are
+        each row's candidate neighbours (as `nearest_neighbours` gives them), or a
+        dense array; used as given, the diagonal ignored.
+    perplexity : float or sequence of float, optional
         Finite, at least 1 (no distribution's perplexity is less) and below N (a
-        0-d array counts as its value). 30 by default.
+        0-d array counts as its value). 30 by default. A sequence gives a list of P,
+        one per perplexity, from one neighbour search for the largest k: each with
+        the bits of its own call where the neighbours are exact.
+    metric : {"euclidean", "cosine", "correlation", "precomputed"}, optional
+        Euclidean distances are squared, as t-SNE squares them; the others are
+        taken as they are: 1 - cos for "cosine", 1 - the correlation of the rows'
+        coordinates for "correlation". A row of zeros (cosine) or of one value
+        (correlation) has no such distance and is refused.
     neighbours : {"auto", "exact", "approx", "all"}, optional
         "exact": the true nearest neighbours (ties to the lower index), on all
-        cores. "approx": a graph index, searched ever wider until a sample of 200
-        points finds at least 98.5% of its true neighbours; the share found is
-        reported as ``P.neighbours_found``, and a `TsnelossWarning` says when it
+        cores. "approx": a graph index, searched ever wider until, on 1000 points
+        drawn at random (seeded) and searched exactly, the share of true
+        neighbours found less two standard errors reaches 98.5%; the share is
+        reported as ``P.neighbours_found`` with its standard error as
+        ``P.neighbours_found_error``, and a `TsnelossWarning` says when it
         falls short or the data are too tied for a graph index; with more than
         one thread the index, and so P, may differ slightly from run to run.
         "all": every other point, as t-SNE's exact method takes them, each value
         of P raised to at least 2.220446049250313e-16 as that method does;
         quadratic in time and memory. "auto" (the default): exact up to
         N = 300000, approximate above where a graph index can stand for the
-        exact neighbours.
+        exact neighbours. "all" takes Euclidean distances only; precomputed
+        distances are taken as they are.
+    k : int, optional
+        The neighbours per point; at least the default above and below N.
     threads : int, optional
         The threads to use; None (the default) uses one per core.
+    progress : bool, optional
+        A progress bar on standard error (tqdm's) for each phase: "finding
+        neighbours", then "fitting perplexities" ("fitting all pairs" for "all").
+        None (the default) shows it when the work lasts over a second and
+        standard error is a terminal or a notebook; True always, False never.
 
     Returns
     -------
-    P : scipy.sparse.csr_matrix, shape (N, N)
-        float64, symmetric, adding up to 1 (a little more with "all"), with its
-        column indices sorted. Its attribute ``neighbours_found`` holds the
-        estimated share of the true neighbours found: 1.0 unless "approx" was used.
+    P : scipy.sparse.csr_matrix, shape (N, N), or a list of them
+        One per perplexity where a sequence was given; float64, symmetric,
+        adding up to 1 (a little more with "all"), with its column indices
+        sorted. Its attribute ``neighbours_found`` holds the estimated share of
+        the true neighbours found (1.0 unless "approx" was used), and
+        ``neighbours_found_error`` that estimate's standard error (0.0 likewise).
 
     Raises
     ------
     ValueError
         For fewer than 2 points, coordinates that are not finite (named by NumPy's
-        flat index) or masked, a perplexity that is not finite, at least 1 and
-        below N (or too large for a double), an unknown `neighbours`, or a P whose
+        flat index) or masked, a row without a direction for the metric, a
+        precomputed row with fewer than k candidates (named) or a distance that
+        is negative or not finite, an unknown metric, a perplexity that is not
+        finite, at least 1 and below N (or too large for a double), a k below
+        the default or not below N, an unknown `neighbours`, or a P whose
         estimated memory exceeds what this process has left (available memory and
         its address-space limit).
     MemoryError
         When an allocation fails all the same; the message names it.
     TypeError
-        For values that are not real numbers, or a perplexity that is not a real
-        number.
+        For values that are not real numbers, a sparse X, a perplexity that is
+        not a real number, or a `progress` that is not True, False or None.
 
     Warns
     -----
@@ -367,16 +461,96 @@ def affinities(X, perplexity=30.0, *, neighbours="auto", threads=None):
     >>> P = tsneloss.affinities(X, perplexity=1.5)
     >>> P.shape, bool(np.isclose(P.sum(), 1.0)), (P != P.T).nnz
     ((3, 3), True, 0)
+    >>> Ps = tsneloss.affinities(X, perplexity=[1.2, 1.5])
+    >>> len(Ps), (Ps[1] != P).nnz
+    (2, 0)
+    >>> D = tsneloss.nearest_neighbours(X, 2)
+    >>> D.data **= 2
+    >>> (tsneloss.affinities(D, perplexity=1.5, metric="precomputed") != P).nnz
+    0
     """
-    perplexity = _checked_perplexity(perplexity)
+    perplexities, single = _checked_perplexities(perplexity)
     threads = _checked_threads(threads)
-    X = _real_array(X, "X", keep_float32=False)
-    if X.ndim != 2:
-        raise ValueError(f"X: the array's shape is {X.shape}; a 2-D shape (N, D) is needed")
-    if not isinstance(neighbours, str):
-        raise TypeError(f"neighbours must be a string, not {type(neighbours).__name__}")
-    result = _core.affinities(np.ascontiguousarray(X), perplexity, neighbours, threads)
-    _warn_as_tsneloss(result)
-    P = _csr(result)
-    P.neighbours_found = result["recall"]
-    return P
+    bars = phase_bars(progress)
+    k = _checked_count(k, "k", 0)
+    metric = _checked_name(metric, "metric")
+    neighbours = _checked_name(neighbours, "neighbours")
+    if metric != "precomputed" and scipy.sparse.issparse(X):
+        raise TypeError(f"X: a sparse matrix ({X.format}) is not taken as data; give the points as a dense array "
+                        "(X.toarray()), or distances with metric='precomputed'")
+    try:
+        if metric == "precomputed":
+            results = _precomputed_results(X, perplexities, k, threads, bars)
+        else:
+            results = _core.affinities(_data(X), perplexities, neighbours, metric, k, threads, bars)
+    except BaseException:
+        if bars is not None:
+            bars.close()
+        raise
+    if bars is not None:
+        bars.finish()
+    Ps = []
+    for result in results:
+        _warn_as_tsneloss(result)
+        P = _csr(result)
+        P.neighbours_found = result["recall"]
+        P.neighbours_found_error = result["recall_error"]
+        Ps.append(P)
+    return Ps[0] if single else Ps
+
+
+def nearest_neighbours(X, k, *, metric="euclidean", method="auto", threads=None, progress=None):
+    """Each point's k nearest other points, as a sparse matrix of distances.
+
+    Parameters
+    ----------
+    X : array_like, shape (N, D)
+        The data, as `affinities` takes it.
+    k : int
+        The neighbours per point, from 1 to N - 1.
+    metric : {"euclidean", "cosine", "correlation"}, optional
+        As in `affinities`; the distances are the metric's own (Euclidean not
+        squared).
+    method : {"auto", "exact", "approx"}, optional
+        As `neighbours` in `affinities` ("all" is the exact search).
+    threads : int, optional
+        The threads to use; None (the default) uses one per core.
+    progress : bool, optional
+        As in `affinities`: a bar for the neighbour search.
+
+    Returns
+    -------
+    D : scipy.sparse.csr_matrix, shape (N, N)
+        k float64 entries a row, nearest first (ties to the lower index), each the
+        distance rounded to float32 (for Euclidean: the square root of the squared
+        distance so rounded); usable as ``affinities(D, metric="precomputed")``,
+        with its values squared (``D.data **= 2``) for the Euclidean P. Its attribute
+        ``neighbours_found`` and ``neighbours_found_error`` are as P's in
+        `affinities`.
+
+    Examples
+    --------
+    >>> import numpy as np, tsneloss
+    >>> D = tsneloss.nearest_neighbours(np.array([[0.0], [1.0], [3.0]]), 1)
+    >>> D.toarray().tolist()
+    [[0.0, 1.0, 0.0], [1.0, 0.0, 0.0], [0.0, 2.0, 0.0]]
+    """
+    threads = _checked_threads(threads)
+    bars = phase_bars(progress)
+    if isinstance(k, (bool, np.bool_)) or not isinstance(k, numbers.Integral):
+        raise TypeError(f"k must be a whole number, not {type(k).__name__}")
+    try:
+        result = _core.nearest_neighbours(_data(X), max(int(k), 0), _checked_name(metric, "metric"),
+                                          _checked_name(method, "method"), threads, bars)
+    except BaseException:
+        if bars is not None:
+            bars.close()
+        raise
+    if bars is not None:
+        bars.finish()
+    n, k = result["n"], result["k"]
+    indptr = np.arange(0, n * k + 1, k, dtype=np.int64)
+    D = scipy.sparse.csr_matrix((result["distances"], result["indices"], indptr), shape=(n, n))
+    D.neighbours_found = result["recall"]
+    D.neighbours_found_error = result["recall_error"]
+    return D

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <utility>
 #include <vector>
@@ -65,7 +66,7 @@ TEST(ApproximateNeighbours, FindsMostTrueNeighboursAndEstimatesTheShare) {
   EXPECT_GE(recall, 0.98);
   EXPECT_GE(search.recall, 0.985);
   EXPECT_NEAR(search.recall, recall, 0.01);
-  EXPECT_EQ(search.sample, 200u);
+  EXPECT_EQ(search.sample, 1000u);
   EXPECT_TRUE(tsneloss::affinities::Trustworthy(search));
 }
 
@@ -82,8 +83,8 @@ Transcribed TranscribedEstimate(const std::vector<double>& x, std::size_t n, std
   std::vector<double> shares;
   std::size_t tied = 0;
   std::vector<std::pair<double, std::int32_t>> all;
-  for (std::size_t s = 0; s < 200; ++s) {
-    const std::size_t i = s * n / 200;
+  const std::vector<std::size_t> points = tsneloss::affinities::SamplePoints(n, 1000);
+  for (const std::size_t i : points) {
     all.clear();
     for (std::size_t j = 0; j < n; ++j) {
       if (j != i) all.emplace_back(SquaredDistance(&x[i * d], &x[j * d], d), static_cast<std::int32_t>(j));
@@ -99,10 +100,10 @@ Transcribed TranscribedEstimate(const std::vector<double>& x, std::size_t n, std
   }
   double mean = 0;
   for (const double share : shares) mean += share;
-  mean /= 200;
+  mean /= 1000;
   double squares = 0;
   for (const double share : shares) squares += (share - mean) * (share - mean);
-  return {mean, 2 * std::sqrt(squares / 199 / 200), static_cast<double>(tied) / 200};
+  return {mean, 2 * std::sqrt(squares / 999 / 1000), static_cast<double>(tied) / 1000};
 }
 
 // Data quantised or repeated: most points tie with others at their k-th neighbour's

@@ -133,7 +133,7 @@ def test_command_line_data_gives_the_package_bits(tmp_path):
                           capture_output=True, text=True, check=True)
     result = json.loads(done.stdout)
     assert result["loss"] == tsneloss.kl_divergence(Y, P)
-    assert (result["neighbours"], result["perplexity"], result["neighbours_found"]) == ("exact", 20, None)
+    assert (result["neighbours"], result["perplexity"], result["neighbours_found"]) == ("exact", 20, P.neighbours_found)
     saved = scipy.sparse.load_npz(tmp_path / "p.npz")
     assert saved.format == "csr" and (saved != P).nnz == 0 and np.array_equal(saved.data, P.data)
     # Saved as Matrix Market too, and read back by tsneloss to the same loss.
@@ -199,8 +199,9 @@ def test_spread_data_give_a_finite_p(tmp_path, name, sklearn_finite):
     assert np.isfinite(loss)
     np.save(tmp_path / "x.npy", X)
     np.save(tmp_path / "y.npy", Y)
-    done = subprocess.run([BUILD / "bin" / "tsneloss", "--json", "--data", tmp_path / "x.npy", "--perplexity", "5",
-                           "--save-p", tmp_path / "p.npz", tmp_path / "y.npy"], capture_output=True, text=True)
+    done = subprocess.run([BUILD / "bin" / "tsneloss", "--verbose", "--json", "--data", tmp_path / "x.npy",
+                           "--perplexity", "5", "--save-p", tmp_path / "p.npz", tmp_path / "y.npy"],
+                          capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
     assert json.loads(done.stdout)["loss"] == loss
     assert ("relative to its nearest neighbour" in done.stderr) == scaled

@@ -33,7 +33,8 @@ def test_approximate_neighbours_on_tied_data_warn(name):
 def test_the_warning_is_the_command_lines(tmp_path):
     X = TIED["one dimension rounded to 0.1"]
     np.savetxt(tmp_path / "x.txt", X)
-    np.savetxt(tmp_path / "y.txt", rng.normal(size=(N, 2)))
+    # A map of as many dimensions as the data: no warning that they look swapped.
+    np.savetxt(tmp_path / "y.txt", rng.normal(size=(N, 1)))
     done = subprocess.run([BUILD / "bin" / "tsneloss", "--threads", "1", "--data", tmp_path / "x.txt",
                            "--perplexity", "10", "--neighbours", "approx", tmp_path / "y.txt"],
                           capture_output=True, text=True, check=True)

@@ -140,7 +140,7 @@ X_THREE = np.array([[0.0, 1.0], [2.0, 2.0], [3.0, 5.0]])
     (lambda: tsneloss.kl_divergence(TWO_POINTS, TWO_POINTS_P, -10**400), ValueError, "z: -100000"),
     (lambda: tsneloss.affinities(X_THREE, perplexity=np.ma.masked), ValueError, "perplexity: 1 of the array's"),
     (lambda: tsneloss.affinities(X_THREE, perplexity=np.array("3")), TypeError, "not str"),
-    (lambda: tsneloss.affinities(X_THREE, perplexity=np.array([1.5])), TypeError, "not ndarray"),
+    (lambda: tsneloss.affinities(X_THREE, perplexity=np.array([[1.5]])), TypeError, "not ndarray"),
     (lambda: tsneloss.affinities(X_THREE[:1]), ValueError, "X: P needs at least 2 points; the data holds 1"),
     (lambda: tsneloss.affinities(np.zeros((3, 0))), ValueError, "X: the data's points have no coordinates (D = 0)"),
 ])
@@ -148,3 +148,31 @@ def test_masked_and_out_of_range_inputs(call, error, message):
     with pytest.raises(error) as raised:
         call()
     assert message in str(raised.value)
+
+
+THREE_POINTS = np.array([[0.0, 0.0], [3.0, 4.0], [1.0, -1.0]])
+THREE_POINTS_P = np.array([[0, 0.25, 0.25], [0.25, 0, 0], [0.25, 0, 0]])
+SWAPPED = "the arguments look swapped: kl_divergence takes the embedding Y first, then P"
+
+
+@pytest.mark.parametrize("Y,P,error,message", [
+    (scipy.sparse.csr_array(THREE_POINTS_P), THREE_POINTS, TypeError, f"Y is a sparse matrix and P is not: {SWAPPED}"),
+    (THREE_POINTS_P, THREE_POINTS, ValueError, f"P: P must be square; it is 3 by 2; {SWAPPED}"),
+    (scipy.sparse.csr_array(THREE_POINTS_P), scipy.sparse.csr_array(THREE_POINTS_P), TypeError,
+     "Y: a sparse matrix is not an embedding; give the points as a dense array"),
+    # A square Y beside a P wider than long: not an embedding, nothing swapped.
+    (np.eye(3), np.ones((3, 4)), ValueError, "P: P must be square; it is 3 by 4"),
+])
+def test_arguments_given_the_other_way_round_are_told_so(Y, P, error, message):
+    with pytest.raises(error) as raised:
+        tsneloss.kl_divergence(Y, P, 1.0)
+    assert str(raised.value) == message
+
+
+@pytest.mark.parametrize("sparse", [scipy.sparse.csr_matrix, scipy.sparse.coo_array, scipy.sparse.lil_matrix])
+def test_sparse_data_are_refused_saying_so(sparse):
+    X = sparse(np.array([[0.0, 1.0], [2.0, 0.0], [1.0, 1.0]]))
+    with pytest.raises(TypeError) as raised:
+        tsneloss.affinities(X, 1.5)
+    assert str(raised.value) == (f"X: a sparse matrix ({X.format}) is not taken as data; give the points as a dense "
+                                 "array (X.toarray()), or distances with metric='precomputed'")

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -90,6 +91,13 @@ TEST_F(Tsneloss, UsageErrorsAreOneLineWithAPointerToHelp) {
     bool synopsis;
   } cases[] = {
       {{"--perplexity", "x", "--data", y.string(), y.string()}, "tsneloss: --perplexity needs a number, not 'x'", false},
+      {{"--perplexity", "10,,30", "--data", y.string(), y.string()},
+       "tsneloss: --perplexity needs numbers between commas, not '10,,30'", false},
+      {{"--metric", "manhattan", "--data", y.string(), y.string()},
+       "tsneloss: --metric is euclidean, cosine, correlation or precomputed, not 'manhattan'", false},
+      {{"--metric", "cosine", y.string(), y.string()}, "tsneloss: --metric is for P computed from --data", false},
+      {{"--perplexity", "1,1.5", "--per-point", "s.txt", "--data", y.string(), y.string()},
+       "tsneloss: --per-point takes one perplexity", false},
       {{"--threads", "0", y.string(), y.string()}, "tsneloss: --threads needs a whole number from 1 to 1024, not '0'", false},
       {{"--frobnicate", y.string(), y.string()}, "tsneloss: unknown option '--frobnicate'", false},
       {{y.string()}, "tsneloss: two files are needed: EMBEDDING AFFINITIES", true},
@@ -104,6 +112,74 @@ TEST_F(Tsneloss, UsageErrorsAreOneLineWithAPointerToHelp) {
                      "       tsneloss [options] --data X [--perplexity P] EMBEDDING [EMBEDDING...]\n"
                    : "";
     EXPECT_EQ(run.err, c.first_line + "\n" + synopsis + "see tsneloss --help\n");
+  }
+}
+
+// Several perplexities: per embedding, a line per perplexity, each the loss of its own
+// run, and a file per perplexity named by it; the metric is the one asked for.
+TEST_F(Tsneloss, SeveralPerplexitiesGiveEachRunsLossAndFile) {
+  const auto x = Write("x.txt", "0 1 2\n1 0 2\n2 1 0\n3 3 1\n0 0 4\n5 1 1\n1 4 1\n2 2 2.5\n");
+  const auto y = Write("y.txt", "0 0\n1 0\n0 1\n2 2\n3 0\n0 3\n1 1\n2 1\n");
+  const auto z = Write("z.txt", "0 0\n1 1\n0 2\n2 3\n3 1\n1 3\n2 1\n1 2\n");
+  for (const char* metric : {"euclidean", "cosine", "correlation"}) {
+    SCOPED_TRACE(metric);
+    const std::string saved = (dir_ / (std::string(metric) + ".npz")).string();
+    const Outcome both = Run({"--data", x.string(), "--metric", metric, "--perplexity", "1.5,3", "--save-p", saved,
+                              "--json", y.string(), z.string()});
+    ASSERT_EQ(both.status, 0) << both.err;
+    std::string expected;
+    for (const auto& embedding : {y, z}) {
+      for (const char* perplexity : {"1.5", "3"}) {
+        const Outcome alone =
+            Run({"--data", x.string(), "--metric", metric, "--perplexity", perplexity, "--json", embedding.string()});
+        expected += alone.out;
+        EXPECT_NE(alone.out.find(std::string("\"metric\": \"") + metric + "\""), std::string::npos);
+        const std::string file = (dir_ / (std::string(metric) + ".perplexity-" + perplexity + ".npz")).string();
+        const Outcome read = Run({"--json", embedding.string(), file});
+        EXPECT_EQ(read.out.substr(0, read.out.find(',')), alone.out.substr(0, alone.out.find(',')));
+      }
+    }
+    EXPECT_EQ(both.out, expected);
+    EXPECT_FALSE(fs::exists(saved));
+  }
+}
+
+// Distances given: squared Euclidean ones, dense with the diagonal (ignored) or only
+// each row's nearest, give the loss of the points themselves.
+TEST_F(Tsneloss, PrecomputedSquaredDistancesGiveThePointsLoss) {
+  const std::vector<std::vector<int>> points = {{0, 1}, {1, 0}, {2, 1}, {3, 3}, {0, 4}, {5, 1}, {1, 4}, {2, 2}};
+  std::string text, dense = "%%MatrixMarket matrix array real general\n8 8\n", nearest;
+  std::size_t kept = 0;
+  for (const auto& point : points) text += std::to_string(point[0]) + " " + std::to_string(point[1]) + "\n";
+  for (std::size_t j = 0; j < 8; ++j) {  // array files list a column at a time
+    for (std::size_t i = 0; i < 8; ++i) {
+      const int dx = points[i][0] - points[j][0], dy = points[i][1] - points[j][1];
+      dense += std::to_string(dx * dx + dy * dy) + "\n";
+      // Row i keeps its 5 nearest others and the far point 5 (ties broken by index).
+      std::vector<std::pair<int, std::size_t>> row;
+      for (std::size_t m = 0; m < 8; ++m) {
+        const int ex = points[i][0] - points[m][0], ey = points[i][1] - points[m][1];
+        if (m != i) row.emplace_back(ex * ex + ey * ey, m);
+      }
+      std::sort(row.begin(), row.end());
+      const bool near = std::find(row.begin(), row.begin() + 5, std::make_pair(dx * dx + dy * dy, j)) != row.begin() + 5;
+      if (i != j && (near || j == 5)) {
+        nearest += std::to_string(i + 1) + " " + std::to_string(j + 1) + " " + std::to_string(dx * dx + dy * dy) + "\n";
+        ++kept;
+      }
+    }
+  }
+  nearest = "%%MatrixMarket matrix coordinate real general\n8 8 " + std::to_string(kept) + "\n" + nearest;
+  const auto x = Write("x.txt", text);
+  const auto y = Write("y.txt", "0 0\n1 0\n0 1\n2 2\n3 0\n0 3\n1 1\n2 1\n");
+  const Outcome expected = Run({"--data", x.string(), "--perplexity", "1.5", "--neighbours", "exact", y.string()});
+  ASSERT_EQ(expected.status, 0) << expected.err;
+  for (const auto& [name, content] : {std::pair{"dense.mtx", dense}, std::pair{"nearest.mtx", nearest}}) {
+    SCOPED_TRACE(name);
+    const Outcome given = Run({"--data", Write(name, content).string(), "--metric", "precomputed", "--perplexity", "1.5",
+                               y.string()});
+    EXPECT_EQ(given.status, 0) << given.err;
+    EXPECT_EQ(given.out, expected.out);
   }
 }
 

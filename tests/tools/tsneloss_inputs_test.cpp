@@ -23,13 +23,13 @@ TEST_F(Tsneloss, RepeatedPositionsAreAddedTogether) {
   const Outcome reference = Run({"--json", "--z", "0.5", y.string(), summed.string()});
   ASSERT_EQ(reference.status, 0) << reference.err;
   EXPECT_EQ(reference.err.find("given more than once"), std::string::npos) << reference.err;
-  const Outcome merged = Run({"--json", "--z", "0.5", y.string(), repeated.string()});
+  const Outcome merged = Run({"--verbose", "--json", "--z", "0.5", y.string(), repeated.string()});
   ASSERT_EQ(merged.status, 0) << merged.err;
   EXPECT_NE(merged.err.find("note: 2 positions of P were given more than once"), std::string::npos) << merged.err;
   const auto without_count = [](const std::string& json) { return json.substr(0, json.find(", \"merged_positions\"")); };
   EXPECT_EQ(without_count(merged.out), without_count(reference.out));
   EXPECT_NE(merged.out.find("\"nnz\": 4, \"merged_positions\": 2"), std::string::npos) << merged.out;
-  const Outcome both_triangles = Run({"--z", "0.5", y.string(), symmetric.string()});
+  const Outcome both_triangles = Run({"--verbose", "--z", "0.5", y.string(), symmetric.string()});
   EXPECT_NE(both_triangles.err.find("note: 4 positions"), std::string::npos) << both_triangles.err;
   EXPECT_EQ(both_triangles.out, Run({"--z", "0.5", y.string(), symmetric_summed.string()}).out);
 }
@@ -86,10 +86,10 @@ TEST_F(Tsneloss, SubnormalTextCoordinateIsAccepted) {
 TEST_F(Tsneloss, SinglePrecisionTellsItsDifferenceFromDouble) {
   const auto y = Write("y.txt", kTwoPoints);
   const auto p = Write("p.mtx", kTwoPointsP);
-  const Outcome close = Run({"--single", "--z", "1", y.string(), p.string()});
+  const Outcome close = Run({"--verbose", "--single", "--z", "1", y.string(), p.string()});
   ASSERT_EQ(close.status, 0) << close.err;
   EXPECT_EQ(close.err.find("note"), std::string::npos) << close.err;
-  const Outcome cancelling = Run({"--single", "--json", "--z", "0.0769231", y.string(), p.string()});
+  const Outcome cancelling = Run({"--verbose", "--single", "--json", "--z", "0.0769231", y.string(), p.string()});
   ASSERT_EQ(cancelling.status, 0) << cancelling.err;
   EXPECT_NE(cancelling.err.find("note: the single-precision loss differs from the double-precision loss"),
             std::string::npos)

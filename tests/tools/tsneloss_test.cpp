@@ -69,7 +69,7 @@ TEST_F(Tsneloss, SymmetricAndGeneralFilesOfOneMatrixAgree) {
 TEST_F(Tsneloss, GivenZMatchesTheComputedOne) {
   const auto y = Write("y.txt", "0 0\n3 4\n1 -1\n");
   const auto p = Write("p.mtx", "%%MatrixMarket matrix coordinate integer symmetric\n3 3 2\n2 1 1\n3 2 1\n");
-  const Outcome computed = Run({"--json", y.string(), p.string()});
+  const Outcome computed = Run({"--verbose", "--json", y.string(), p.string()});
   ASSERT_EQ(computed.status, 0) << computed.err;
   EXPECT_NE(computed.err.find("computed the exact Z"), std::string::npos);
   EXPECT_NE(computed.err.find("add up to 4"), std::string::npos) << "P is not normalised: a warning";
@@ -79,7 +79,7 @@ TEST_F(Tsneloss, GivenZMatchesTheComputedOne) {
   ASSERT_NE(at, std::string::npos) << computed.out;
   const double reported = std::strtod(computed.out.c_str() + at + 5, nullptr);
   EXPECT_NEAR(reported, z, 1e-15);
-  const Outcome given = Run({"--json", "--z", Formatted(reported, 17).substr(0, Formatted(reported, 17).size() - 1),
+  const Outcome given = Run({"--verbose", "--json", "--z", Formatted(reported, 17).substr(0, Formatted(reported, 17).size() - 1),
                              y.string(), p.string()});
   ASSERT_EQ(given.status, 0) << given.err;
   EXPECT_EQ(given.out.substr(0, given.out.find("\"z_computed\"")), computed.out.substr(0, computed.out.find("\"z_computed\"")));
@@ -154,7 +154,7 @@ TEST_F(Tsneloss, ApproximateZIsWithinItsReportedErrorOfTheExactOne) {
   const auto y = Write("y.txt", points);
   const auto p = Write("p.mtx", "%%MatrixMarket matrix coordinate real general\n400 400 2\n2 1 0.5\n1 2 0.5\n");
   const Outcome exact = Run({"--json", "--z-method", "exact", y.string(), p.string()});
-  const Outcome approximate = Run({"--json", "--z-method", "approx", y.string(), p.string()});
+  const Outcome approximate = Run({"--verbose", "--json", "--z-method", "approx", y.string(), p.string()});
   ASSERT_EQ(exact.status, 0) << exact.err;
   ASSERT_EQ(approximate.status, 0) << approximate.err;
   EXPECT_NE(exact.out.find("\"z_method\": \"exact\", \"z_relative_error\": null"), std::string::npos) << exact.out;

@@ -3,11 +3,13 @@
 // on a sample of points searched exactly.
 //
 // The index is built on all threads, so with more than one thread the lists may
-// differ from run to run, as insertion order does. The breadth of the search is the
-// narrowest found (doubling, then halving back) with which the sample finds at least
-// kWantedRecall of its true neighbours (or the search is exhaustive). The distances of
+// differ from run to run, as insertion order does. The distances of
 // the neighbours found are exact, as the exact search computes them, and each list is
 // ordered as that search orders it.
+//
+// The breadth of the search is the narrowest found (doubling, then halving back)
+// with which the sample's estimate, less two standard errors, reaches kWantedRecall
+// (or the search is exhaustive).
 //
 // A neighbour counts as found when it ranks among the true k by (distance, index), as
 // the exact search ranks them: where several points tie with the k-th, P takes the
@@ -16,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "affinities/neighbours.hpp"
@@ -30,7 +33,11 @@ inline constexpr double kWantedRecall = 0.985;
 // chance, and so is P.
 inline constexpr double kTiedShareLimit = 0.1;
 
-// Points spread evenly over the data, with their k-th true neighbour.
+// `count` (<= n) distinct points of n drawn at random, always the same ones, in
+// increasing order.
+std::vector<std::size_t> SamplePoints(std::size_t n, std::size_t count);
+
+// Points drawn at random (SamplePoints), with their k-th true neighbour.
 struct NeighbourSample {
   std::vector<std::size_t> points;
   std::vector<double> kth_distances;  // squared, exact
@@ -38,8 +45,11 @@ struct NeighbourSample {
   double tied_share = 0;  // of the points whose k-th distance is their (k+1)-th too
 };
 
-// The sample of min(n, 200) points, each searched against all.
-NeighbourSample SampleNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k, unsigned threads);
+// The sample of min(n, 1000) points, each searched against all. `progress` (may be
+// empty) is told 0 on the calling thread after each point there: a chance to stop.
+template <typename Real>
+NeighbourSample SampleNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k, unsigned threads,
+                                 const std::function<void(double)>& progress = {});
 
 struct ApproximateSearch {
   NeighbourLists lists;
@@ -56,9 +66,12 @@ bool Trustworthy(const ApproximateSearch& search);
 
 // As ExactNeighbours, with the estimate on `sample` (SampleNeighbours' of the same
 // x and k).
-ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+// Real: double, or float (the lists of the same values in double).
+template <typename Real>
+ApproximateSearch ApproximateNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                         const SearchSettings& settings, const NeighbourSample& sample);
-ApproximateSearch ApproximateNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+template <typename Real>
+ApproximateSearch ApproximateNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                         const SearchSettings& settings = {});
 
 // The most bytes the index and the lists hold at once: the index's links, points

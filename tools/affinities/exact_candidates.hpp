@@ -26,7 +26,8 @@ namespace tsneloss::affinities::detail {
 
 // What every point's candidates share.
 struct CandidateContext {
-  const double* x = nullptr;
+  const double* x = nullptr;         // the points, in double
+  const float* x_single = nullptr;   // or in float (x then null)
   std::size_t n = 0;
   std::size_t d = 0;
   std::size_t k = 0;
@@ -34,6 +35,16 @@ struct CandidateContext {
   const Prepared* prepared = nullptr;
   SelectKernels select;
 };
+
+// measure(points) on the context's points, as given.
+template <typename Measure>
+void OnPoints(const CandidateContext& context, const Measure& measure) {
+  if (context.x_single != nullptr) {
+    measure(context.x_single);
+  } else {
+    measure(context.x);
+  }
+}
 
 class CandidateRow {
  public:

@@ -13,16 +13,24 @@ constexpr auto kBefore = [](const Ranked& a, const Ranked& b) {
   return a.distance < b.distance || (a.distance == b.distance && a.index < b.index);
 };
 
-void Prefetch(const double* x, std::size_t d, std::int32_t j) {
+template <typename Real>
+void Prefetch(const Real* x, std::size_t d, std::int32_t j) {
   const char* row = reinterpret_cast<const char*>(x + static_cast<std::size_t>(j) * d);
-  for (std::size_t byte = 0; byte < d * sizeof(double); byte += 64) __builtin_prefetch(row + byte);
+  for (std::size_t byte = 0; byte < d * sizeof(Real); byte += 64) __builtin_prefetch(row + byte);
+}
+
+// The difference in double: exact widening, so float points give double's bits.
+template <typename Real>
+double Difference(Real a, Real b) {
+  return static_cast<double>(a) - static_cast<double>(b);
 }
 
 }  // namespace
 
-void ExactSquaredDistances(const double* x, std::size_t d, std::size_t i, const std::int32_t* js, std::size_t count,
+template <typename Real>
+void ExactSquaredDistances(const Real* x, std::size_t d, std::size_t i, const std::int32_t* js, std::size_t count,
                            double* out) {
-  const double* xi = x + i * d;
+  const Real* xi = x + i * d;
   std::size_t m = 0;
   // The rows are scattered over memory: ask for the next few while these are summed.
   for (std::size_t ahead = 0; ahead < count && ahead < kAhead; ++ahead) Prefetch(x, d, js[ahead]);
@@ -30,13 +38,14 @@ void ExactSquaredDistances(const double* x, std::size_t d, std::size_t i, const 
     for (std::size_t ahead = m + kAhead; ahead < count && ahead < m + kAhead + kInterleave; ++ahead) {
       Prefetch(x, d, js[ahead]);
     }
-    const double* x0 = x + static_cast<std::size_t>(js[m]) * d;
-    const double* x1 = x + static_cast<std::size_t>(js[m + 1]) * d;
-    const double* x2 = x + static_cast<std::size_t>(js[m + 2]) * d;
-    const double* x3 = x + static_cast<std::size_t>(js[m + 3]) * d;
+    const Real* x0 = x + static_cast<std::size_t>(js[m]) * d;
+    const Real* x1 = x + static_cast<std::size_t>(js[m + 1]) * d;
+    const Real* x2 = x + static_cast<std::size_t>(js[m + 2]) * d;
+    const Real* x3 = x + static_cast<std::size_t>(js[m + 3]) * d;
     double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
     for (std::size_t c = 0; c < d; ++c) {
-      const double t0 = xi[c] - x0[c], t1 = xi[c] - x1[c], t2 = xi[c] - x2[c], t3 = xi[c] - x3[c];
+      const double t0 = Difference(xi[c], x0[c]), t1 = Difference(xi[c], x1[c]), t2 = Difference(xi[c], x2[c]),
+                   t3 = Difference(xi[c], x3[c]);
       s0 += t0 * t0;
       s1 += t1 * t1;
       s2 += t2 * t2;
@@ -48,10 +57,10 @@ void ExactSquaredDistances(const double* x, std::size_t d, std::size_t i, const 
     out[m + 3] = s3;
   }
   for (; m < count; ++m) {
-    const double* xj = x + static_cast<std::size_t>(js[m]) * d;
+    const Real* xj = x + static_cast<std::size_t>(js[m]) * d;
     double s = 0;
     for (std::size_t c = 0; c < d; ++c) {
-      const double t = xi[c] - xj[c];
+      const double t = Difference(xi[c], xj[c]);
       s += t * t;
     }
     out[m] = s;
@@ -75,7 +84,8 @@ void TakeNearestOf(const double* distances, const std::int32_t* indices, std::si
   TakeNearest(scratch, k, nearest, nearest_distances);
 }
 
-void NearestByAll(const double* x, std::size_t n, std::size_t d, std::size_t i, std::size_t k, std::int32_t* indices,
+template <typename Real>
+void NearestByAll(const Real* x, std::size_t n, std::size_t d, std::size_t i, std::size_t k, std::int32_t* indices,
                   float* distances, std::vector<Ranked>& scratch) {
   constexpr std::size_t kChunk = 256;
   std::int32_t js[kChunk];
@@ -91,5 +101,12 @@ void NearestByAll(const double* x, std::size_t n, std::size_t d, std::size_t i, 
   }
   TakeNearest(scratch, k, indices, distances);
 }
+
+template void ExactSquaredDistances(const double*, std::size_t, std::size_t, const std::int32_t*, std::size_t, double*);
+template void ExactSquaredDistances(const float*, std::size_t, std::size_t, const std::int32_t*, std::size_t, double*);
+template void NearestByAll(const double*, std::size_t, std::size_t, std::size_t, std::size_t, std::int32_t*, float*,
+                           std::vector<Ranked>&);
+template void NearestByAll(const float*, std::size_t, std::size_t, std::size_t, std::size_t, std::int32_t*, float*,
+                           std::vector<Ranked>&);
 
 }  // namespace tsneloss::affinities::detail

@@ -16,8 +16,10 @@ struct Ranked {
 };
 
 // out[m] = sum over c = 0 .. d-1, in order, of (x_ic - x_jc)^2 in double, for
-// j = js[m], m < count.
-void ExactSquaredDistances(const double* x, std::size_t d, std::size_t i, const std::int32_t* js, std::size_t count,
+// j = js[m], m < count. Real is double or float (widened exactly): float points give
+// the bits of the same values in double.
+template <typename Real>
+void ExactSquaredDistances(const Real* x, std::size_t d, std::size_t i, const std::int32_t* js, std::size_t count,
                            double* out);
 
 // Writes the k (<= ranked.size()) first of `ranked` by (distance, index), nearest
@@ -32,7 +34,8 @@ void TakeNearestOfAvx512(const double* distances, const std::int32_t* indices, s
                          std::int32_t* nearest, float* nearest_distances, std::vector<Ranked>& scratch);
 
 // Point i's k nearest among all n points, measured exactly; `scratch` is reused.
-void NearestByAll(const double* x, std::size_t n, std::size_t d, std::size_t i, std::size_t k, std::int32_t* indices,
+template <typename Real>
+void NearestByAll(const Real* x, std::size_t n, std::size_t d, std::size_t i, std::size_t k, std::int32_t* indices,
                   float* distances, std::vector<Ranked>& scratch);
 
 }  // namespace tsneloss::affinities::detail

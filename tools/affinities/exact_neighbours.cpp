@@ -2,6 +2,7 @@
 #include <chrono>
 #include <limits>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 #include "affinities/exact_candidates.hpp"
@@ -120,7 +121,9 @@ void FinishBlock(Search& search, std::size_t block, FinishScratch& scratch, Neig
     std::int32_t* indices = lists.indices.data() + i * k;
     float* distances = lists.squared_distances.data() + i * k;
     if (!context.prepared->usable) {
-      NearestByAll(context.x, context.n, context.d, i, k, indices, distances, scratch.ranked);
+      OnPoints(context, [&](const auto* x) {
+        NearestByAll(x, context.n, context.d, i, k, indices, distances, scratch.ranked);
+      });
       ++scratch.measured_by_all;
     } else if (search.points[i].Finish(indices, distances, scratch.exact, scratch.ranked)) {
       ++scratch.measured_by_all;
@@ -158,7 +161,8 @@ void OfferAll(Search& search, const SearchSettings& settings) {
 
 }  // namespace
 
-NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t d, std::size_t k,
+template <typename Real>
+NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                      const SearchSettings& settings, support::InstructionSet path,
                                      std::size_t* measured_by_all, SearchSteps* steps) {
   const auto start = std::chrono::steady_clock::now();
@@ -173,7 +177,11 @@ NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t
 
   const Prepared prepared = Prepare(x, n, d);
   CandidateContext context;
-  context.x = x;
+  if constexpr (std::is_same_v<Real, float>) {
+    context.x_single = x;
+  } else {
+    context.x = x;
+  }
   context.n = n;
   context.d = d;
   context.k = k;
@@ -207,9 +215,21 @@ NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t
   return lists;
 }
 
+template NeighbourLists ExactNeighboursOnPath(const double*, std::size_t, std::size_t, std::size_t,
+                                              const SearchSettings&, support::InstructionSet, std::size_t*,
+                                              SearchSteps*);
+template NeighbourLists ExactNeighboursOnPath(const float*, std::size_t, std::size_t, std::size_t,
+                                              const SearchSettings&, support::InstructionSet, std::size_t*,
+                                              SearchSteps*);
+
 }  // namespace detail
 
 NeighbourLists ExactNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
+                               const SearchSettings& settings) {
+  return detail::ExactNeighboursOnPath(x, n, d, k, settings, support::InstructionSet::kAuto);
+}
+
+NeighbourLists ExactNeighbours(const float* x, std::size_t n, std::size_t d, std::size_t k,
                                const SearchSettings& settings) {
   return detail::ExactNeighboursOnPath(x, n, d, k, settings, support::InstructionSet::kAuto);
 }

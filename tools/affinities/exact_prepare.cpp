@@ -23,7 +23,8 @@ float* Aligned(LargeVector<float>& storage, std::size_t size) {
 
 }  // namespace
 
-Prepared Prepare(const double* x, std::size_t n, std::size_t d) {
+template <typename Real>
+Prepared Prepare(const Real* x, std::size_t n, std::size_t d) {
   Prepared prepared;
   if (d == 0) return prepared;
   // The centre is each coordinate's median: unlike the mean, one far point cannot
@@ -31,7 +32,7 @@ Prepared Prepare(const double* x, std::size_t n, std::size_t d) {
   std::vector<double> centre(d);
   std::vector<double> column(n);
   for (std::size_t c = 0; c < d; ++c) {
-    for (std::size_t i = 0; i < n; ++i) column[i] = x[i * d + c];
+    for (std::size_t i = 0; i < n; ++i) column[i] = static_cast<double>(x[i * d + c]);
     const auto middle = column.begin() + static_cast<std::ptrdiff_t>(n / 2);
     std::nth_element(column.begin(), middle, column.end());
     centre[c] = *middle;
@@ -43,7 +44,7 @@ Prepared Prepare(const double* x, std::size_t n, std::size_t d) {
   for (std::size_t i = 0; i < n; ++i) {
     double sum = 0;
     for (std::size_t c = 0; c < d; ++c) {
-      const double z = x[i * d + c] - centre[c];
+      const double z = static_cast<double>(x[i * d + c]) - centre[c];
       sum += z * z;
     }
     prepared.radius[i] = std::sqrt(sum);
@@ -63,7 +64,9 @@ Prepared Prepare(const double* x, std::size_t n, std::size_t d) {
   float* rows = Aligned(prepared.row_storage, padded_rows * d);
   const double factor = std::ldexp(1.0, scale);  // a power of two: the product is ldexp's, bit for bit
   for (std::size_t i = 0; i < n; ++i) {
-    for (std::size_t c = 0; c < d; ++c) rows[i * d + c] = static_cast<float>((x[i * d + c] - centre[c]) * factor);
+    for (std::size_t c = 0; c < d; ++c) {
+      rows[i * d + c] = static_cast<float>((static_cast<double>(x[i * d + c]) - centre[c]) * factor);
+    }
   }
   std::fill(rows + n * d, rows + padded_rows * d, 0.0f);
   prepared.rows = rows;
@@ -89,5 +92,8 @@ Prepared Prepare(const double* x, std::size_t n, std::size_t d) {
   prepared.packed = packed;
   return prepared;
 }
+
+template Prepared Prepare(const double*, std::size_t, std::size_t);
+template Prepared Prepare(const float*, std::size_t, std::size_t);
 
 }  // namespace tsneloss::affinities::detail

@@ -43,8 +43,9 @@ struct Prepared {
   LargeVector<float> packed_storage;
 };
 
-// The candidate pass's view of the n points of x.
-Prepared Prepare(const double* x, std::size_t n, std::size_t d);
+// The candidate pass's view of the n points of x (double, or float widened exactly).
+template <typename Real>
+Prepared Prepare(const Real* x, std::size_t n, std::size_t d);
 
 // A float >= v, a little above (+inf above the float range): rounding to nearest
 // moves v + 2^-22 |v| by at most 2^-24 of itself, and 2^-140 covers underflow.

@@ -111,7 +111,8 @@ struct SearchSteps {
 // ExactNeighbours on a forced path, for tests and benchmarks; `measured_by_all`, if
 // given, gets the number of points measured against all others instead of against
 // their candidates, and `steps` the time of each step.
-NeighbourLists ExactNeighboursOnPath(const double* x, std::size_t n, std::size_t d, std::size_t k,
+template <typename Real>
+NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                      const SearchSettings& settings, support::InstructionSet path,
                                      std::size_t* measured_by_all = nullptr, SearchSteps* steps = nullptr);
 

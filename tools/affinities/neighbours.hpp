@@ -35,6 +35,9 @@ struct SearchSettings {
 // n < 2^31. Throws std::bad_alloc, std::system_error when a thread cannot start.
 NeighbourLists ExactNeighbours(const double* x, std::size_t n, std::size_t d, std::size_t k,
                                const SearchSettings& settings = {});
+// The same for float points, with the lists of the same values in double.
+NeighbourLists ExactNeighbours(const float* x, std::size_t n, std::size_t d, std::size_t k,
+                               const SearchSettings& settings = {});
 
 // The most bytes ExactNeighbours holds at once: the lists, the points in float twice
 // over, and every point's candidates, about 2k each.

@@ -15,16 +15,14 @@ namespace {
 
 constexpr double kEpsilon = 2.220446049250313e-16;
 
-// A P computed here that is not finite or does not add up to 1 is a fault of ours,
-// never handed on as a result.
+}  // namespace
+
 void CheckComputedP(const SparseRows& p, const std::string& source) {
   const std::string fault = ComputedPFault(p);
   if (!fault.empty()) {
     throw std::runtime_error("P computed from " + source + " is not a P: " + fault + " (a fault of tsneloss)");
   }
 }
-
-}  // namespace
 
 NeighbourMethod NeighbourMethodNamed(const std::string& name, const std::string& source) {
   const auto method = ParseNeighbourMethod(name);
@@ -57,20 +55,6 @@ std::string ComputedPFault(const SparseRows& p) {
   const double tolerance = kSumOfPTolerance + 2 * static_cast<double>(p.values.size()) * kEpsilon;
   if (!(std::fabs(sum - 1) <= tolerance)) return "the values of P add up to " + support::FormatNumber(sum) + ", not 1";
   return "";
-}
-
-affinities::Affinities AffinitiesFromData(const double* x, std::uint64_t points, std::uint64_t dimension,
-                                          const affinities::AffinitySettings& settings, const std::string& source) {
-  CheckAffinityRequest(points, dimension, settings.perplexity, settings.neighbours, source, settings.threads);
-  CheckCoordinates(std::span<const double>(x, points * dimension), source);
-  affinities::Affinities computed;
-  try {
-    computed = affinities::ComputeAffinities(x, points, dimension, settings);
-  } catch (const std::bad_alloc& error) {
-    throw OutOfMemoryFor(error, points, settings.perplexity, source);
-  }
-  CheckComputedP(computed.p, source);
-  return computed;
 }
 
 std::vector<Note> NotesOnAffinities(const affinities::Affinities& computed, double perplexity) {

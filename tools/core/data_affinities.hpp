@@ -39,16 +39,16 @@ struct ShapedArray {
 void CheckAffinityRequest(std::uint64_t points, std::uint64_t dimension, double perplexity,
                           affinities::NeighbourMethod method, const std::string& source, unsigned threads = 0);
 
-// CheckAffinityRequest, the first coordinate that is not finite ("element k" of the
-// row-major buffer), then ComputeAffinities, whose P is checked: std::runtime_error
-// for one that is not finite or does not add up to 1; a failed allocation throws
-// OutOfMemoryError naming it.
-affinities::Affinities AffinitiesFromData(const double* x, std::uint64_t points, std::uint64_t dimension,
-                                          const affinities::AffinitySettings& settings, const std::string& source);
-
 // What is wrong with a computed P (a value that is not finite, or a sum that is not 1
 // up to rounding and the all-pairs floor), empty for a sound one.
 std::string ComputedPFault(const SparseRows& p);
+
+// Throws std::runtime_error for a P computed from `source` with a ComputedPFault: a
+// fault of ours, never handed on as a result.
+void CheckComputedP(const SparseRows& p, const std::string& source);
+
+// The standard error of the estimated share of true neighbours found (0 where exact).
+inline double RecallStandardError(const affinities::Affinities& computed) { return computed.recall_error / 2; }
 
 // What tsneloss says beside P computed at `perplexity`: approximate neighbours that
 // fall short (NoteOnApproximateNeighbours), then NotesOnComputedP.

@@ -97,10 +97,23 @@ void CheckDataMatchesEmbedding(std::uint64_t data_points, const std::string& dat
                                     "; they must be the same points");
 }
 
-void CheckCoordinates(std::span<const double> row_major, const std::string& source) {
+namespace {
+
+template <typename Real>
+void CheckFinite(std::span<const Real> row_major, const std::string& source) {
   for (std::size_t k = 0; k < row_major.size(); ++k) {
     if (!std::isfinite(row_major[k])) throw InputError::AtElement(source, k, CoordinateFault(row_major[k]));
   }
+}
+
+}  // namespace
+
+void CheckCoordinates(std::span<const double> row_major, const std::string& source) {
+  CheckFinite(row_major, source);
+}
+
+void CheckCoordinates(std::span<const float> row_major, const std::string& source) {
+  CheckFinite(row_major, source);
 }
 
 void ValidateEmbedding(std::span<const double> row_major, std::uint64_t points, std::uint64_t dimension,

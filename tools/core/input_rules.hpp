@@ -103,6 +103,7 @@ void CheckSizesAgree(std::uint64_t p_order, const std::string& p_source, std::ui
 // Throws InputError at the first coordinate that is not finite, named "element k" of
 // the row-major N-by-D buffer (k as NumPy's flat index gives it).
 void CheckCoordinates(std::span<const double> row_major, const std::string& source);
+void CheckCoordinates(std::span<const float> row_major, const std::string& source);
 
 // All the embedding's rules on an N-by-D row-major buffer. Throws InputError.
 void ValidateEmbedding(std::span<const double> row_major, std::uint64_t points, std::uint64_t dimension,

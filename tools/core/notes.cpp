@@ -10,8 +10,10 @@ namespace tsneloss::core {
 std::vector<Note> NotesOnP(std::uint64_t merged_positions, double sum_p) {
   std::vector<Note> notes;
   if (merged_positions > 0) {
-    notes.push_back({false, std::to_string(merged_positions) +
-                                " positions of P were given more than once; their values were added together"});
+    notes.push_back({false, support::Counted(merged_positions, "position") + " of P " +
+                                (merged_positions == 1 ? "was" : "were") +
+                                " given more than once; " + (merged_positions == 1 ? "its values were" : "their values were") +
+                                " added together"});
   }
   if (std::abs(sum_p - 1.0) > kSumOfPTolerance) {
     notes.push_back({true, "the stored values of P add up to " + support::FormatNumber(sum_p) +
@@ -49,6 +51,13 @@ std::optional<Note> NoteOnSinglePrecision(double loss, double loss_double) {
   return Note{false, "the single-precision loss differs from the double-precision loss " +
                          support::FormatNumber(loss_double) + " by a relative " +
                          support::FormatNumber(difference, 2) + "; it accumulates every term in single precision"};
+}
+
+std::optional<Note> NoteOnDataDimension(std::uint64_t data_dimension, std::uint64_t embedding_dimension) {
+  if (data_dimension >= embedding_dimension) return std::nullopt;
+  return Note{true, "the data have " + std::to_string(data_dimension) + " dimensions, fewer than the embedding's " +
+                        std::to_string(embedding_dimension) +
+                        ": the data and the embedding may be given the other way round (--data X EMBEDDING)"};
 }
 
 std::vector<Note> NotesOnComputedP(bool scaled_search, std::uint64_t unmet_points, std::uint64_t points,

@@ -40,6 +40,10 @@ std::optional<Note> NoteOnApproximateNeighbours(const affinities::Affinities& co
 // they agree within kSinglePrecisionTolerance.
 std::optional<Note> NoteOnSinglePrecision(double loss, double loss_double);
 
+// The warning for data of fewer dimensions than an embedding made of them: the files
+// may be given the other way round. None otherwise.
+std::optional<Note> NoteOnDataDimension(std::uint64_t data_dimension, std::uint64_t embedding_dimension);
+
 // The notes on P computed from the data: the scaled search taken where t-SNE's own
 // arithmetic underflows for every point, and the points whose search missed the
 // perplexity.

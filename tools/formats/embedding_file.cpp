@@ -28,6 +28,17 @@ void RefuseOtherFormats(std::string_view line, const std::string& name) {
                                          "(EMBEDDING first, then AFFINITIES)");
 }
 
+// A first point line with no number in it is taken for a header ("x,y").
+void RefuseHeader(const std::vector<Field>& fields, std::uint64_t line, const std::string& name) {
+  double value;
+  for (const Field& field : fields) {
+    if (ParseDouble(field.text, value)) return;
+  }
+  throw core::InputError(name, line, fields[0].column,
+                         "this line looks like a header: none of its fields is a number; a line starting with '#' "
+                         "is a comment");
+}
+
 struct PointsPiece {
   std::vector<double> coordinates;
   std::uint64_t points = 0;
@@ -123,6 +134,7 @@ core::Embedding ReadTextEmbedding(InputSource& source, const ParallelReading& re
             from = cursor.rest();
             continue;
           }
+          RefuseHeader(fields, line_base + 1, name);
           embedding.d = fields.size();
           dimension_known = true;
         }

@@ -6,8 +6,10 @@
 
 namespace tsneloss::apps {
 
-// Computes Z by `method` and notes on stderr what was computed, with a progress bar
-// on a terminal. Throws what normaliser::ComputeZ throws.
-core::ChosenZ ComputeZShowingProgress(const core::Embedding& y, core::ZMethod method, unsigned threads);
+// Computes Z by `method`, with a progress bar on a terminal; warns on stderr of an
+// approximate Z that may be off, and with `verbose` notes what was computed. Throws
+// what normaliser::ComputeZ throws.
+core::ChosenZ ComputeZShowingProgress(const core::Embedding& y, core::ZMethod method, unsigned threads,
+                                      bool verbose);
 
 }  // namespace tsneloss::apps

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "apps/tsneloss/computed_p.hpp"
 #include "apps/tsneloss/computed_z.hpp"
@@ -36,28 +37,35 @@ std::string JsonNumber(double value, int digits) {
   return std::isfinite(value) ? text : "\"" + text + "\"";
 }
 
-// A note of core's on standard error.
-void Say(const core::Note& note) {
+// A note of core's on standard error: warnings always, notes that only inform with
+// --verbose.
+void Say(const core::Note& note, const Options& options) {
+  if (!note.warning && !options.verbose) return;
   std::fprintf(stderr, "tsneloss: %s: %s\n", note.warning ? "warning" : "note", note.text.c_str());
+}
+
+// Z of an embedding where --z gives none.
+core::ChosenZ ComputedZ(const Options& options, const core::Embedding& y, const std::string& embedding_name) {
+  core::ChosenZ computed;
+  if (!options.z) {
+    computed = ComputeZShowingProgress(y, *core::ParseZMethod(options.z_method), options.threads, options.verbose);
+    const std::string fault = core::ComputedNormaliserFault(computed.z, computed.approximate, "--z");
+    if (!fault.empty()) throw core::InputError(embedding_name, fault);
+  }
+  return computed;
 }
 
 // The loss of one embedding against P, printed as one line.
 void ScoreEmbedding(const Options& options, const matrix::loader::Module& module, const core::Embedding& y,
-                    const std::string& embedding_name, const core::HostAffinities& p, double sum_p,
-                    const std::string& p_fields) {
-  core::ChosenZ computed;
-  if (!options.z) {
-    computed = ComputeZShowingProgress(y, *core::ParseZMethod(options.z_method), options.threads);
-    const std::string fault = core::ComputedNormaliserFault(computed.z, computed.approximate, "--z");
-    if (!fault.empty()) throw core::InputError(embedding_name, fault);
-  }
+                    const std::string& embedding_name, const core::ChosenZ& computed, const core::HostAffinities& p,
+                    double sum_p, const std::string& p_fields) {
   const double z = options.z ? *options.z : computed.z;
   const double loss_double = core::ModuleLoss<double>(module, y, p, z);
   const double loss = options.single ? core::ModuleLoss<float>(module, y, p, z) : loss_double;
   core::CheckLosses(loss_double, loss, options.single, embedding_name);
   const int digits = options.single ? 9 : 17;
   if (options.single) {
-    if (const auto note = core::NoteOnSinglePrecision(loss, loss_double)) Say(*note);
+    if (const auto note = core::NoteOnSinglePrecision(loss, loss_double)) Say(*note, options);
   }
   if (!options.per_point_path.empty()) {
     formats::WriteShares(options.per_point_path,
@@ -98,36 +106,52 @@ int Run(const Options& options) {
   reading.threads = options.threads;
   std::optional<formats::InputSource> data_source;
   core::Embedding x;
+  const bool distances = options.metric == "precomputed";
   if (!options.data_path.empty()) {
     data_source.emplace(options.data_path);
-    x = formats::ReadData(*data_source, reading);
+    if (!distances) x = formats::ReadData(*data_source, reading);
   }
   formats::InputSource first_source(options.embedding_paths.front());
   core::Embedding y = formats::ReadEmbedding(first_source, !options.z, reading);
-  core::HostAffinities p;
+  // One P read, or one per perplexity computed.
+  std::vector<ComputedP> ps;
   std::string p_name;
-  std::string p_fields;
   if (!data_source) {
     formats::InputSource affinities_source(options.affinities_path);
     p_name = affinities_source.name();
-    p = formats::ReadHostAffinities(affinities_source, {y.n, y.d, first_source.name()}, reading);
+    ps.emplace_back();
+    ps.back().p = formats::ReadHostAffinities(affinities_source, {y.n, y.d, first_source.name()}, reading);
+  } else if (distances) {
+    p_name = data_source->name();
+    ps = ComputePFromDistances(options, formats::ReadAffinities(*data_source, {y.n, y.d, first_source.name()}, reading),
+                               p_name);
   } else {
     p_name = data_source->name();
     core::CheckDataMatchesEmbedding(x.n, p_name, y.n, first_source.name());
-    ComputedP computed = ComputeP(options, x, p_name);
-    for (const core::Note& note : computed.notes) Say(note);
+    if (const auto note = core::NoteOnDataDimension(x.d, y.d)) Say(*note, options);
+    ps = ComputeP(options, x, p_name);
     x = core::Embedding();
-    p = std::move(computed.p);
-    p_fields = std::move(computed.json_fields);
   }
-  const double sum_p = core::SumOfValues(p);
-  for (const core::Note& note : core::NotesOnP(p.merged_positions, sum_p)) Say(note);
-  ScoreEmbedding(options, *module, y, first_source.name(), p, sum_p, p_fields);
+  for (const ComputedP& computed : ps) {
+    for (const core::Note& note : computed.notes) Say(note, options);
+  }
+  std::vector<double> sums;
+  for (const ComputedP& computed : ps) {
+    sums.push_back(core::SumOfValues(computed.p));
+    for (const core::Note& note : core::NotesOnP(computed.p.merged_positions, sums.back())) Say(note, options);
+  }
+  const auto score = [&](const std::string& embedding_name) {
+    const core::ChosenZ z = ComputedZ(options, y, embedding_name);
+    for (std::size_t m = 0; m < ps.size(); ++m) {
+      ScoreEmbedding(options, *module, y, embedding_name, z, ps[m].p, sums[m], ps[m].json_fields);
+    }
+  };
+  score(first_source.name());
   for (std::size_t k = 1; k < options.embedding_paths.size(); ++k) {
     formats::InputSource source(options.embedding_paths[k]);
     y = formats::ReadEmbedding(source, !options.z, reading);
-    core::CheckSizesAgree(p.n, p_name, y.n, y.d, source.name());
-    ScoreEmbedding(options, *module, y, source.name(), p, sum_p, p_fields);
+    core::CheckSizesAgree(ps.front().p.n, p_name, y.n, y.d, source.name());
+    score(source.name());
   }
   return 0;
 }

@@ -8,6 +8,7 @@
 
 #include "core/data_affinities.hpp"
 #include "core/input_rules.hpp"
+#include "core/metric_affinities.hpp"
 #include "core/z_choice.hpp"
 #include "formats/affinities_writer.hpp"
 #include "formats/input_source.hpp"
@@ -37,22 +38,32 @@ const char* const kUsage =
     "               dimensions, a file read as an embedding is) as t-SNE does,\n"
     "               instead of reading AFFINITIES\n"
     "  --perplexity P  of P computed from --data: finite, at least 1 and below N\n"
-    "               (default 30); each point gets min(N-1, floor(3P+1)) neighbours\n"
+    "               (default 30); each point gets min(N-1, floor(3P+1)) neighbours;\n"
+    "               several, as 10,30,100, give one P each from one search\n"
+    "  --metric M   of --data's neighbours: euclidean (default; squared, as t-SNE\n"
+    "               squares it), cosine (1 - cos) or correlation (1 - the rows'\n"
+    "               correlation); precomputed: --data holds the distances, N by N\n"
+    "               in a file read as AFFINITIES is, each row's entries its point's\n"
+    "               candidate neighbours\n"
     "  --neighbours M  exact: the true nearest neighbours; approx: a graph index,\n"
-    "               at least 98.5% of them (the share is estimated and printed);\n"
+    "               at least 98.5% of them (the share is estimated; see --verbose);\n"
     "               all: every other point, as t-SNE's exact method, quadratic in\n"
     "               time and memory; auto (default): exact up to N = 300000, approx\n"
     "               above\n"
     "  --save-p FILE  write P computed from --data to FILE: a SciPy .npz (CSR) or a\n"
-    "               Matrix Market .mtx, by its extension\n"
+    "               Matrix Market .mtx, by its extension; with several\n"
+    "               perplexities FILE.perplexity-P.npz (or .mtx) for each\n"
     "  --z Z        the normaliser of the output affinities, finite and above 0;\n"
     "               without it Z is computed (see --z-method); with several\n"
     "               embeddings it is used for each\n"
     "  --z-method M exact: the exact Z, quadratic in N; approx: interpolated on a grid\n"
-    "               with FFTs (D <= 3), relative error about 1e-8, estimated and\n"
-    "               printed; auto (default): exact up to N = 100000, approx above\n"
+    "               with FFTs (D <= 3), relative error about 1e-8, estimated (see\n"
+    "               --verbose); auto (default): exact up to N = 100000, approx above\n"
     "  --single     compute in single precision (every term is accumulated in single)\n"
     "  --json       print a JSON object instead of the bare loss\n"
+    "  --verbose    also print notes that only inform (the Z computed, the share of\n"
+    "               true neighbours found, positions of P merged); warnings are\n"
+    "               printed either way\n"
     "  --module P   the module file to load (default: $TSNELOSS_MODULE, else\n"
     "               ../lib/tsnelossvek.so from this tool's directory)\n"
     "  --threads N  threads for reading, packing, P and Z (default: one per core);\n"
@@ -76,6 +87,7 @@ struct Said {
   bool options_ended = false;
   bool perplexity = false;
   bool neighbours = false;
+  bool metric = false;
 };
 
 // Sets what an option says; `value` is empty for an option that takes none.
@@ -101,9 +113,33 @@ void SetThreads(const std::string& value, Options& options, Said&) {
   options.threads = static_cast<unsigned>(threads);
 }
 
+// One number, or several between commas.
 void SetPerplexity(const std::string& value, Options& options, Said& said) {
-  if (!formats::ParseDouble(value, options.perplexity)) throw UsageError("--perplexity needs a number, not " + support::Shown(value));
+  options.perplexities.clear();
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = value.find(',', start);
+    const std::string field = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    double perplexity = 0;
+    if (!formats::ParseDouble(field, perplexity)) {
+      const bool several = value.find(',') != std::string::npos;
+      throw UsageError(std::string("--perplexity needs ") + (several ? "numbers between commas" : "a number") +
+                       ", not " + support::Shown(value));
+    }
+    options.perplexities.push_back(perplexity);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
   said.perplexity = true;
+}
+
+void SetMetric(const std::string& value, Options& options, Said& said) {
+  const auto metric = core::ParseMetric(value);
+  if (!metric) {
+    throw UsageError("--metric is euclidean, cosine, correlation or precomputed, not " + support::Shown(value));
+  }
+  options.metric = value;
+  said.metric = true;
 }
 
 void SetNeighbours(const std::string& value, Options& options, Said& said) {
@@ -134,12 +170,14 @@ constexpr OptionRule kOptionRules[] = {
     {"--version", false, [](const std::string&, Options& options, Said&) { options.version = true; }},
     {"--single", false, [](const std::string&, Options& options, Said&) { options.single = true; }},
     {"--json", false, [](const std::string&, Options& options, Said&) { options.json = true; }},
+    {"--verbose", false, [](const std::string&, Options& options, Said&) { options.verbose = true; }},
     {"--module", true, [](const std::string& value, Options& options, Said&) { options.module_path = value; }},
     {"--z-method", true, &SetZMethod},
     {"--threads", true, &SetThreads},
     {"--data", true, [](const std::string& value, Options& options, Said&) { options.data_path = value; }},
     {"--perplexity", true, &SetPerplexity},
     {"--neighbours", true, &SetNeighbours},
+    {"--metric", true, &SetMetric},
     {"--save-p", true, &SetSaveP},
     {"--per-point", true, [](const std::string& value, Options& options, Said&) { options.per_point_path = value; }},
     {"--z", true, &SetZ},
@@ -155,8 +193,11 @@ const OptionRule& RuleOf(const std::string& name) {
 // The options that only P computed from the data takes, and the files given.
 void CheckCombination(const Options& options, const Said& said, std::vector<std::string>& positional) {
   const bool from_data = !options.data_path.empty();
-  if (!from_data && (said.perplexity || said.neighbours || !options.save_p_path.empty())) {
-    throw UsageError(std::string(said.perplexity ? "--perplexity" : said.neighbours ? "--neighbours" : "--save-p") +
+  if (!from_data && (said.perplexity || said.neighbours || said.metric || !options.save_p_path.empty())) {
+    throw UsageError(std::string(said.perplexity   ? "--perplexity"
+                                 : said.neighbours ? "--neighbours"
+                                 : said.metric     ? "--metric"
+                                                   : "--save-p") +
                      " is for P computed from --data");
   }
   const std::size_t files = positional.size() + (from_data ? 1 : 0);
@@ -168,6 +209,9 @@ void CheckCombination(const Options& options, const Said& said, std::vector<std:
                            (options.data_path == formats::kStandardInputPath ? 1 : 0);
   if (stdin_paths > 1) throw UsageError("only one of the files can be standard input ('-')");
   if (!options.per_point_path.empty() && files > 2) throw UsageError("--per-point takes one embedding");
+  if (!options.per_point_path.empty() && options.perplexities.size() > 1) {
+    throw UsageError("--per-point takes one perplexity");
+  }
 }
 
 }  // namespace

@@ -13,14 +13,16 @@ struct Options {
   std::vector<std::string> embedding_paths;  // one or more, each scored against P
   std::string affinities_path;  // empty with --data
   std::string data_path;        // X, to compute P from
-  double perplexity = 30;
-  std::string neighbours = "auto";  // "exact", "approx", "all" or "auto"
+  std::vector<double> perplexities = {30};  // one P each, from one neighbour search
+  std::string metric = "euclidean";          // "euclidean", "cosine", "correlation" or "precomputed"
+  std::string neighbours = "auto";           // "exact", "approx", "all" or "auto"
   std::string save_p_path;          // empty: P computed from X is not written
   std::optional<double> z;
   std::string z_method = "auto";  // without --z: "exact", "approx" or "auto"
   bool single = false;
   unsigned threads = 0;  // 0: one per processor
   bool json = false;
+  bool verbose = false;  // also the notes that only inform, besides warnings
   std::string module_path;  // empty: $TSNELOSS_MODULE, else the module installed beside the tool
   std::string per_point_path;  // empty: no per-point shares written
   bool help = false;

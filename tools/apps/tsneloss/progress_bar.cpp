@@ -1,25 +1,47 @@
 #include "apps/tsneloss/progress_bar.hpp"
 
-#include <cstdio>
-
 namespace tsneloss::apps {
+namespace {
 
-ProgressBar::ProgressBar(bool enabled) : enabled_(enabled), start_(std::chrono::steady_clock::now()) {}
+constexpr int kWidth = 40;
+// Wide enough for every phase's label, so that the bars line up.
+constexpr int kLabelWidth = 20;
 
-ProgressBar::~ProgressBar() {
-  if (shown_) std::fprintf(stderr, "\n");
+}  // namespace
+
+ProgressBar::ProgressBar(bool enabled, std::FILE* stream, std::chrono::duration<double> delay)
+    : enabled_(enabled), stream_(stream), delay_(delay), start_(std::chrono::steady_clock::now()) {}
+
+ProgressBar::~ProgressBar() { EndLine(); }
+
+void ProgressBar::Begin(std::string_view label) {
+  Finish();
+  label_ = label;
 }
 
 void ProgressBar::Update(double fraction) {
-  if (!enabled_) return;
-  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  if (elapsed < 1.0) return;
-  shown_ = true;
-  const int width = 40;
-  const int filled = static_cast<int>(fraction * width);
-  std::fprintf(stderr, "\rcomputing Z [%.*s%*s] %3d%%", filled, "########################################",
-               width - filled, "", static_cast<int>(fraction * 100));
-  std::fflush(stderr);
+  if (!enabled_ || std::chrono::steady_clock::now() - start_ < delay_) return;
+  Draw(fraction);
+}
+
+void ProgressBar::Finish() {
+  if (!drawn_) return;
+  Draw(1.0);
+  EndLine();
+}
+
+void ProgressBar::Draw(double fraction) {
+  const int filled = static_cast<int>(fraction * kWidth);
+  std::fprintf(stream_, "\r%-*s [%.*s%*s] %3d%%", kLabelWidth, label_.c_str(), filled,
+               "########################################", kWidth - filled, "", static_cast<int>(fraction * 100));
+  std::fflush(stream_);
+  drawn_ = true;
+}
+
+void ProgressBar::EndLine() {
+  if (!drawn_) return;
+  std::fprintf(stream_, "\n");
+  drawn_ = false;
 }
 
 }  // namespace tsneloss::apps
