@@ -30,7 +30,7 @@ import numpy as np
 import scipy.sparse
 
 from . import _core
-from ._progress import phase_bars
+from ._progress import phase_bars, with_bars
 from ._errors import ModuleError, TsnelossWarning
 
 __version__ = _core.version
@@ -478,17 +478,11 @@ def affinities(X, perplexity=30.0, *, metric="euclidean", neighbours="auto", k=N
     if metric != "precomputed" and scipy.sparse.issparse(X):
         raise TypeError(f"X: a sparse matrix ({X.format}) is not taken as data; give the points as a dense array "
                         "(X.toarray()), or distances with metric='precomputed'")
-    try:
-        if metric == "precomputed":
-            results = _precomputed_results(X, perplexities, k, threads, bars)
-        else:
-            results = _core.affinities(_data(X), perplexities, neighbours, metric, k, threads, bars)
-    except BaseException:
-        if bars is not None:
-            bars.close()
-        raise
-    if bars is not None:
-        bars.finish()
+    if metric == "precomputed":
+        results = with_bars(bars, lambda: _precomputed_results(X, perplexities, k, threads, bars))
+    else:
+        results = with_bars(bars, lambda: _core.affinities(_data(X), perplexities, neighbours, metric, k, threads,
+                                                           bars))
     Ps = []
     for result in results:
         _warn_as_tsneloss(result)
@@ -539,15 +533,8 @@ def nearest_neighbours(X, k, *, metric="euclidean", method="auto", threads=None,
     bars = phase_bars(progress)
     if isinstance(k, (bool, np.bool_)) or not isinstance(k, numbers.Integral):
         raise TypeError(f"k must be a whole number, not {type(k).__name__}")
-    try:
-        result = _core.nearest_neighbours(_data(X), max(int(k), 0), _checked_name(metric, "metric"),
-                                          _checked_name(method, "method"), threads, bars)
-    except BaseException:
-        if bars is not None:
-            bars.close()
-        raise
-    if bars is not None:
-        bars.finish()
+    metric, method = _checked_name(metric, "metric"), _checked_name(method, "method")
+    result = with_bars(bars, lambda: _core.nearest_neighbours(_data(X), max(int(k), 0), metric, method, threads, bars))
     n, k = result["n"], result["k"]
     indptr = np.arange(0, n * k + 1, k, dtype=np.int64)
     D = scipy.sparse.csr_matrix((result["distances"], result["indices"], indptr), shape=(n, n))

@@ -66,3 +66,17 @@ def phase_bars(progress):
             raise
         return None
     return _PhaseBars(tqdm, 0.0 if progress else _DELAY_SECONDS)
+
+
+def with_bars(bars, compute):
+    """compute(), with `bars` (or None) finished when it returns and closed as they
+    stand when it raises."""
+    try:
+        result = compute()
+    except BaseException:
+        if bars is not None:
+            bars.close()
+        raise
+    if bars is not None:
+        bars.finish()
+    return result
