@@ -7,26 +7,33 @@ namespace {
 
 constexpr std::size_t kPass = 4;  // rows per pass: 4 x 2 accumulators fit the 16 registers
 
+// The bounds norm - 2 dot -/+ slack of a panel's 16 lanes, stored to `lower` and
+// `upper`; the lanes whose lower bound is at or under their limit.
+inline unsigned Bounds(__m256 norm_low, __m256 norm_high, __m256 dot_low, __m256 dot_high, __m256 slack_low,
+                       __m256 slack_high, __m256 limit_low, __m256 limit_high, float* lower, float* upper) {
+  const __m256 key_low = _mm256_sub_ps(norm_low, _mm256_add_ps(dot_low, dot_low));
+  const __m256 key_high = _mm256_sub_ps(norm_high, _mm256_add_ps(dot_high, dot_high));
+  const __m256 lower_low = _mm256_sub_ps(key_low, slack_low);
+  const __m256 lower_high = _mm256_sub_ps(key_high, slack_high);
+  _mm256_store_ps(lower, lower_low);
+  _mm256_store_ps(lower + 8, lower_high);
+  _mm256_store_ps(upper, _mm256_add_ps(key_low, slack_low));
+  _mm256_store_ps(upper + 8, _mm256_add_ps(key_high, slack_high));
+  const int bits_low = _mm256_movemask_ps(_mm256_cmp_ps(lower_low, limit_low, _CMP_LE_OQ));
+  const int bits_high = _mm256_movemask_ps(_mm256_cmp_ps(lower_high, limit_high, _CMP_LE_OQ));
+  return static_cast<unsigned>(bits_low | (bits_high << 8));
+}
+
 // Row r's offers of the panel to the columns, for the tiles off the diagonal.
 void OfferToColumns(const TileInput& input, std::size_t r, __m256 dot_low, __m256 dot_high, Candidates* const* column_out) {
   const auto row = input.row + static_cast<std::int32_t>(r);
   if (!RowIsPoint(input, row)) return;
   const __m256 norm = _mm256_set1_ps(input.row_norms[r]);
   const __m256 slack = _mm256_set1_ps(input.row_slacks[r]);
-  const __m256 key_low = _mm256_sub_ps(norm, _mm256_add_ps(dot_low, dot_low));
-  const __m256 key_high = _mm256_sub_ps(norm, _mm256_add_ps(dot_high, dot_high));
   alignas(32) float lower[kPanel];
   alignas(32) float upper[kPanel];
-  const __m256 lower_low = _mm256_sub_ps(key_low, slack);
-  const __m256 lower_high = _mm256_sub_ps(key_high, slack);
-  _mm256_store_ps(lower, lower_low);
-  _mm256_store_ps(lower + 8, lower_high);
-  _mm256_store_ps(upper, _mm256_add_ps(key_low, slack));
-  _mm256_store_ps(upper + 8, _mm256_add_ps(key_high, slack));
-  const int bits_low = _mm256_movemask_ps(_mm256_cmp_ps(lower_low, _mm256_loadu_ps(input.column_limits), _CMP_LE_OQ));
-  const int bits_high =
-      _mm256_movemask_ps(_mm256_cmp_ps(lower_high, _mm256_loadu_ps(input.column_limits + 8), _CMP_LE_OQ));
-  const unsigned mask = static_cast<unsigned>(bits_low | (bits_high << 8));
+  const unsigned mask = Bounds(norm, norm, dot_low, dot_high, slack, slack, _mm256_loadu_ps(input.column_limits),
+                               _mm256_loadu_ps(input.column_limits + 8), lower, upper);
   if (mask == 0) return;
   AppendToColumns(column_out, mask & OfferedLanes(input, row), lower, upper, row);
 }
@@ -55,19 +62,10 @@ void Pass(const TileInput& input, std::size_t r0, Candidates* const* out, Candid
   for (std::size_t r = 0; r < kPass; ++r) {
     if (input.column_limits != nullptr) OfferToColumns(input, r0 + r, low[r], high[r], column_out);
     const __m256 limit = _mm256_set1_ps(input.limits[r0 + r]);
-    const __m256 key_low = _mm256_sub_ps(norms_low, _mm256_add_ps(low[r], low[r]));
-    const __m256 key_high = _mm256_sub_ps(norms_high, _mm256_add_ps(high[r], high[r]));
     alignas(32) float lower[kPanel];
     alignas(32) float upper[kPanel];
-    const __m256 lower_low = _mm256_sub_ps(key_low, slacks_low);
-    const __m256 lower_high = _mm256_sub_ps(key_high, slacks_high);
-    _mm256_store_ps(lower, lower_low);
-    _mm256_store_ps(lower + 8, lower_high);
-    _mm256_store_ps(upper, _mm256_add_ps(key_low, slacks_low));
-    _mm256_store_ps(upper + 8, _mm256_add_ps(key_high, slacks_high));
-    const int bits_low = _mm256_movemask_ps(_mm256_cmp_ps(lower_low, limit, _CMP_LE_OQ));
-    const int bits_high = _mm256_movemask_ps(_mm256_cmp_ps(lower_high, limit, _CMP_LE_OQ));
-    const unsigned mask = static_cast<unsigned>(bits_low | (bits_high << 8));
+    const unsigned mask = Bounds(norms_low, norms_high, low[r], high[r], slacks_low, slacks_high, limit, limit, lower,
+                                 upper);
     if (mask == 0) continue;
     const auto row = input.row + static_cast<std::int32_t>(r0 + r);
     Append(*out[r0 + r], mask & OfferedLanes(input, row), lower, upper, input.column);

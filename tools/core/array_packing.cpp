@@ -99,64 +99,6 @@ class BlockBuffer {
   std::size_t filled_ = 0;
 };
 
-template <typename Index, typename Value>
-class CompressedStream final : public EntryStream {
- public:
-  CompressedStream(const CompressedArrays<Index, Value>& p, const std::string& source) : p_(p), source_(source) {}
-
-  void ForEach(const std::function<void(const EntryBlock&)>& take) override {
-    const bool check = !checked_;
-    BlockBuffer buffer(p_.data.size());
-    for (std::uint64_t j = 0; j < p_.n; ++j) {
-      const auto end = static_cast<std::uint64_t>(p_.indptr[j + 1]);
-      for (auto k = static_cast<std::uint64_t>(p_.indptr[j]); k < end; ++k) {
-        const auto other = static_cast<std::int64_t>(p_.indices[k]);
-        const std::int64_t row = p_.by_columns ? other : static_cast<std::int64_t>(j);
-        const std::int64_t column = p_.by_columns ? static_cast<std::int64_t>(j) : other;
-        const auto value = static_cast<double>(p_.data[k]);
-        if (check) CheckElement(k, row, column, value, p_.n, source_);
-        buffer.Add(row, column, value, take);
-      }
-    }
-    buffer.Flush(take);
-    checked_ = true;
-  }
-
-  std::optional<std::uint64_t> EntryBound() const override { return p_.data.size(); }
-
- private:
-  const CompressedArrays<Index, Value>& p_;
-  const std::string& source_;
-  bool checked_ = false;
-};
-
-template <typename Index, typename Value>
-class CoordinateStream final : public EntryStream {
- public:
-  CoordinateStream(const CoordinateArrays<Index, Value>& p, const std::string& source) : p_(p), source_(source) {}
-
-  void ForEach(const std::function<void(const EntryBlock&)>& take) override {
-    const bool check = !checked_;
-    BlockBuffer buffer(p_.values.size());
-    for (std::size_t k = 0; k < p_.values.size(); ++k) {
-      const auto row = static_cast<std::int64_t>(p_.rows[k]);
-      const auto column = static_cast<std::int64_t>(p_.columns[k]);
-      const auto value = static_cast<double>(p_.values[k]);
-      if (check) CheckElement(k, row, column, value, p_.n, source_);
-      buffer.Add(row, column, value, take);
-    }
-    buffer.Flush(take);
-    checked_ = true;
-  }
-
-  std::optional<std::uint64_t> EntryBound() const override { return p_.values.size(); }
-
- private:
-  const CoordinateArrays<Index, Value>& p_;
-  const std::string& source_;
-  bool checked_ = false;
-};
-
 // A compressed P's entries for PackInParts: a part starts at the row (or column)
 // whose run of entries holds its first.
 template <typename Index, typename Value>
@@ -210,6 +152,34 @@ class CoordinateEntries {
  private:
   const CoordinateArrays<Index, Value>& p_;
   const std::string& source_;
+};
+
+// Entries handed over in blocks, for a P too large for PackInParts' 32-bit places;
+// the first pass checks each entry, naming its index k in the caller's arrays.
+template <typename Entries>
+class BlockStream final : public EntryStream {
+ public:
+  explicit BlockStream(const Entries& entries) : entries_(entries) {}
+
+  void ForEach(const std::function<void(const EntryBlock&)>& take) override {
+    BlockBuffer buffer(entries_.size());
+    const auto add = [&](std::uint64_t row, std::uint64_t column, double value) {
+      buffer.Add(static_cast<std::int64_t>(row), static_cast<std::int64_t>(column), value, take);
+    };
+    if (checked_) {
+      entries_.template Visit<false>(0, entries_.size(), add);
+    } else {
+      entries_.template Visit<true>(0, entries_.size(), add);
+    }
+    buffer.Flush(take);
+    checked_ = true;
+  }
+
+  std::optional<std::uint64_t> EntryBound() const override { return entries_.size(); }
+
+ private:
+  Entries entries_;
+  bool checked_ = false;
 };
 
 // Places and keys hold 32 bits.
@@ -293,8 +263,9 @@ HostAffinities PackCompressed(const CompressedArrays<Index, Value>& p, const std
     packed.nnz = p.data.size();
     if (PackCanonicalColumns(p, AllocateHost(packed, p.n, p.data.size()), source)) return packed;
   }
-  if (PartsFit(p.n, p.data.size())) return PackEntriesInParts(p.n, CompressedEntries(p, source), source, threads);
-  CompressedStream<Index, Value> stream(p, source);
+  const CompressedEntries entries(p, source);
+  if (PartsFit(p.n, p.data.size())) return PackEntriesInParts(p.n, entries, source, threads);
+  BlockStream stream(entries);
   return PackStream(p.n, stream, source, threads);
 }
 
@@ -304,8 +275,9 @@ HostAffinities PackCoordinates(const CoordinateArrays<Index, Value>& p, const st
   CheckSameLength(p.rows.size(), p.columns.size(), "rows and columns", source);
   CheckSameLength(p.rows.size(), p.values.size(), "rows and values", source);
   if (p.values.empty()) ThrowNoStoredEntries(source);
-  if (PartsFit(p.n, p.values.size())) return PackEntriesInParts(p.n, CoordinateEntries(p, source), source, threads);
-  CoordinateStream<Index, Value> stream(p, source);
+  const CoordinateEntries entries(p, source);
+  if (PartsFit(p.n, p.values.size())) return PackEntriesInParts(p.n, entries, source, threads);
+  BlockStream stream(entries);
   return PackStream(p.n, stream, source, threads);
 }
 
