@@ -158,8 +158,69 @@ TYPED_TEST(ArrayPacking, EveryLayoutInPartsGivesTheTranscriptionsBits) {
   }
 }
 
+// Row after row, columns rising in each row, each position once (canonical CSR):
+// `per_row` positions in each of N rows, at random columns, or in the first columns
+// where `leading`.
+Triplets RowMajor(std::uint64_t n, std::uint64_t per_row, bool leading, std::mt19937_64& rng) {
+  Triplets t;
+  std::vector<std::int64_t> columns;
+  for (std::uint64_t i = 0; i < n; ++i) {
+    columns.clear();
+    for (std::uint64_t k = 0; k < per_row; ++k) columns.push_back(static_cast<std::int64_t>(leading ? k : rng() % n));
+    std::sort(columns.begin(), columns.end());
+    columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+    for (const std::int64_t j : columns) {
+      t.rows.push_back(static_cast<std::int64_t>(i));
+      t.columns.push_back(j);
+      t.values.push_back(static_cast<double>(rng() % 1000 + 1) / 7.0);
+    }
+  }
+  return t;
+}
+
+// Canonical CSR, and triplets in its order, skip sorting and merging: each column
+// must still come out with its rows rising, over bands of columns, parts and lines
+// that do not line up, and through the piecewise move of a band too large for
+// scratch. A position given twice across the parts' border must still be merged.
+TYPED_TEST(ArrayPacking, RowAfterRowGivesTheTranscriptionsBits) {
+  using Index = typename TypeParam::Index;
+  using Value = typename TypeParam::Value;
+  std::mt19937_64 rng(2026);
+  struct Case {
+    const char* name;
+    std::uint64_t n, per_row;
+    bool leading, repeat_at_border;
+  };
+  for (const Case& c : {Case{"random columns", 40000, 7, false, false},
+                        Case{"one band past scratch", 60000, 10, true, false},
+                        Case{"a repeat across the parts' border", 30000, 9, false, true}}) {
+    for (const unsigned threads : {1u, 3u}) {
+      SCOPED_TRACE(std::string(c.name) + ", threads " + std::to_string(threads));
+      Triplets t = RowMajor(c.n, c.per_row, c.leading, rng);
+      for (double& value : t.values) value = static_cast<double>(static_cast<Value>(value));
+      if (c.repeat_at_border) {
+        // The second part's first entry repeats the first part's last.
+        const std::size_t border = t.values.size() / 3;
+        t.rows[border] = t.rows[border - 1];
+        t.columns[border] = t.columns[border - 1];
+        t.values[border] = 1e-20;
+      }
+      const Packed expected = Transcribed(c.n, t);
+      const auto a = Compressed<Index, Value>(c.n, t.rows, t.columns, t.values);
+      ExpectSameBits(Unpacked(tsneloss::core::PackCompressed(
+                         CompressedArrays<Index, Value>{c.n, false, a.first, a.second, a.values}, "P", threads)),
+                     expected);
+      const std::vector<Index> rows(t.rows.begin(), t.rows.end()), columns(t.columns.begin(), t.columns.end());
+      ExpectSameBits(Unpacked(tsneloss::core::PackCoordinates(
+                         CoordinateArrays<Index, Value>{c.n, rows, columns, a.values}, "P", threads)),
+                     expected);
+    }
+  }
+}
+
 // Each part checks its own entries at once: the fault reported is still the first in
-// the caller's arrays, though a later part meets its own first.
+// the caller's arrays, though a later part meets its own first, and though a CSR's
+// first look checks only the indices.
 TEST(ArrayPacking, TheFirstFaultIsReportedWhicheverPartMeetsOne) {
   std::mt19937_64 rng(9);
   const std::uint64_t n = 100;
@@ -171,6 +232,17 @@ TEST(ArrayPacking, TheFirstFaultIsReportedWhicheverPartMeetsOne) {
     ADD_FAILURE() << "no fault reported";
   } catch (const tsneloss::core::InputError& error) {
     EXPECT_NE(std::string(error.what()).find("element 120000"), std::string::npos) << error.what();
+  }
+  Triplets csr = RowMajor(30000, 10, false, rng);
+  csr.values[50000] = -1.0;
+  csr.columns[250000] = -4;
+  const auto a = Compressed<std::int64_t, double>(30000, csr.rows, csr.columns, csr.values);
+  try {
+    tsneloss::core::PackCompressed(CompressedArrays<std::int64_t, double>{30000, false, a.first, a.second, a.values},
+                                   "P", 3);
+    ADD_FAILURE() << "no fault reported";
+  } catch (const tsneloss::core::InputError& error) {
+    EXPECT_NE(std::string(error.what()).find("element 50000"), std::string::npos) << error.what();
   }
 }
 

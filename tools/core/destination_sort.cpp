@@ -18,26 +18,21 @@ constexpr unsigned kFanOutBits = 6;
 // streams than the hardware follows on its own.
 constexpr std::uint64_t kAhead = 16;
 
-// Room for one piece's rows and values, one per thread.
-struct PieceScratch {
-  std::vector<double> rows;
-  std::vector<double> values;
-};
-
 // Moves every entry of a piece (destinations base .. base + count - 1) to its place
-// by way of `scratch`: each entry is written once where it goes, with no entry
+// by way of scratch rows and values: each entry is written once where it goes, with no entry
 // waiting on the one before, and the keys become one-based rows on the way.
-void PlacePiece(double* keys, double* values, std::uint64_t count, std::uint64_t base, PieceScratch& scratch) {
-  scratch.rows.resize(count);
-  scratch.values.resize(count);
+void PlacePiece(double* keys, double* values, std::uint64_t count, std::uint64_t base, std::vector<double>& rows,
+                std::vector<double>& scratch_values) {
+  rows.resize(count);
+  scratch_values.resize(count);
   for (std::uint64_t k = 0; k < count; ++k) {
     const std::uint64_t key = LoadKey(keys + k);
     const std::uint64_t to = KeyDestination(key) - base;
-    scratch.rows[to] = static_cast<double>(KeyRow(key) + 1);
-    scratch.values[to] = values[k];
+    rows[to] = static_cast<double>(KeyRow(key) + 1);
+    scratch_values[to] = values[k];
   }
-  std::copy(scratch.rows.begin(), scratch.rows.end(), keys);
-  std::copy(scratch.values.begin(), scratch.values.end(), values);
+  std::copy(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(count), keys);
+  std::copy(scratch_values.begin(), scratch_values.begin() + static_cast<std::ptrdiff_t>(count), values);
 }
 
 // Spreads the entries (destinations base .. base + count - 1) into runs of 2^shift
@@ -83,22 +78,20 @@ unsigned RunShift(std::uint64_t count, unsigned piece_bits) {
   return std::max(piece_bits, bits > kFanOutBits ? bits - kFanOutBits : 0u);
 }
 
-void Place(double* keys, double* values, std::uint64_t count, std::uint64_t base, unsigned piece_bits,
-           PieceScratch& scratch) {
-  if (count <= std::uint64_t{1} << piece_bits) {
-    PlacePiece(keys, values, count, base, scratch);
+}  // namespace
+
+void SpanPlacer::Place(double* keys, double* values, std::uint64_t count, std::uint64_t base) {
+  if (count <= std::uint64_t{1} << piece_bits_) {
+    PlacePiece(keys, values, count, base, rows_, values_);
     return;
   }
-  const unsigned shift = RunShift(count, piece_bits);
+  const unsigned shift = RunShift(count, piece_bits_);
   const std::uint64_t runs = Distribute(keys, values, count, base, shift);
   for (std::uint64_t r = 0; r < runs; ++r) {
     const std::uint64_t from = r << shift;
-    Place(keys + from, values + from, std::min(count - from, std::uint64_t{1} << shift), base + from, piece_bits,
-          scratch);
+    Place(keys + from, values + from, std::min(count - from, std::uint64_t{1} << shift), base + from);
   }
 }
-
-}  // namespace
 
 unsigned FirstRunBits(std::uint64_t count, unsigned piece_bits) {
   return count == 0 ? piece_bits : RunShift(count, piece_bits);
@@ -109,11 +102,10 @@ void PlaceWithinRuns(double* keys, double* values, std::uint64_t count, unsigned
   if (count == 0) return;
   const std::uint64_t runs = ((count - 1) >> run_bits) + 1;
   threads = static_cast<unsigned>(std::min<std::uint64_t>(support::ThreadCount(threads), runs));
-  std::vector<PieceScratch> scratch(threads);
+  std::vector<SpanPlacer> placers(threads, SpanPlacer(piece_bits));
   support::ParallelFor(runs, {threads, {}}, [&](std::size_t r, unsigned worker) {
     const std::uint64_t from = std::uint64_t{r} << run_bits;
-    Place(keys + from, values + from, std::min(count - from, std::uint64_t{1} << run_bits), from, piece_bits,
-          scratch[worker]);
+    placers[worker].Place(keys + from, values + from, std::min(count - from, std::uint64_t{1} << run_bits), from);
   });
 }
 
@@ -121,8 +113,7 @@ void PlaceAtDestinations(double* keys, double* values, std::uint64_t count, unsi
   // 2^15 entries (keys and values, 512 KB, and as much scratch) stay in a core's cache
   // while each goes straight to its place.
   if (count <= std::uint64_t{1} << piece_bits) {
-    PieceScratch scratch;
-    if (count > 0) PlacePiece(keys, values, count, 0, scratch);
+    if (count > 0) SpanPlacer(piece_bits).Place(keys, values, count, 0);
     return;
   }
   // The first distribution walks all entries on one thread; its runs are then

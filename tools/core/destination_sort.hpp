@@ -9,8 +9,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace tsneloss::core {
+
+// The size, as a power of two, of the pieces moved to their places through a core's
+// cache: 2^15 entries (keys and values, 512 KB, and as much scratch).
+inline constexpr unsigned kPieceBits = 15;
 
 // A destination (below 2^32) and a zero-based row (below 2^32) as one word.
 inline std::uint64_t DestinationKey(std::uint64_t destination, std::uint64_t row) { return destination << 32 | row; }
@@ -31,17 +36,33 @@ inline std::uint64_t LoadKey(const double* slot) {
 // each row slot holding its one-based row as a double. Pieces go to `threads` threads;
 // pieces of 2^piece_bits entries (tests take small ones to reach every level).
 void PlaceAtDestinations(double* keys, double* values, std::uint64_t count, unsigned threads,
-                         unsigned piece_bits = 15);
+                         unsigned piece_bits = kPieceBits);
 
 // The size, as a power of two, of the runs PlaceAtDestinations first spreads `count`
 // entries into. A caller that spreads them so itself (while reading, say) then calls
 // PlaceWithinRuns.
-unsigned FirstRunBits(std::uint64_t count, unsigned piece_bits = 15);
+unsigned FirstRunBits(std::uint64_t count, unsigned piece_bits = kPieceBits);
 
 // As PlaceAtDestinations, for entries already spread into runs: the entries of run r
 // (places r * 2^run_bits onwards, 2^run_bits of them or what is left) are exactly
 // those whose destinations lie in it.
 void PlaceWithinRuns(double* keys, double* values, std::uint64_t count, unsigned run_bits, unsigned threads,
-                     unsigned piece_bits = 15);
+                     unsigned piece_bits = kPieceBits);
+
+// Moves spans of entries to their places one span at a time, as PlaceAtDestinations
+// does, through scratch kept from span to span: one placer a thread.
+class SpanPlacer {
+ public:
+  explicit SpanPlacer(unsigned piece_bits = kPieceBits) : piece_bits_(piece_bits) {}
+
+  // Moves the `count` entries from keys and values, whose destinations are exactly
+  // base .. base + count - 1, to their places there.
+  void Place(double* keys, double* values, std::uint64_t count, std::uint64_t base);
+
+ private:
+  unsigned piece_bits_;
+  std::vector<double> rows_;
+  std::vector<double> values_;
+};
 
 }  // namespace tsneloss::core

@@ -9,33 +9,50 @@ unsigned PartCount(std::uint64_t entries, std::uint64_t n, unsigned threads) {
   return static_cast<unsigned>(std::clamp<std::uint64_t>(entries / std::max<std::uint64_t>(n, 1), 1, threads));
 }
 
-bool ColumnAfterColumn(const std::vector<PartCounts>& parts) {
+bool ColumnAfterColumn(const std::vector<PartSurvey>& parts) {
   bool seen = false;
   std::uint64_t last = 0;
-  for (const PartCounts& part : parts) {
-    if (!part.in_order) return false;
+  for (const PartSurvey& part : parts) {
+    if (!part.column_order) return false;
     if (part.entries == 0) continue;
-    if (seen && part.first < last) return false;
-    last = part.last;
+    if (seen && part.first_column < last) return false;
+    last = part.last_column;
     seen = true;
   }
   return true;
 }
 
-std::vector<std::uint64_t> ColumnEnds(const std::vector<PartCounts>& parts, std::uint64_t n) {
+bool RowAfterRow(const std::vector<PartSurvey>& parts) {
+  bool seen = false;
+  std::uint64_t last_row = 0;
+  std::uint64_t last_column = 0;
+  for (const PartSurvey& part : parts) {
+    if (!part.row_major) return false;
+    if (part.entries == 0) continue;
+    if (seen && (part.first_row < last_row || (part.first_row == last_row && part.first_column <= last_column))) {
+      return false;
+    }
+    last_row = part.last_row;
+    last_column = part.last_column;
+    seen = true;
+  }
+  return true;
+}
+
+std::vector<std::uint64_t> ColumnEnds(const ColumnCounts& parts, std::uint64_t n) {
   std::vector<std::uint64_t> ends(n);
   std::uint64_t end = 0;
   for (std::uint64_t j = 0; j < n; ++j) {
-    for (const PartCounts& part : parts) end += part.columns[j];
+    for (const std::vector<std::uint32_t>& part : parts) end += part[j];
     ends[j] = end;
   }
   return ends;
 }
 
-PartedRuns::PartedRuns(std::vector<PartCounts> parts, std::uint64_t n) : parts_(std::move(parts)) {
+PartedRuns::PartedRuns(ColumnCounts parts, std::uint64_t n) : parts_(std::move(parts)) {
   std::uint64_t total = 0;
-  for (const PartCounts& part : parts_) {
-    for (const std::uint32_t count : part.columns) total += count;
+  for (const std::vector<std::uint32_t>& part : parts_) {
+    for (const std::uint32_t count : part) total += count;
   }
   run_bits_ = FirstRunBits(total);
   const std::uint64_t runs = total == 0 ? 0 : ((total - 1) >> run_bits_) + 1;
@@ -44,7 +61,7 @@ PartedRuns::PartedRuns(std::vector<PartCounts> parts, std::uint64_t n) : parts_(
   std::uint64_t place = 0;
   for (std::uint64_t j = 0; j < n; ++j) {
     for (std::size_t p = 0; p < parts_.size(); ++p) {
-      std::uint32_t& column = parts_[p].columns[j];
+      std::uint32_t& column = parts_[p][j];
       std::uint64_t left = column;
       column = static_cast<std::uint32_t>(place);
       while (left > 0) {
