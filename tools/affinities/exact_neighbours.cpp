@@ -74,7 +74,7 @@ void SearchTile(Search& search, std::size_t a, std::size_t b) {
     const std::size_t chunk_end = std::min(last_panel, chunk + kChunkPanels);
     for (std::size_t group = 0; group < groups; ++group) {
       const std::size_t row = first + group * kGroup;
-      input.rows = prepared.rows + row * d;
+      input.rows = prepared.packed + row / kGroup * d * kGroup;
       input.limits = search.limits.data() + row;
       input.row_norms = prepared.norms.data() + row;
       input.row_slacks = prepared.slacks.data() + row;

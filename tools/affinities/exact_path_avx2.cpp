@@ -49,7 +49,7 @@ void Pass(const TileInput& input, std::size_t r0, Candidates* const* out, Candid
     const __m256 column_high = _mm256_loadu_ps(input.panel + c * kPanel + 8);
 #pragma GCC unroll 4
     for (std::size_t r = 0; r < kPass; ++r) {
-      const __m256 v = _mm256_set1_ps(input.rows[(r0 + r) * d + c]);
+      const __m256 v = _mm256_set1_ps(input.rows[c * kGroup + r0 + r]);
       low[r] = _mm256_add_ps(low[r], _mm256_mul_ps(column_low, v));
       high[r] = _mm256_add_ps(high[r], _mm256_mul_ps(column_high, v));
     }

@@ -11,29 +11,40 @@ namespace tsneloss::affinities::detail {
 
 namespace {
 
-// Row r's offers of the panel to the columns, for the tiles off the diagonal; these
-// scatter to sixteen lists, so they are appended one by one.
-void OfferToColumns(const TileInput& input, std::size_t r, __m512 dot, __mmask16 offered, Candidates* const* column_out) {
-  const auto row = input.row + static_cast<std::int32_t>(r);
-  if (!RowIsPoint(input, row)) return;
-  const __m512 slack = _mm512_set1_ps(input.row_slacks[r]);
-  const __m512 key = _mm512_sub_ps(_mm512_set1_ps(input.row_norms[r]), _mm512_add_ps(dot, dot));
-  const __m512 lower = _mm512_sub_ps(key, slack);
-  const __mmask16 mask = _mm512_mask_cmp_ps_mask(offered, lower, _mm512_loadu_ps(input.column_limits), _CMP_LE_OQ);
-  if (mask == 0) return;
-  alignas(64) float lowers[kPanel];
-  alignas(64) float uppers[kPanel];
-  _mm512_store_ps(lowers, lower);
-  _mm512_store_ps(uppers, _mm512_add_ps(key, slack));
-  AppendToColumns(column_out, mask, lowers, uppers, row);
+// A tile's passing lanes, four rows to a word: bit 16 (r % 4) + l of word r / 4 for
+// row r and column l.
+using TileBits = std::uint64_t[kGroup / 4];
+
+void Mark(TileBits& bits, std::size_t r, __mmask16 mask) {
+  bits[r / 4] |= static_cast<std::uint64_t>(mask) << (16 * (r % 4));
+}
+
+// Calls take(r, l) for each set bit, rows in order and each row's columns in order.
+template <typename Take>
+void ForEachBit(const TileBits& bits, const Take& take) {
+  for (std::size_t word = 0; word < kGroup / 4; ++word) {
+    for (std::uint64_t left = bits[word]; left != 0; left &= left - 1) {
+      const auto bit = static_cast<std::size_t>(std::countr_zero(left));
+      take(4 * word + bit / 16, bit % 16);
+    }
+  }
+}
+
+void Push(Candidates& out, float key, float slack, std::int32_t index) {
+  const std::size_t size = out.size;
+  out.lower[size] = key - slack;
+  out.upper[size] = key + slack;
+  out.index[size] = index;
+  out.size = size + 1;
 }
 
 }  // namespace
 
 // One vector per row holds the whole panel; the sixteen accumulators stay in registers.
-// Fused multiply-adds: each rounds once where the bound allows for two. The kept columns
-// are compressed in registers and stored whole (the compressing store to memory is
-// slow on some processors): no branch on which lanes pass, only on whether any does.
+// Fused multiply-adds: each rounds once where the bound allows for two. The tile's
+// tests for its rows and (off the diagonal) its columns are vector compares; the few
+// lanes that pass, some one in forty at random, are appended one by one from the
+// doubled dot products kept aside, with the same float operations as the compares.
 void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
   const std::size_t d = input.d;
   __m512 acc[kGroup];
@@ -43,30 +54,43 @@ void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* cons
     const __m512 column = _mm512_loadu_ps(input.panel + c * kPanel);
 #pragma GCC unroll 16
     for (std::size_t r = 0; r < kGroup; ++r) {
-      acc[r] = _mm512_fmadd_ps(column, _mm512_set1_ps(input.rows[r * d + c]), acc[r]);
+      acc[r] = _mm512_fmadd_ps(column, _mm512_set1_ps(input.rows[c * kGroup + r]), acc[r]);
     }
   }
+  const __m512i iota = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m512 norms = _mm512_loadu_ps(input.norms);
   const __m512 slacks = _mm512_loadu_ps(input.slacks);
-  const __m512i lanes = _mm512_add_epi32(_mm512_set1_epi32(input.column),
-                                         _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+  const __m512i lanes = _mm512_add_epi32(_mm512_set1_epi32(input.column), iota);
   const __mmask16 valid = _mm512_cmplt_epi32_mask(lanes, _mm512_set1_epi32(input.n));
+  const bool both = input.column_limits != nullptr;
+  // Off the diagonal no row is a column; there a row past the last point offers nothing.
+  const __m512 column_limits =
+      both ? _mm512_loadu_ps(input.column_limits) : _mm512_set1_ps(-std::numeric_limits<float>::infinity());
+  const auto points = static_cast<unsigned>(
+      _mm512_cmplt_epi32_mask(_mm512_add_epi32(_mm512_set1_epi32(input.row), iota), _mm512_set1_epi32(input.n)));
+  alignas(64) float twice[kGroup][kPanel];
+  TileBits row_bits = {};
+  TileBits column_bits = {};
 #pragma GCC unroll 16
   for (std::size_t r = 0; r < kGroup; ++r) {
+    const __m512 doubled = _mm512_add_ps(acc[r], acc[r]);
+    _mm512_store_ps(twice[r], doubled);
     const __mmask16 other = _mm512_mask_cmpneq_epi32_mask(valid, lanes, _mm512_set1_epi32(input.row + static_cast<std::int32_t>(r)));
-    if (input.column_limits != nullptr) OfferToColumns(input, r, acc[r], other, column_out);
-    const __m512 key = _mm512_sub_ps(norms, _mm512_add_ps(acc[r], acc[r]));
-    const __m512 lower = _mm512_sub_ps(key, slacks);
-    const __m512 upper = _mm512_add_ps(key, slacks);
-    const __mmask16 mask = _mm512_mask_cmp_ps_mask(other, lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ);
-    if (mask == 0) continue;
-    Candidates& candidates = *out[r];
-    const std::size_t size = candidates.size;
-    _mm512_storeu_ps(candidates.lower + size, _mm512_maskz_compress_ps(mask, lower));
-    _mm512_storeu_ps(candidates.upper + size, _mm512_maskz_compress_ps(mask, upper));
-    _mm512_storeu_si512(candidates.index + size, _mm512_maskz_compress_epi32(mask, lanes));
-    candidates.size = size + static_cast<std::size_t>(std::popcount(static_cast<unsigned>(mask)));
+    const __m512 lower = _mm512_sub_ps(_mm512_sub_ps(norms, doubled), slacks);
+    Mark(row_bits, r, _mm512_mask_cmp_ps_mask(other, lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ));
+    if (!both) continue;
+    const auto offering = static_cast<__mmask16>(valid & (0u - ((points >> r) & 1u)));
+    const __m512 column_key = _mm512_sub_ps(_mm512_set1_ps(input.row_norms[r]), doubled);
+    const __m512 column_lower = _mm512_sub_ps(column_key, _mm512_set1_ps(input.row_slacks[r]));
+    Mark(column_bits, r, _mm512_mask_cmp_ps_mask(offering, column_lower, column_limits, _CMP_LE_OQ));
   }
+  ForEachBit(row_bits, [&](std::size_t r, std::size_t l) {
+    Push(*out[r], input.norms[l] - twice[r][l], input.slacks[l], input.column + static_cast<std::int32_t>(l));
+  });
+  if (!both) return;
+  ForEachBit(column_bits, [&](std::size_t r, std::size_t l) {
+    Push(*column_out[l], input.row_norms[r] - twice[r][l], input.row_slacks[r], input.row + static_cast<std::int32_t>(r));
+  });
 }
 
 }  // namespace tsneloss::affinities::detail

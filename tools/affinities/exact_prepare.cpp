@@ -60,30 +60,19 @@ Prepared Prepare(const Real* x, std::size_t n, std::size_t d) {
   prepared.cu = 2.0 * static_cast<double>(d + 10) * kU;
   prepared.absolute = static_cast<double>(d + 10) * 0x1p-100;
 
-  const std::size_t padded_rows = (n + kGroup - 1) / kGroup * kGroup;
-  float* rows = Aligned(prepared.row_storage, padded_rows * d);
-  const double factor = std::ldexp(1.0, scale);  // a power of two: the product is ldexp's, bit for bit
-  for (std::size_t i = 0; i < n; ++i) {
-    for (std::size_t c = 0; c < d; ++c) {
-      rows[i * d + c] = static_cast<float>((static_cast<double>(x[i * d + c]) - centre[c]) * factor);
-    }
-  }
-  std::fill(rows + n * d, rows + padded_rows * d, 0.0f);
-  prepared.rows = rows;
-
   prepared.panels = (n + kPanel - 1) / kPanel;
   const std::size_t columns = prepared.panels * kPanel;
   float* packed = Aligned(prepared.packed_storage, columns * d);
   std::fill(packed + (prepared.panels - 1) * d * kPanel, packed + columns * d, 0.0f);  // the last panel's padding
   prepared.norms.assign(columns, std::numeric_limits<float>::infinity());
   prepared.slacks.assign(columns, 0.0f);
+  const double factor = std::ldexp(1.0, scale);  // a power of two: the product is ldexp's, bit for bit
   for (std::size_t j = 0; j < n; ++j) {
-    const std::size_t panel = j / kPanel;
-    const std::size_t lane = j % kPanel;
+    float* lane = packed + (j / kPanel) * d * kPanel + j % kPanel;
     double norm = 0;  // squares of floats are exact in double
     for (std::size_t c = 0; c < d; ++c) {
-      const float value = rows[j * d + c];
-      packed[(panel * d + c) * kPanel + lane] = value;
+      const float value = static_cast<float>((static_cast<double>(x[j * d + c]) - centre[c]) * factor);
+      lane[c * kPanel] = value;
       norm += static_cast<double>(value) * static_cast<double>(value);
     }
     prepared.norms[j] = static_cast<float>(norm);

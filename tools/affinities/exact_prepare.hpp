@@ -31,15 +31,15 @@ struct Prepared {
   // below 2^-400 from the centre, or none): then every point is measured against all.
   bool usable = false;
   std::size_t panels = 0;
-  const float* rows = nullptr;    // the points in float, padded with zero rows to whole groups
-  const float* packed = nullptr;  // panel p at packed + p * d * kPanel
+  // The points in float, packed in panels of kPanel (zero past the last point): panel
+  // p at packed + p * d * kPanel. A tile's kGroup rows are read from the same panels.
+  const float* packed = nullptr;
   std::vector<float> norms;       // per column, +inf past the last point
   std::vector<float> slacks;      // per column, >= 2 cu r_j^2
   std::vector<double> radius;     // r_i
   double cu = 0;
   double absolute = 0;
 
-  LargeVector<float> row_storage;
   LargeVector<float> packed_storage;
 };
 

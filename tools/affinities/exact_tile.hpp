@@ -16,10 +16,11 @@ namespace tsneloss::affinities::detail {
 // Columns packed per panel: coordinate c of the panel's column l at panel[c * kPanel + l].
 inline constexpr std::size_t kPanel = 16;
 // Rows per tile: their coordinates are broadcast against one panel. Sixteen sums in
-// flight cover the latency of two fused multiply-add units.
+// flight cover the latency of two fused multiply-add units. The rows are a panel too,
+// so that one pointer reaches all sixteen.
 inline constexpr std::size_t kGroup = 16;
+static_assert(kGroup == kPanel);
 // A tile appends at most kPanel offers to a row and kGroup to a column: the room below.
-static_assert(kGroup <= kPanel);
 
 // One row's kept columns, appended to by the kernels: key - w_j and key + w_j as
 // float rounds them, and the column's index. There is room for kPanel entries past
@@ -32,7 +33,7 @@ struct Candidates {
 };
 
 struct TileInput {
-  const float* rows = nullptr;    // kGroup rows of d coordinates, row after row
+  const float* rows = nullptr;    // kGroup rows packed as a panel: coordinate c of row r at rows[c * kGroup + r]
   const float* panel = nullptr;   // d * kPanel coordinates, as above
   const float* norms = nullptr;   // kPanel squared norms of the columns (+inf past the last point)
   const float* slacks = nullptr;  // kPanel error allowances of the columns, each >= 0
