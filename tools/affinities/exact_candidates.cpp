@@ -80,13 +80,14 @@ bool CandidateRow::Finish(std::int32_t* indices, float* distances, std::vector<d
   if (!overflowed_ && candidates_.size >= k_) Select();
   // Fewer than k left cannot happen while the bound holds; measuring all is the safe answer anyway.
   if (overflowed_ || candidates_.size < k_) {
-    OnPoints(context,
-             [&](const auto* x) { NearestByAll(x, context.n, context.d, i_, k_, indices, distances, ranked); });
+    OnPoints(context, [&](const auto* x) {
+      NearestByAll(x, context.n, context.d, i_, k_, indices, distances, ranked, context.select.Measure<Real<decltype(x)>>());
+    });
     return true;
   }
   exact.resize(candidates_.size);
   OnPoints(context, [&](const auto* x) {
-    ExactSquaredDistances(x, context.d, i_, index_.data(), candidates_.size, exact.data());
+    context.select.Measure<Real<decltype(x)>>()(x, context.d, i_, index_.data(), candidates_.size, exact.data());
   });
   context.select.take(exact.data(), index_.data(), candidates_.size, k_, indices, distances, ranked);
   return false;

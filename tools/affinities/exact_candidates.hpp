@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "affinities/exact_distances.hpp"
@@ -35,6 +36,10 @@ struct CandidateContext {
   const Prepared* prepared = nullptr;
   SelectKernels select;
 };
+
+// The type of the points a pointer `Pointer` reaches.
+template <typename Pointer>
+using Real = std::remove_const_t<std::remove_pointer_t<Pointer>>;
 
 // measure(points) on the context's points, as given.
 template <typename Measure>

@@ -11,7 +11,10 @@ using SelectMaker = SelectKernels (*)();
 
 SelectKernels PlainSelect() { return {}; }
 #if AFFINITIES_X86_PATHS
-SelectKernels Avx512Select() { return {&BucketBoundAvx512, &PruneAvx512, &TakeNearestOfAvx512}; }
+SelectKernels Avx512Select() {
+  return {&BucketBoundAvx512, &PruneAvx512, &TakeNearestOfAvx512, &ExactSquaredDistancesAvx512<double>,
+          &ExactSquaredDistancesAvx512<float>};
+}
 #endif
 
 }  // namespace

@@ -122,7 +122,8 @@ void FinishBlock(Search& search, std::size_t block, FinishScratch& scratch, Neig
     float* distances = lists.squared_distances.data() + i * k;
     if (!context.prepared->usable) {
       OnPoints(context, [&](const auto* x) {
-        NearestByAll(x, context.n, context.d, i, k, indices, distances, scratch.ranked);
+        NearestByAll(x, context.n, context.d, i, k, indices, distances, scratch.ranked,
+                     context.select.Measure<Real<decltype(x)>>());
       });
       ++scratch.measured_by_all;
     } else if (search.points[i].Finish(indices, distances, scratch.exact, scratch.ranked)) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 #include "affinities/exact_distances.hpp"
 #include "affinities/exact_tile.hpp"
@@ -27,6 +28,18 @@ struct SelectKernels {
   decltype(&BucketBound) bound = &BucketBound;
   decltype(&Prune) prune = &Prune;
   decltype(&TakeNearestOf) take = &TakeNearestOf;
+  MeasureKernel<double> measure = &ExactSquaredDistances<double>;
+  MeasureKernel<float> measure_single = &ExactSquaredDistances<float>;
+
+  // The measuring kernel for points of type Real.
+  template <typename Real>
+  MeasureKernel<Real> Measure() const {
+    if constexpr (std::is_same_v<Real, float>) {
+      return measure_single;
+    } else {
+      return measure;
+    }
+  }
 };
 
 // The selection of `set`; `set` must be available.
