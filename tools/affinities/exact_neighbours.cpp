@@ -176,7 +176,7 @@ NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d
   lists.indices.resize(n * k);
   lists.squared_distances.resize(n * k);
 
-  const Prepared prepared = Prepare(x, n, d);
+  const Prepared prepared = Prepare(x, n, d, settings.threads);
   CandidateContext context;
   if constexpr (std::is_same_v<Real, float>) {
     context.x_single = x;

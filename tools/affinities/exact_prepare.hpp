@@ -43,9 +43,10 @@ struct Prepared {
   LargeVector<float> packed_storage;
 };
 
-// The candidate pass's view of the n points of x (double, or float widened exactly).
+// The candidate pass's view of the n points of x (double, or float widened exactly),
+// on `threads` threads (0: one per processor).
 template <typename Real>
-Prepared Prepare(const Real* x, std::size_t n, std::size_t d);
+Prepared Prepare(const Real* x, std::size_t n, std::size_t d, unsigned threads);
 
 // A float >= v, a little above (+inf above the float range): rounding to nearest
 // moves v + 2^-22 |v| by at most 2^-24 of itself, and 2^-140 covers underflow.
