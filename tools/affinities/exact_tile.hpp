@@ -109,12 +109,18 @@ struct SearchSteps {
   double measuring = 0;   // the candidates measured again, and the selection
 };
 
+// The order the points are measured again in: by index, or breadth first over the
+// candidates (rows measured for one point still cached for the next), the latter
+// only where the points outgrow the cache (kBySize).
+enum class MeasuringOrder { kBySize, kIndex, kBreadthFirst };
+
 // ExactNeighbours on a forced path, for tests and benchmarks; `measured_by_all`, if
 // given, gets the number of points measured against all others instead of against
 // their candidates, and `steps` the time of each step.
 template <typename Real>
 NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                      const SearchSettings& settings, support::InstructionSet path,
-                                     std::size_t* measured_by_all = nullptr, SearchSteps* steps = nullptr);
+                                     std::size_t* measured_by_all = nullptr, SearchSteps* steps = nullptr,
+                                     MeasuringOrder order = MeasuringOrder::kBySize);
 
 }  // namespace tsneloss::affinities::detail
