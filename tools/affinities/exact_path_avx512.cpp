@@ -4,47 +4,15 @@
 #include <cstdint>
 #include <limits>
 
+#include "affinities/exact_offers.hpp"
 #include "affinities/exact_select.hpp"
 #include "affinities/exact_tile.hpp"
 
 namespace tsneloss::affinities::detail {
 
-namespace {
-
-// A tile's passing lanes, four rows to a word: bit 16 (r % 4) + l of word r / 4 for
-// row r and column l.
-using TileBits = std::uint64_t[kGroup / 4];
-
-void Mark(TileBits& bits, std::size_t r, __mmask16 mask) {
-  bits[r / 4] |= static_cast<std::uint64_t>(mask) << (16 * (r % 4));
-}
-
-// Calls take(r, l) for each set bit, rows in order and each row's columns in order.
-template <typename Take>
-void ForEachBit(const TileBits& bits, const Take& take) {
-  for (std::size_t word = 0; word < kGroup / 4; ++word) {
-    for (std::uint64_t left = bits[word]; left != 0; left &= left - 1) {
-      const auto bit = static_cast<std::size_t>(std::countr_zero(left));
-      take(4 * word + bit / 16, bit % 16);
-    }
-  }
-}
-
-void Push(Candidates& out, float key, float slack, std::int32_t index) {
-  const std::size_t size = out.size;
-  out.lower[size] = key - slack;
-  out.upper[size] = key + slack;
-  out.index[size] = index;
-  out.size = size + 1;
-}
-
-}  // namespace
-
 // One vector per row holds the whole panel; the sixteen accumulators stay in registers.
-// Fused multiply-adds: each rounds once where the bound allows for two. The tile's
-// tests for its rows and (off the diagonal) its columns are vector compares; the few
-// lanes that pass, some one in forty at random, are appended one by one from the
-// doubled dot products kept aside, with the same float operations as the compares.
+// Fused multiply-adds: each rounds once where the bound allows for two. The offers as
+// exact_offers.hpp hands them over.
 void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
   const std::size_t d = input.d;
   __m512 acc[kGroup];
@@ -68,29 +36,23 @@ void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* cons
       both ? _mm512_loadu_ps(input.column_limits) : _mm512_set1_ps(-std::numeric_limits<float>::infinity());
   const auto points = static_cast<unsigned>(
       _mm512_cmplt_epi32_mask(_mm512_add_epi32(_mm512_set1_epi32(input.row), iota), _mm512_set1_epi32(input.n)));
-  alignas(64) float twice[kGroup][kPanel];
-  TileBits row_bits = {};
-  TileBits column_bits = {};
+  alignas(64) DoubledDots twice;
+  TileBits row_bits;
+  TileBits column_bits;
 #pragma GCC unroll 16
   for (std::size_t r = 0; r < kGroup; ++r) {
     const __m512 doubled = _mm512_add_ps(acc[r], acc[r]);
     _mm512_store_ps(twice[r], doubled);
     const __mmask16 other = _mm512_mask_cmpneq_epi32_mask(valid, lanes, _mm512_set1_epi32(input.row + static_cast<std::int32_t>(r)));
     const __m512 lower = _mm512_sub_ps(_mm512_sub_ps(norms, doubled), slacks);
-    Mark(row_bits, r, _mm512_mask_cmp_ps_mask(other, lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ));
+    row_bits.Mark(r, _mm512_mask_cmp_ps_mask(other, lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ));
     if (!both) continue;
     const auto offering = static_cast<__mmask16>(valid & (0u - ((points >> r) & 1u)));
     const __m512 column_key = _mm512_sub_ps(_mm512_set1_ps(input.row_norms[r]), doubled);
     const __m512 column_lower = _mm512_sub_ps(column_key, _mm512_set1_ps(input.row_slacks[r]));
-    Mark(column_bits, r, _mm512_mask_cmp_ps_mask(offering, column_lower, column_limits, _CMP_LE_OQ));
+    column_bits.Mark(r, _mm512_mask_cmp_ps_mask(offering, column_lower, column_limits, _CMP_LE_OQ));
   }
-  ForEachBit(row_bits, [&](std::size_t r, std::size_t l) {
-    Push(*out[r], input.norms[l] - twice[r][l], input.slacks[l], input.column + static_cast<std::int32_t>(l));
-  });
-  if (!both) return;
-  ForEachBit(column_bits, [&](std::size_t r, std::size_t l) {
-    Push(*column_out[l], input.row_norms[r] - twice[r][l], input.row_slacks[r], input.row + static_cast<std::int32_t>(r));
-  });
+  OfferMarked(input, twice, row_bits, column_bits, out, column_out);
 }
 
 }  // namespace tsneloss::affinities::detail
