@@ -14,6 +14,7 @@ namespace {
 constexpr double kU = 0x1p-24;
 constexpr int kScaleLimit = 400;
 constexpr std::size_t kColumnsPerTask = 16;
+constexpr std::size_t kMedianSample = 4096;
 constexpr std::size_t kPointsPerTask = 1024;  // whole panels: no two tasks write one panel's line  // 2^±400: squares, sums and the scaled doubles' underflow stay harmless
 
 // A float view of `storage` at a 64-byte boundary, for whole-line vector loads; the
@@ -24,24 +25,27 @@ float* Aligned(LargeVector<float>& storage, std::size_t size) {
   return storage.data() + ((64 - address % 64) % 64) / sizeof(float);
 }
 
-// Each coordinate's median, coordinates taken sixteen at a time so that the points'
-// rows are read whole.
+// Each coordinate's median over an even spread of at most kMedianSample points (one
+// far point moves it no more than it moves the median of all), coordinates taken
+// sixteen at a time so that the points' rows are read whole.
 template <typename Real>
 std::vector<double> Medians(const Real* x, std::size_t n, std::size_t d, const support::Parallel& parallel) {
+  const std::size_t sampled = std::min(n, kMedianSample);
   std::vector<double> centre(d);
   std::vector<std::vector<double>> scratch(support::ThreadCount(parallel.threads));
   support::ParallelFor((d + kColumnsPerTask - 1) / kColumnsPerTask, parallel, [&](std::size_t task, unsigned worker) {
     const std::size_t first = task * kColumnsPerTask;
     const std::size_t width = std::min(kColumnsPerTask, d - first);
     std::vector<double>& columns = scratch[worker];
-    columns.resize(width * n);
-    for (std::size_t i = 0; i < n; ++i) {
-      for (std::size_t c = 0; c < width; ++c) columns[c * n + i] = static_cast<double>(x[i * d + first + c]);
+    columns.resize(width * sampled);
+    for (std::size_t s = 0; s < sampled; ++s) {
+      const std::size_t i = s * n / sampled;
+      for (std::size_t c = 0; c < width; ++c) columns[c * sampled + s] = static_cast<double>(x[i * d + first + c]);
     }
     for (std::size_t c = 0; c < width; ++c) {
-      const auto begin = columns.begin() + static_cast<std::ptrdiff_t>(c * n);
-      const auto middle = begin + static_cast<std::ptrdiff_t>(n / 2);
-      std::nth_element(begin, middle, begin + static_cast<std::ptrdiff_t>(n));
+      const auto begin = columns.begin() + static_cast<std::ptrdiff_t>(c * sampled);
+      const auto middle = begin + static_cast<std::ptrdiff_t>(sampled / 2);
+      std::nth_element(begin, middle, begin + static_cast<std::ptrdiff_t>(sampled));
       centre[first + c] = *middle;
     }
   });

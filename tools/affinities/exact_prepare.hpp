@@ -1,6 +1,6 @@
-// The data as the candidate pass reads it: centred on the coordinates' medians,
-// scaled by a power of two, in float, packed for the tile kernels, with what the
-// error bound needs.
+// The data as the candidate pass reads it: centred on the coordinates' medians (over
+// a spread of points), scaled by a power of two, in float, packed for the tile
+// kernels, with what the error bound needs.
 //
 // The bound. Let z be a point centred and scaled (in double), r = |z| (double), y its
 // float copy, and a_ij = n_i + key_ij the approximate squared distance, n_i the float
