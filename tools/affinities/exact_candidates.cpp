@@ -48,7 +48,7 @@ void CandidateRow::Empty(const CandidateContext& context) {
 void CandidateRow::Settle() {
   const std::size_t most = k_ + (capacity_ - k_) / 2;
   Select();
-  // One far offer stretches the buckets over all the near ones, so that the first
+  // One far offer stretches the range over all the near ones, so that the first
   // cut drops little more than it: cut again over what is left.
   if (candidates_.size > most) Select();
   // Each settling must free a fair share of the room, or the offers would cost a

@@ -7,7 +7,7 @@
 // cannot tell apart) sends the point to the exact pass over all.
 //
 // The kernels append offers without a look at T; once the buffer (2k) is full, a
-// selection on buckets finds an upper bound at or just above the k-th smallest,
+// selection by halving the uppers' range finds an upper bound at or just above the k-th smallest,
 // lowers T and drops what T now refuses. T lags behind the k-th offered, so more
 // columns are offered (about 800 per point at N = 20000, k = 91, against 620), but an
 // offer is a few vector stores, with no branch.
@@ -61,7 +61,7 @@ class CandidateRow {
   Candidates& candidates() { return candidates_; }
   // Whether the buffer is full: Settle() before the next panel.
   bool full() const { return candidates_.size >= capacity_; }
-  // T from the buckets' bound, and the columns T refuses dropped; too few dropped is
+  // T from the halvings' bound, and the columns T refuses dropped; too few dropped is
   // an overflow.
   void Settle();
   // The kernel's threshold for this row: a column whose key - w_j lies above it is no neighbour.

@@ -11,8 +11,13 @@ using SelectMaker = SelectKernels (*)();
 
 SelectKernels PlainSelect() { return {}; }
 #if AFFINITIES_X86_PATHS
+SelectKernels Avx2Select() {
+  SelectKernels kernels;
+  kernels.bound = &CountedBoundAvx2;
+  return kernels;
+}
 SelectKernels Avx512Select() {
-  return {&BucketBoundAvx512, &PruneAvx512, &TakeNearestOfAvx512, &ExactSquaredDistancesAvx512<double>,
+  return {&CountedBoundAvx512, &PruneAvx512, &TakeNearestOfAvx512, &ExactSquaredDistancesAvx512<double>,
           &ExactSquaredDistancesAvx512<float>};
 }
 #endif
@@ -29,9 +34,10 @@ TileKernel KernelFor(InstructionSet set) {
 }
 
 SelectKernels SelectFor(InstructionSet set) {
-  // Only AVX-512 has selection kernels of its own; AVX2 selects as the scalar path.
+  // AVX2 has only the bound of its own; the rest it does as the scalar path.
   support::KernelPaths<SelectMaker> paths{&PlainSelect, &PlainSelect};
 #if AFFINITIES_X86_PATHS
+  paths.avx2 = &Avx2Select;
   paths.avx512 = &Avx512Select;
 #endif
   return support::Pick(set, paths)();

@@ -1,6 +1,10 @@
 #include <immintrin.h>
 
+#include <algorithm>
+#include <bit>
+
 #include "affinities/exact_offers.hpp"
+#include "affinities/exact_select.hpp"
 #include "affinities/exact_tile.hpp"
 
 namespace tsneloss::affinities::detail {
@@ -64,6 +68,58 @@ void TileAvx2(const TileInput& input, Candidates* const* out, Candidates* const*
   TileBits columns;
   for (std::size_t r0 = 0; r0 < kGroup; r0 += kPass) Pass(input, r0, twice, rows, columns);
   OfferMarked(input, twice, rows, columns, out, column_out);
+}
+
+namespace {
+
+float Lowest(__m256 v) {
+  alignas(32) float lanes[8];
+  _mm256_store_ps(lanes, v);
+  return *std::min_element(lanes, lanes + 8);
+}
+float Highest(__m256 v) {
+  alignas(32) float lanes[8];
+  _mm256_store_ps(lanes, v);
+  return *std::max_element(lanes, lanes + 8);
+}
+
+}  // namespace
+
+// As CountedBound, eight at a time and the rest one by one: the same float operations
+// (the counts and extremes are exact), so the same bound.
+float CountedBoundAvx2(const float* upper, std::size_t size, std::size_t k) {
+  const std::size_t whole = size / 8 * 8;
+  __m256 low = _mm256_set1_ps(upper[0]), high = low;
+  for (std::size_t m = 0; m < whole; m += 8) {
+    low = _mm256_min_ps(low, _mm256_loadu_ps(upper + m));
+    high = _mm256_max_ps(high, _mm256_loadu_ps(upper + m));
+  }
+  float lowest = Lowest(low), highest = Highest(high);
+  for (std::size_t m = whole; m < size; ++m) {
+    lowest = std::min(lowest, upper[m]);
+    highest = std::max(highest, upper[m]);
+  }
+  float bottom = lowest, top = highest;
+  for (int step = 0; step < kHalvings; ++step) {
+    const float middle = 0.5f * bottom + 0.5f * top;
+    const __m256 middle_v = _mm256_set1_ps(middle);
+    std::size_t under = 0;
+    for (std::size_t m = 0; m < whole; m += 8) {
+      const int lanes = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_loadu_ps(upper + m), middle_v, _CMP_LE_OQ));
+      under += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(lanes)));
+    }
+    for (std::size_t m = whole; m < size; ++m) under += upper[m] <= middle;
+    (under >= k ? top : bottom) = middle;
+  }
+  const __m256 top_v = _mm256_set1_ps(top), lowest_v = _mm256_set1_ps(lowest);
+  __m256 bound = lowest_v;
+  for (std::size_t m = 0; m < whole; m += 8) {
+    const __m256 v = _mm256_loadu_ps(upper + m);
+    bound = _mm256_max_ps(bound, _mm256_blendv_ps(lowest_v, v, _mm256_cmp_ps(v, top_v, _CMP_LE_OQ)));
+  }
+  float largest = Highest(bound);
+  for (std::size_t m = whole; m < size; ++m) largest = std::max(largest, upper[m] <= top ? upper[m] : lowest);
+  return largest;
 }
 
 }  // namespace tsneloss::affinities::detail

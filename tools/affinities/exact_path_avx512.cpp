@@ -76,9 +76,8 @@ float Highest(__m512 v) {
 
 }  // namespace
 
-// As BucketBound, sixteen at a time but for the counts: the same float operations, so
-// the same bound.
-float BucketBoundAvx512(const float* upper, std::size_t size, std::size_t k) {
+// As CountedBound, sixteen at a time: the same float operations, so the same bound.
+float CountedBoundAvx512(const float* upper, std::size_t size, std::size_t k) {
   const __m512 first = _mm512_set1_ps(upper[0]);
   __m512 low = first, high = first;
   for (std::size_t m = 0; m < size; m += 16) {
@@ -88,28 +87,24 @@ float BucketBoundAvx512(const float* upper, std::size_t size, std::size_t k) {
     high = _mm512_mask_max_ps(high, 0xffff, high, v);
   }
   const float lowest = Lowest(low);
-  const float highest = Highest(high);
-  float scale = static_cast<float>(kBuckets - 1) / (highest - lowest);
-  if (!(scale <= std::numeric_limits<float>::max())) scale = std::numeric_limits<float>::max();
-  const __m512 low_v = _mm512_set1_ps(lowest), scale_v = _mm512_set1_ps(scale);
-  const __m512 last = _mm512_set1_ps(static_cast<float>(kBuckets - 1));
-  const auto bucket_of = [&](__m512 v) {
-    return _mm512_maskz_cvttps_epi32(0xffff, _mm512_mask_min_ps(last, 0xffff, _mm512_mul_ps(_mm512_sub_ps(v, low_v), scale_v), last));
-  };
-  std::uint32_t counts[kBuckets] = {};
-  for (std::size_t m = 0; m < size; m += 16) {
-    alignas(64) std::int32_t buckets[16];
-    _mm512_store_si512(buckets, bucket_of(_mm512_mask_loadu_ps(low_v, Lanes(size - m), upper + m)));
-    for (std::size_t l = 0; l < 16 && m + l < size; ++l) ++counts[buckets[l]];
+  float bottom = lowest, top = Highest(high);
+  for (int step = 0; step < kHalvings; ++step) {
+    const float middle = 0.5f * bottom + 0.5f * top;
+    const __m512 middle_v = _mm512_set1_ps(middle);
+    std::size_t under = 0;
+    for (std::size_t m = 0; m < size; m += 16) {
+      const __mmask16 lanes = Lanes(size - m);
+      const __m512 v = _mm512_maskz_loadu_ps(lanes, upper + m);
+      under += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(_mm512_mask_cmp_ps_mask(lanes, v, middle_v, _CMP_LE_OQ))));
+    }
+    (under >= k ? top : bottom) = middle;
   }
-  std::int32_t cursor = 0;
-  for (std::size_t below = counts[0]; below < k; below += counts[++cursor]) {
-  }
-  __m512 bound = low_v;
+  const __m512 top_v = _mm512_set1_ps(top);
+  __m512 bound = _mm512_set1_ps(lowest);
   for (std::size_t m = 0; m < size; m += 16) {
-    const __m512 v = _mm512_mask_loadu_ps(low_v, Lanes(size - m), upper + m);
-    const __mmask16 counted = _mm512_cmple_epi32_mask(bucket_of(v), _mm512_set1_epi32(cursor));
-    bound = _mm512_mask_max_ps(bound, counted, bound, v);
+    const __mmask16 lanes = Lanes(size - m);
+    const __m512 v = _mm512_maskz_loadu_ps(lanes, upper + m);
+    bound = _mm512_mask_max_ps(bound, _mm512_mask_cmp_ps_mask(lanes, v, top_v, _CMP_LE_OQ), bound, v);
   }
   return Highest(bound);
 }
