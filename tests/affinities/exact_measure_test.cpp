@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "affinities/exact_distances.hpp"
+#include "affinities/exact_select.hpp"
 #include "support/instruction_set.hpp"
 
 namespace {
@@ -33,6 +34,7 @@ std::vector<Real> WideRanging(std::size_t n, std::size_t d, unsigned seed) {
 
 TYPED_TEST(ExactMeasure, Avx512AsThePlainLoop) {
   if (!tsneloss::support::Available(InstructionSet::kAvx512)) GTEST_SKIP() << "no AVX-512 here";
+  const auto measure = tsneloss::affinities::detail::SelectFor(InstructionSet::kAvx512).Measure<TypeParam>();
   const std::size_t n = 40;
   for (const std::size_t d : {1, 7, 8, 9, 16, 17, 50}) {
     const auto x = WideRanging<TypeParam>(n, d, static_cast<unsigned>(d));
@@ -42,7 +44,7 @@ TYPED_TEST(ExactMeasure, Avx512AsThePlainLoop) {
       for (std::size_t m = 0; m < count; ++m) js.push_back(static_cast<std::int32_t>((m * 7 + 1) % n));
       std::vector<double> plain(count), vector(count + 1, -1.0);
       tsneloss::affinities::detail::ExactSquaredDistances(x.data(), d, 3, js.data(), count, plain.data());
-      tsneloss::affinities::detail::ExactSquaredDistancesAvx512(x.data(), d, 3, js.data(), count, vector.data());
+      measure(x.data(), d, 3, js.data(), count, vector.data());
       EXPECT_EQ(std::vector<double>(vector.begin(), vector.begin() + static_cast<std::ptrdiff_t>(count)), plain);
       EXPECT_EQ(vector[count], -1.0);  // nothing written past the last candidate
     }
