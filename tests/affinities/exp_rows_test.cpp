@@ -1,6 +1,7 @@
 // The perplexity search's exp on AVX-512 against std::exp, bit for bit: many millions
 // of arguments spread as the search makes them (-d beta), the edges of the
-// transcription's main range, and rows whose lengths leave vector tails.
+// transcription's main range, and rows whose lengths leave vector tails (their
+// division by the sum too).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -71,6 +72,10 @@ TEST(VectorExp, RowsAsThePlainLoop) {
       detail::NegatedExps(d.data(), count, beta, chosen.data());
       for (std::size_t j = 0; j < count; ++j) EXPECT_TRUE(SameBits(chosen[j], plain[j])) << j;
       EXPECT_EQ(chosen[count], -1.0);  // nothing written past the row
+      const double sum = 3 * beta + 0.7;
+      detail::DivideAll(chosen.data(), count, sum);
+      for (std::size_t j = 0; j < count; ++j) EXPECT_TRUE(SameBits(chosen[j], plain[j] / sum)) << j;
+      EXPECT_EQ(chosen[count], -1.0);
     }
   }
 }

@@ -151,6 +151,14 @@ void NegatedExpsAvx512(const float* squared_distances, std::size_t count, double
   }
 }
 
+void DivideAllAvx512(double* values, std::size_t count, double divisor) {
+  const __m512d by = _mm512_set1_pd(divisor);
+  for (std::size_t m = 0; m < count; m += 8) {
+    const auto lanes = static_cast<__mmask8>(count - m >= 8 ? 0xff : (1u << (count - m)) - 1);
+    _mm512_mask_storeu_pd(values + m, lanes, _mm512_div_pd(_mm512_maskz_loadu_pd(lanes, values + m), by));
+  }
+}
+
 void ExpsAvx512(const double* x, std::size_t count, double* out) {
   for (std::size_t m = 0; m < count; m += 8) {
     const auto lanes = static_cast<__mmask8>(count - m >= 8 ? 0xff : (1u << (count - m)) - 1);

@@ -63,6 +63,17 @@ void NegatedExpsPlain(const float* squared_distances, std::size_t count, double 
   for (std::size_t j = 0; j < count; ++j) out[j] = std::exp(-static_cast<double>(squared_distances[j]) * beta);
 }
 
+void DivideAll(double* values, std::size_t count, double divisor) {
+#if AFFINITIES_X86_PATHS
+  static const bool wide = support::Available(support::InstructionSet::kAvx512);
+  if (wide) {
+    DivideAllAvx512(values, count, divisor);
+    return;
+  }
+#endif
+  for (std::size_t j = 0; j < count; ++j) values[j] /= divisor;
+}
+
 void NegatedExps(const float* squared_distances, std::size_t count, double beta, double* out) {
 #if AFFINITIES_X86_PATHS
   if (VectorExpAgrees()) {

@@ -80,11 +80,9 @@ RowSearch ConditionalRow(const float* squared_distances, std::size_t count, doub
     double sum = 0.0;
     for (std::size_t j = 0; j < count; ++j) sum += conditional[j];
     if (sum == 0.0) sum = kEmptySum;
+    detail::DivideAll(conditional, count, sum);
     double weighted_distance = 0.0;
-    for (std::size_t j = 0; j < count; ++j) {
-      conditional[j] /= sum;
-      weighted_distance += static_cast<double>(squared_distances[j]) * conditional[j];
-    }
+    for (std::size_t j = 0; j < count; ++j) weighted_distance += static_cast<double>(squared_distances[j]) * conditional[j];
     const double entropy_excess = std::log(sum) + beta * weighted_distance - wanted_entropy;
     if (std::fabs(entropy_excess) <= kEntropyTolerance) {
       search.met = true;
