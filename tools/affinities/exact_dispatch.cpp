@@ -14,6 +14,8 @@ SelectKernels PlainSelect() { return {}; }
 SelectKernels Avx2Select() {
   SelectKernels kernels;
   kernels.bound = &CountedBoundAvx2;
+  kernels.measure = &ExactSquaredDistancesAvx2<double>;
+  kernels.measure_single = &ExactSquaredDistancesAvx2<float>;
   return kernels;
 }
 SelectKernels Avx512Select() {
@@ -34,7 +36,7 @@ TileKernel KernelFor(InstructionSet set) {
 }
 
 SelectKernels SelectFor(InstructionSet set) {
-  // AVX2 has only the bound of its own; the rest it does as the scalar path.
+  // AVX2 has its bound and measuring; the rest it does as the scalar path.
   support::KernelPaths<SelectMaker> paths{&PlainSelect, &PlainSelect};
 #if AFFINITIES_X86_PATHS
   paths.avx2 = &Avx2Select;

@@ -1,7 +1,7 @@
 // The squared distance the lists are ordered by, and the choice of the k nearest.
 // They alone decide the lists, so each sum runs over the coordinates in order (the
-// AVX-512 form takes eight sums side by side, each in that order): every thread count
-// and instruction-set path gives the same bits.
+// vector forms take four or eight sums side by side, each in that order): every
+// thread count and instruction-set path gives the same bits.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +22,10 @@ struct Ranked {
 template <typename Real>
 void ExactSquaredDistances(const Real* x, std::size_t d, std::size_t i, const std::int32_t* js, std::size_t count,
                            double* out);
-// The same bits, eight candidates at a time.
+// The same bits, four or eight candidates at a time.
+template <typename Real>
+void ExactSquaredDistancesAvx2(const Real* x, std::size_t d, std::size_t i, const std::int32_t* js,
+                               std::size_t count, double* out);
 template <typename Real>
 void ExactSquaredDistancesAvx512(const Real* x, std::size_t d, std::size_t i, const std::int32_t* js,
                                  std::size_t count, double* out);
