@@ -35,6 +35,11 @@ struct CandidateContext {
   std::size_t capacity = 0;  // kept candidates that start a selection
   const Prepared* prepared = nullptr;
   SelectKernels select;
+  // Every point's buffer (parked ones' too), capacity + kPanel entries each, point after
+  // point in three arrays: one allocation each, left unset until written.
+  float* lower = nullptr;
+  float* upper = nullptr;
+  std::int32_t* index = nullptr;
 };
 
 // The type of the points a pointer `Pointer` reaches.
@@ -55,8 +60,8 @@ class CandidateRow {
  public:
   // Starts point i, keeping nothing, with no threshold.
   void Start(const CandidateContext& context, std::size_t i);
-  // A row past the last point: room for the kernels to write, and nothing kept.
-  void Park(const CandidateContext& context);
+  // Row i past the last point: room for the kernels to write, and nothing kept.
+  void Park(const CandidateContext& context, std::size_t i);
   // Where the kernels append this row's offers.
   Candidates& candidates() { return candidates_; }
   // Whether the buffer is full: Settle() before the next panel.
@@ -76,8 +81,8 @@ class CandidateRow {
   void Select();
   // Lowers T to `bound` (>= the k-th smallest key + w_j offered) and sets limit().
   void Lower(double bound);
-  // Sizes the buffer for the context's capacity and empties it.
-  void Empty(const CandidateContext& context);
+  // Takes row i's buffer in the context's arrays, empty.
+  void Empty(const CandidateContext& context, std::size_t i);
 
   const CandidateContext* context_ = nullptr;
   std::size_t i_ = 0;
@@ -88,9 +93,6 @@ class CandidateRow {
   float limit_ = 0;
   bool overflowed_ = false;
   Candidates candidates_;
-  std::vector<float> lower_;
-  std::vector<float> upper_;
-  std::vector<std::int32_t> index_;
 };
 
 }  // namespace tsneloss::affinities::detail

@@ -9,6 +9,7 @@
 #include "affinities/exact_prepare.hpp"
 #include "affinities/exact_tile.hpp"
 #include "affinities/neighbours.hpp"
+#include "support/large_vector.hpp"
 #include "support/parallel.hpp"
 
 namespace tsneloss::affinities {
@@ -43,7 +44,7 @@ void Prime(Search& search, std::size_t block) {
     if (i < context.n) {
       search.points[i].Start(context, i);
     } else {
-      search.points[i].Park(context);
+      search.points[i].Park(context, i);
     }
     search.limits[i] = search.points[i].limit();
     search.out[i] = &search.points[i].candidates();
@@ -230,7 +231,16 @@ NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d
   search.context = &context;
   search.kernel = kernel;
   search.blocks = (n + kBlockRows - 1) / kBlockRows;
+  support::LargeVector<float> lower, upper;
+  support::LargeVector<std::int32_t> index;
   if (prepared.usable) {
+    const std::size_t room = search.blocks * kBlockRows * (context.capacity + kPanel);
+    lower.resize(room);
+    upper.resize(room);
+    index.resize(room);
+    context.lower = lower.data();
+    context.upper = upper.data();
+    context.index = index.data();
     search.points.resize(search.blocks * kBlockRows);
     search.limits.resize(search.blocks * kBlockRows);
     search.out.resize(search.blocks * kBlockRows);
