@@ -17,6 +17,7 @@
 namespace {
 
 using tsneloss::affinities::NeighbourLists;
+using tsneloss::affinities::detail::MeasuringOrder;
 using tsneloss::support::InstructionSet;
 
 NeighbourLists BruteForce(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k) {
@@ -59,7 +60,8 @@ std::vector<double> NormalData(std::size_t n, std::size_t d, unsigned seed) {
 
 // Bit for bit as BruteForce on every path and thread count; returns the number of
 // points the last run measured against all.
-std::size_t ExpectSameOnEveryPath(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k) {
+std::size_t ExpectSameOnEveryPath(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k,
+                                  MeasuringOrder order = MeasuringOrder::kBySize) {
   const NeighbourLists expected = BruteForce(x, n, d, k);
   std::size_t measured_by_all = 0;
   for (const InstructionSet path : {InstructionSet::kScalar, InstructionSet::kAvx2, InstructionSet::kAvx512}) {
@@ -68,7 +70,8 @@ std::size_t ExpectSameOnEveryPath(const std::vector<double>& x, std::size_t n, s
       SCOPED_TRACE(::testing::Message() << "n " << n << " d " << d << " k " << k << " path "
                                         << static_cast<int>(path) << " threads " << threads);
       const NeighbourLists got =
-          tsneloss::affinities::detail::ExactNeighboursOnPath(x.data(), n, d, k, {threads, {}}, path, &measured_by_all);
+          tsneloss::affinities::detail::ExactNeighboursOnPath(x.data(), n, d, k, {threads, {}}, path, &measured_by_all,
+                                                              nullptr, order);
       EXPECT_EQ(got.n, n);
       EXPECT_EQ(got.k, k);
       EXPECT_EQ(got.indices, expected.indices);
@@ -114,6 +117,17 @@ TEST(ExactNeighbours, NormalDataThinned) {
   const std::size_t n = 1500, d = 50;
   EXPECT_EQ(ExpectSameOnEveryPath(NormalData(n, d, 5), n, d, 91), 0u);
   EXPECT_EQ(ExpectSameOnEveryPath(NormalData(n, 2, 6), n, 2, 30), 0u);
+}
+
+// The points measured again breadth first over their candidates (the order for
+// points that outgrow the cache): every point once, from several starts where the
+// candidates leave the points in pieces, and lone far points.
+TEST(ExactNeighbours, MeasuredBreadthFirst) {
+  ExpectSameOnEveryPath(NormalData(1100, 20, 31), 1100, 20, 15, MeasuringOrder::kBreadthFirst);
+  ExpectSameOnEveryPath(TiedData(700, 3, 37), 700, 3, 1, MeasuringOrder::kBreadthFirst);
+  auto x = NormalData(600, 4, 41);
+  for (std::size_t c = 0; c < 4; ++c) x[100 * 4 + c] = x[500 * 4 + c] = 1e9;
+  ExpectSameOnEveryPath(x, 600, 4, 5, MeasuringOrder::kBreadthFirst);
 }
 
 // Two tight clusters far apart behind a huge offset: float sees each cluster as one

@@ -24,31 +24,26 @@ void CandidateRow::Start(const CandidateContext& context, std::size_t i) {
   threshold_ = std::numeric_limits<double>::infinity();
   limit_ = std::numeric_limits<float>::infinity();
   overflowed_ = false;
-  Empty(context);
+  Empty(context, i);
 }
 
-void CandidateRow::Park(const CandidateContext& context) {
+void CandidateRow::Park(const CandidateContext& context, std::size_t i) {
   limit_ = -std::numeric_limits<float>::infinity();
   overflowed_ = false;
-  Empty(context);
+  Empty(context, i);
 }
 
-void CandidateRow::Empty(const CandidateContext& context) {
+void CandidateRow::Empty(const CandidateContext& context, std::size_t i) {
   k_ = context.k;
   capacity_ = context.capacity;
-  if (lower_.size() != capacity_ + kPanel) {
-    lower_.resize(capacity_ + kPanel);
-    upper_.resize(capacity_ + kPanel);
-    index_.resize(capacity_ + kPanel);
-    candidates_ = {lower_.data(), upper_.data(), index_.data(), 0};
-  }
-  candidates_.size = 0;
+  const std::size_t first = i * (capacity_ + kPanel);
+  candidates_ = {context.lower + first, context.upper + first, context.index + first, 0};
 }
 
 void CandidateRow::Settle() {
   const std::size_t most = k_ + (capacity_ - k_) / 2;
   Select();
-  // One far offer stretches the buckets over all the near ones, so that the first
+  // One far offer stretches the range over all the near ones, so that the first
   // cut drops little more than it: cut again over what is left.
   if (candidates_.size > most) Select();
   // Each settling must free a fair share of the room, or the offers would cost a
@@ -80,15 +75,16 @@ bool CandidateRow::Finish(std::int32_t* indices, float* distances, std::vector<d
   if (!overflowed_ && candidates_.size >= k_) Select();
   // Fewer than k left cannot happen while the bound holds; measuring all is the safe answer anyway.
   if (overflowed_ || candidates_.size < k_) {
-    OnPoints(context,
-             [&](const auto* x) { NearestByAll(x, context.n, context.d, i_, k_, indices, distances, ranked); });
+    OnPoints(context, [&](const auto* x) {
+      NearestByAll(x, context.n, context.d, i_, k_, indices, distances, ranked, context.select.Measure<Real<decltype(x)>>());
+    });
     return true;
   }
   exact.resize(candidates_.size);
   OnPoints(context, [&](const auto* x) {
-    ExactSquaredDistances(x, context.d, i_, index_.data(), candidates_.size, exact.data());
+    context.select.Measure<Real<decltype(x)>>()(x, context.d, i_, candidates_.index, candidates_.size, exact.data());
   });
-  context.select.take(exact.data(), index_.data(), candidates_.size, k_, indices, distances, ranked);
+  context.select.take(exact.data(), candidates_.index, candidates_.size, k_, indices, distances, ranked);
   return false;
 }
 

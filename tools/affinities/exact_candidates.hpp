@@ -6,15 +6,16 @@
 // and every point tied with the k-th. Too many kept against T (data the float pass
 // cannot tell apart) sends the point to the exact pass over all.
 //
-// The kernels append offers without a look at T; once the buffer (2k) is full, a
-// selection on buckets finds an upper bound at or just above the k-th smallest,
-// lowers T and drops what T now refuses. T lags behind the k-th offered, so more
-// columns are offered (about 800 per point at N = 20000, k = 91, against 620), but an
-// offer is a few vector stores, with no branch.
+// The kernels append what passes T but never lower it; once the buffer (2k) is full, a
+// selection by halving the uppers' range finds an upper bound at or just above the
+// k-th smallest, lowers T and drops what T now refuses. T lags behind the k-th
+// offered, so more columns are offered (about 830 per point at N = 20000, k = 91,
+// against some 580 for a T kept exact), but an offer costs only a few stores.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "affinities/exact_distances.hpp"
@@ -34,7 +35,16 @@ struct CandidateContext {
   std::size_t capacity = 0;  // kept candidates that start a selection
   const Prepared* prepared = nullptr;
   SelectKernels select;
+  // Every point's buffer (parked ones' too), capacity + kPanel entries each, point after
+  // point in three arrays: one allocation each, left unset until written.
+  float* lower = nullptr;
+  float* upper = nullptr;
+  std::int32_t* index = nullptr;
 };
+
+// The type of the points a pointer `Pointer` reaches.
+template <typename Pointer>
+using Real = std::remove_const_t<std::remove_pointer_t<Pointer>>;
 
 // measure(points) on the context's points, as given.
 template <typename Measure>
@@ -50,13 +60,13 @@ class CandidateRow {
  public:
   // Starts point i, keeping nothing, with no threshold.
   void Start(const CandidateContext& context, std::size_t i);
-  // A row past the last point: room for the kernels to write, and nothing kept.
-  void Park(const CandidateContext& context);
+  // Row i past the last point: room for the kernels to write, and nothing kept.
+  void Park(const CandidateContext& context, std::size_t i);
   // Where the kernels append this row's offers.
   Candidates& candidates() { return candidates_; }
   // Whether the buffer is full: Settle() before the next panel.
   bool full() const { return candidates_.size >= capacity_; }
-  // T from the buckets' bound, and the columns T refuses dropped; too few dropped is
+  // T from the halvings' bound, and the columns T refuses dropped; too few dropped is
   // an overflow.
   void Settle();
   // The kernel's threshold for this row: a column whose key - w_j lies above it is no neighbour.
@@ -71,8 +81,8 @@ class CandidateRow {
   void Select();
   // Lowers T to `bound` (>= the k-th smallest key + w_j offered) and sets limit().
   void Lower(double bound);
-  // Sizes the buffer for the context's capacity and empties it.
-  void Empty(const CandidateContext& context);
+  // Takes row i's buffer in the context's arrays, empty.
+  void Empty(const CandidateContext& context, std::size_t i);
 
   const CandidateContext* context_ = nullptr;
   std::size_t i_ = 0;
@@ -83,9 +93,6 @@ class CandidateRow {
   float limit_ = 0;
   bool overflowed_ = false;
   Candidates candidates_;
-  std::vector<float> lower_;
-  std::vector<float> upper_;
-  std::vector<std::int32_t> index_;
 };
 
 }  // namespace tsneloss::affinities::detail

@@ -11,7 +11,17 @@ using SelectMaker = SelectKernels (*)();
 
 SelectKernels PlainSelect() { return {}; }
 #if AFFINITIES_X86_PATHS
-SelectKernels Avx512Select() { return {&BucketBoundAvx512, &PruneAvx512, &TakeNearestOfAvx512}; }
+SelectKernels Avx2Select() {
+  SelectKernels kernels;
+  kernels.bound = &CountedBoundAvx2;
+  kernels.measure = &ExactSquaredDistancesAvx2<double>;
+  kernels.measure_single = &ExactSquaredDistancesAvx2<float>;
+  return kernels;
+}
+SelectKernels Avx512Select() {
+  return {&CountedBoundAvx512, &PruneAvx512, &TakeNearestOfAvx512, &ExactSquaredDistancesAvx512<double>,
+          &ExactSquaredDistancesAvx512<float>};
+}
 #endif
 
 }  // namespace
@@ -26,9 +36,10 @@ TileKernel KernelFor(InstructionSet set) {
 }
 
 SelectKernels SelectFor(InstructionSet set) {
-  // Only AVX-512 has selection kernels of its own; AVX2 selects as the scalar path.
+  // AVX2 has its bound and measuring; the rest it does as the scalar path.
   support::KernelPaths<SelectMaker> paths{&PlainSelect, &PlainSelect};
 #if AFFINITIES_X86_PATHS
+  paths.avx2 = &Avx2Select;
   paths.avx512 = &Avx512Select;
 #endif
   return support::Pick(set, paths)();

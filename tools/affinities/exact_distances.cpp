@@ -86,7 +86,7 @@ void TakeNearestOf(const double* distances, const std::int32_t* indices, std::si
 
 template <typename Real>
 void NearestByAll(const Real* x, std::size_t n, std::size_t d, std::size_t i, std::size_t k, std::int32_t* indices,
-                  float* distances, std::vector<Ranked>& scratch) {
+                  float* distances, std::vector<Ranked>& scratch, MeasureKernel<Real> measure) {
   constexpr std::size_t kChunk = 256;
   std::int32_t js[kChunk];
   double out[kChunk];
@@ -96,7 +96,7 @@ void NearestByAll(const Real* x, std::size_t n, std::size_t d, std::size_t i, st
     for (std::size_t j = j0; j < n && j < j0 + kChunk; ++j) {
       if (j != i) js[count++] = static_cast<std::int32_t>(j);
     }
-    ExactSquaredDistances(x, d, i, js, count, out);
+    measure(x, d, i, js, count, out);
     for (std::size_t m = 0; m < count; ++m) scratch.push_back({out[m], js[m]});
   }
   TakeNearest(scratch, k, indices, distances);
@@ -105,8 +105,8 @@ void NearestByAll(const Real* x, std::size_t n, std::size_t d, std::size_t i, st
 template void ExactSquaredDistances(const double*, std::size_t, std::size_t, const std::int32_t*, std::size_t, double*);
 template void ExactSquaredDistances(const float*, std::size_t, std::size_t, const std::int32_t*, std::size_t, double*);
 template void NearestByAll(const double*, std::size_t, std::size_t, std::size_t, std::size_t, std::int32_t*, float*,
-                           std::vector<Ranked>&);
+                           std::vector<Ranked>&, MeasureKernel<double>);
 template void NearestByAll(const float*, std::size_t, std::size_t, std::size_t, std::size_t, std::int32_t*, float*,
-                           std::vector<Ranked>&);
+                           std::vector<Ranked>&, MeasureKernel<float>);
 
 }  // namespace tsneloss::affinities::detail

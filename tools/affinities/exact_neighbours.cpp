@@ -9,6 +9,7 @@
 #include "affinities/exact_prepare.hpp"
 #include "affinities/exact_tile.hpp"
 #include "affinities/neighbours.hpp"
+#include "support/large_vector.hpp"
 #include "support/parallel.hpp"
 
 namespace tsneloss::affinities {
@@ -23,6 +24,8 @@ constexpr std::size_t kBlockRows = 512;
 constexpr std::size_t kChunkPanels = 8;
 static_assert(kBlockRows % kPanel == 0 && kBlockRows % kGroup == 0);
 constexpr std::size_t kProgressSteps = 100;
+constexpr std::size_t kFinishChunk = 256;  // points measured again per task
+constexpr std::size_t kCachedBytes = std::size_t{16} << 20;  // points no larger stay in the last-level cache
 
 // Every point's candidates, and the kernels' view of them: a tile reaches the
 // candidates of its rows and of its columns alike.
@@ -41,7 +44,7 @@ void Prime(Search& search, std::size_t block) {
     if (i < context.n) {
       search.points[i].Start(context, i);
     } else {
-      search.points[i].Park(context);
+      search.points[i].Park(context, i);
     }
     search.limits[i] = search.points[i].limit();
     search.out[i] = &search.points[i].candidates();
@@ -74,7 +77,7 @@ void SearchTile(Search& search, std::size_t a, std::size_t b) {
     const std::size_t chunk_end = std::min(last_panel, chunk + kChunkPanels);
     for (std::size_t group = 0; group < groups; ++group) {
       const std::size_t row = first + group * kGroup;
-      input.rows = prepared.rows + row * d;
+      input.rows = prepared.packed + row / kGroup * d * kGroup;
       input.limits = search.limits.data() + row;
       input.row_norms = prepared.norms.data() + row;
       input.row_slacks = prepared.slacks.data() + row;
@@ -113,16 +116,51 @@ struct FinishScratch {
   std::size_t measured_by_all = 0;
 };
 
-void FinishBlock(Search& search, std::size_t block, FinishScratch& scratch, NeighbourLists& lists) {
+// The points in the order asked for; breadth first, each point's candidates are met
+// soon after it. Index order where the pass did not run, and by size where the points
+// fit in the cache anyway (the breadth-first order costs a walk over all candidates).
+std::vector<std::int32_t> PointsInOrder(Search& search, MeasuringOrder asked) {
+  const CandidateContext& context = *search.context;
+  const std::size_t n = context.n;
+  const std::size_t bytes = n * context.d * (context.x_single != nullptr ? sizeof(float) : sizeof(double));
+  const bool breadth_first = asked == MeasuringOrder::kBreadthFirst || (asked == MeasuringOrder::kBySize && bytes > kCachedBytes);
+  std::vector<std::int32_t> order;
+  order.reserve(n);
+  if (!context.prepared->usable || !breadth_first) {
+    for (std::size_t i = 0; i < n; ++i) order.push_back(static_cast<std::int32_t>(i));
+    return order;
+  }
+  std::vector<char> seen(n, 0);
+  for (std::size_t start = 0; start < n; ++start) {
+    if (seen[start] != 0) continue;
+    seen[start] = 1;
+    order.push_back(static_cast<std::int32_t>(start));
+    for (std::size_t next = order.size() - 1; next < order.size(); ++next) {
+      const Candidates& candidates = search.points[static_cast<std::size_t>(order[next])].candidates();
+      for (std::size_t m = 0; m < candidates.size; ++m) {
+        const auto j = static_cast<std::size_t>(candidates.index[m]);
+        if (seen[j] == 0) {
+          seen[j] = 1;
+          order.push_back(static_cast<std::int32_t>(j));
+        }
+      }
+    }
+  }
+  return order;
+}
+
+void FinishPoints(Search& search, const std::int32_t* points, std::size_t count, FinishScratch& scratch,
+                  NeighbourLists& lists) {
   const CandidateContext& context = *search.context;
   const std::size_t k = context.k;
-  const std::size_t end = std::min(context.n, (block + 1) * kBlockRows);
-  for (std::size_t i = block * kBlockRows; i < end; ++i) {
+  for (std::size_t m = 0; m < count; ++m) {
+    const auto i = static_cast<std::size_t>(points[m]);
     std::int32_t* indices = lists.indices.data() + i * k;
     float* distances = lists.squared_distances.data() + i * k;
     if (!context.prepared->usable) {
       OnPoints(context, [&](const auto* x) {
-        NearestByAll(x, context.n, context.d, i, k, indices, distances, scratch.ranked);
+        NearestByAll(x, context.n, context.d, i, k, indices, distances, scratch.ranked,
+                     context.select.Measure<Real<decltype(x)>>());
       });
       ++scratch.measured_by_all;
     } else if (search.points[i].Finish(indices, distances, scratch.exact, scratch.ranked)) {
@@ -164,7 +202,7 @@ void OfferAll(Search& search, const SearchSettings& settings) {
 template <typename Real>
 NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                      const SearchSettings& settings, support::InstructionSet path,
-                                     std::size_t* measured_by_all, SearchSteps* steps) {
+                                     std::size_t* measured_by_all, SearchSteps* steps, MeasuringOrder order) {
   const auto start = std::chrono::steady_clock::now();
   const TileKernel kernel = KernelFor(path);
   if (k == 0 || k >= n) throw std::invalid_argument("ExactNeighbours: k must lie in [1, n)");
@@ -175,7 +213,7 @@ NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d
   lists.indices.resize(n * k);
   lists.squared_distances.resize(n * k);
 
-  const Prepared prepared = Prepare(x, n, d);
+  const Prepared prepared = Prepare(x, n, d, settings.threads);
   CandidateContext context;
   if constexpr (std::is_same_v<Real, float>) {
     context.x_single = x;
@@ -193,7 +231,16 @@ NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d
   search.context = &context;
   search.kernel = kernel;
   search.blocks = (n + kBlockRows - 1) / kBlockRows;
+  support::LargeVector<float> lower, upper;
+  support::LargeVector<std::int32_t> index;
   if (prepared.usable) {
+    const std::size_t room = search.blocks * kBlockRows * (context.capacity + kPanel);
+    lower.resize(room);
+    upper.resize(room);
+    index.resize(room);
+    context.lower = lower.data();
+    context.upper = upper.data();
+    context.index = index.data();
     search.points.resize(search.blocks * kBlockRows);
     search.limits.resize(search.blocks * kBlockRows);
     search.out.resize(search.blocks * kBlockRows);
@@ -201,8 +248,11 @@ NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d
   }
   const auto offered = std::chrono::steady_clock::now();
   std::vector<FinishScratch> scratch(support::ThreadCount(settings.threads));
-  support::ParallelFor(search.blocks, {settings.threads, {}},
-                       [&](std::size_t block, unsigned worker) { FinishBlock(search, block, scratch[worker], lists); });
+  const std::vector<std::int32_t> points = PointsInOrder(search, order);
+  support::ParallelFor((n + kFinishChunk - 1) / kFinishChunk, {settings.threads, {}}, [&](std::size_t chunk, unsigned worker) {
+    const std::size_t first = chunk * kFinishChunk;
+    FinishPoints(search, points.data() + first, std::min(kFinishChunk, n - first), scratch[worker], lists);
+  });
   if (steps != nullptr) {
     steps->candidates = std::chrono::duration<double>(offered - start).count();
     steps->measuring = std::chrono::duration<double>(std::chrono::steady_clock::now() - offered).count();
@@ -217,10 +267,10 @@ NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d
 
 template NeighbourLists ExactNeighboursOnPath(const double*, std::size_t, std::size_t, std::size_t,
                                               const SearchSettings&, support::InstructionSet, std::size_t*,
-                                              SearchSteps*);
+                                              SearchSteps*, MeasuringOrder);
 template NeighbourLists ExactNeighboursOnPath(const float*, std::size_t, std::size_t, std::size_t,
                                               const SearchSettings&, support::InstructionSet, std::size_t*,
-                                              SearchSteps*);
+                                              SearchSteps*, MeasuringOrder);
 
 }  // namespace detail
 

@@ -4,36 +4,15 @@
 #include <cstdint>
 #include <limits>
 
+#include "affinities/exact_offers.hpp"
 #include "affinities/exact_select.hpp"
 #include "affinities/exact_tile.hpp"
 
 namespace tsneloss::affinities::detail {
 
-namespace {
-
-// Row r's offers of the panel to the columns, for the tiles off the diagonal; these
-// scatter to sixteen lists, so they are appended one by one.
-void OfferToColumns(const TileInput& input, std::size_t r, __m512 dot, __mmask16 offered, Candidates* const* column_out) {
-  const auto row = input.row + static_cast<std::int32_t>(r);
-  if (!RowIsPoint(input, row)) return;
-  const __m512 slack = _mm512_set1_ps(input.row_slacks[r]);
-  const __m512 key = _mm512_sub_ps(_mm512_set1_ps(input.row_norms[r]), _mm512_add_ps(dot, dot));
-  const __m512 lower = _mm512_sub_ps(key, slack);
-  const __mmask16 mask = _mm512_mask_cmp_ps_mask(offered, lower, _mm512_loadu_ps(input.column_limits), _CMP_LE_OQ);
-  if (mask == 0) return;
-  alignas(64) float lowers[kPanel];
-  alignas(64) float uppers[kPanel];
-  _mm512_store_ps(lowers, lower);
-  _mm512_store_ps(uppers, _mm512_add_ps(key, slack));
-  AppendToColumns(column_out, mask, lowers, uppers, row);
-}
-
-}  // namespace
-
 // One vector per row holds the whole panel; the sixteen accumulators stay in registers.
-// Fused multiply-adds: each rounds once where the bound allows for two. The kept columns
-// are compressed in registers and stored whole (the compressing store to memory is
-// slow on some processors): no branch on which lanes pass, only on whether any does.
+// Fused multiply-adds: each rounds once where the bound allows for two. The offers as
+// exact_offers.hpp hands them over.
 void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
   const std::size_t d = input.d;
   __m512 acc[kGroup];
@@ -43,30 +22,37 @@ void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* cons
     const __m512 column = _mm512_loadu_ps(input.panel + c * kPanel);
 #pragma GCC unroll 16
     for (std::size_t r = 0; r < kGroup; ++r) {
-      acc[r] = _mm512_fmadd_ps(column, _mm512_set1_ps(input.rows[r * d + c]), acc[r]);
+      acc[r] = _mm512_fmadd_ps(column, _mm512_set1_ps(input.rows[c * kGroup + r]), acc[r]);
     }
   }
+  const __m512i iota = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m512 norms = _mm512_loadu_ps(input.norms);
   const __m512 slacks = _mm512_loadu_ps(input.slacks);
-  const __m512i lanes = _mm512_add_epi32(_mm512_set1_epi32(input.column),
-                                         _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+  const __m512i lanes = _mm512_add_epi32(_mm512_set1_epi32(input.column), iota);
   const __mmask16 valid = _mm512_cmplt_epi32_mask(lanes, _mm512_set1_epi32(input.n));
+  const bool both = input.column_limits != nullptr;
+  // Off the diagonal no row is a column; there a row past the last point offers nothing.
+  const __m512 column_limits =
+      both ? _mm512_loadu_ps(input.column_limits) : _mm512_set1_ps(-std::numeric_limits<float>::infinity());
+  const auto points = static_cast<unsigned>(
+      _mm512_cmplt_epi32_mask(_mm512_add_epi32(_mm512_set1_epi32(input.row), iota), _mm512_set1_epi32(input.n)));
+  alignas(64) DoubledDots twice;
+  TileBits row_bits;
+  TileBits column_bits;
 #pragma GCC unroll 16
   for (std::size_t r = 0; r < kGroup; ++r) {
+    const __m512 doubled = _mm512_add_ps(acc[r], acc[r]);
+    _mm512_store_ps(twice[r], doubled);
     const __mmask16 other = _mm512_mask_cmpneq_epi32_mask(valid, lanes, _mm512_set1_epi32(input.row + static_cast<std::int32_t>(r)));
-    if (input.column_limits != nullptr) OfferToColumns(input, r, acc[r], other, column_out);
-    const __m512 key = _mm512_sub_ps(norms, _mm512_add_ps(acc[r], acc[r]));
-    const __m512 lower = _mm512_sub_ps(key, slacks);
-    const __m512 upper = _mm512_add_ps(key, slacks);
-    const __mmask16 mask = _mm512_mask_cmp_ps_mask(other, lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ);
-    if (mask == 0) continue;
-    Candidates& candidates = *out[r];
-    const std::size_t size = candidates.size;
-    _mm512_storeu_ps(candidates.lower + size, _mm512_maskz_compress_ps(mask, lower));
-    _mm512_storeu_ps(candidates.upper + size, _mm512_maskz_compress_ps(mask, upper));
-    _mm512_storeu_si512(candidates.index + size, _mm512_maskz_compress_epi32(mask, lanes));
-    candidates.size = size + static_cast<std::size_t>(std::popcount(static_cast<unsigned>(mask)));
+    const __m512 lower = _mm512_sub_ps(_mm512_sub_ps(norms, doubled), slacks);
+    row_bits.Mark(r, _mm512_mask_cmp_ps_mask(other, lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ));
+    if (!both) continue;
+    const auto offering = static_cast<__mmask16>(valid & (0u - ((points >> r) & 1u)));
+    const __m512 column_key = _mm512_sub_ps(_mm512_set1_ps(input.row_norms[r]), doubled);
+    const __m512 column_lower = _mm512_sub_ps(column_key, _mm512_set1_ps(input.row_slacks[r]));
+    column_bits.Mark(r, _mm512_mask_cmp_ps_mask(offering, column_lower, column_limits, _CMP_LE_OQ));
   }
+  OfferMarked(input, twice, row_bits, column_bits, out, column_out);
 }
 
 }  // namespace tsneloss::affinities::detail
@@ -90,9 +76,8 @@ float Highest(__m512 v) {
 
 }  // namespace
 
-// As BucketBound, sixteen at a time but for the counts: the same float operations, so
-// the same bound.
-float BucketBoundAvx512(const float* upper, std::size_t size, std::size_t k) {
+// As CountedBound, sixteen at a time: the same float operations, so the same bound.
+float CountedBoundAvx512(const float* upper, std::size_t size, std::size_t k) {
   const __m512 first = _mm512_set1_ps(upper[0]);
   __m512 low = first, high = first;
   for (std::size_t m = 0; m < size; m += 16) {
@@ -102,28 +87,24 @@ float BucketBoundAvx512(const float* upper, std::size_t size, std::size_t k) {
     high = _mm512_mask_max_ps(high, 0xffff, high, v);
   }
   const float lowest = Lowest(low);
-  const float highest = Highest(high);
-  float scale = static_cast<float>(kBuckets - 1) / (highest - lowest);
-  if (!(scale <= std::numeric_limits<float>::max())) scale = std::numeric_limits<float>::max();
-  const __m512 low_v = _mm512_set1_ps(lowest), scale_v = _mm512_set1_ps(scale);
-  const __m512 last = _mm512_set1_ps(static_cast<float>(kBuckets - 1));
-  const auto bucket_of = [&](__m512 v) {
-    return _mm512_maskz_cvttps_epi32(0xffff, _mm512_mask_min_ps(last, 0xffff, _mm512_mul_ps(_mm512_sub_ps(v, low_v), scale_v), last));
-  };
-  std::uint32_t counts[kBuckets] = {};
-  for (std::size_t m = 0; m < size; m += 16) {
-    alignas(64) std::int32_t buckets[16];
-    _mm512_store_si512(buckets, bucket_of(_mm512_mask_loadu_ps(low_v, Lanes(size - m), upper + m)));
-    for (std::size_t l = 0; l < 16 && m + l < size; ++l) ++counts[buckets[l]];
+  float bottom = lowest, top = Highest(high);
+  for (int step = 0; step < kHalvings; ++step) {
+    const float middle = 0.5f * bottom + 0.5f * top;
+    const __m512 middle_v = _mm512_set1_ps(middle);
+    std::size_t under = 0;
+    for (std::size_t m = 0; m < size; m += 16) {
+      const __mmask16 lanes = Lanes(size - m);
+      const __m512 v = _mm512_maskz_loadu_ps(lanes, upper + m);
+      under += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(_mm512_mask_cmp_ps_mask(lanes, v, middle_v, _CMP_LE_OQ))));
+    }
+    (under >= k ? top : bottom) = middle;
   }
-  std::int32_t cursor = 0;
-  for (std::size_t below = counts[0]; below < k; below += counts[++cursor]) {
-  }
-  __m512 bound = low_v;
+  const __m512 top_v = _mm512_set1_ps(top);
+  __m512 bound = _mm512_set1_ps(lowest);
   for (std::size_t m = 0; m < size; m += 16) {
-    const __m512 v = _mm512_mask_loadu_ps(low_v, Lanes(size - m), upper + m);
-    const __mmask16 counted = _mm512_cmple_epi32_mask(bucket_of(v), _mm512_set1_epi32(cursor));
-    bound = _mm512_mask_max_ps(bound, counted, bound, v);
+    const __mmask16 lanes = Lanes(size - m);
+    const __m512 v = _mm512_maskz_loadu_ps(lanes, upper + m);
+    bound = _mm512_mask_max_ps(bound, _mm512_mask_cmp_ps_mask(lanes, v, top_v, _CMP_LE_OQ), bound, v);
   }
   return Highest(bound);
 }

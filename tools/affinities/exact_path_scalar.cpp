@@ -4,7 +4,6 @@ namespace tsneloss::affinities::detail {
 
 void TileScalar(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
   for (std::size_t r = 0; r < kGroup; ++r) {
-    const float* row = input.rows + r * input.d;
     const auto row_index = input.row + static_cast<std::int32_t>(r);
     float lower[kPanel];
     float upper[kPanel];
@@ -14,7 +13,7 @@ void TileScalar(const TileInput& input, Candidates* const* out, Candidates* cons
     unsigned column_mask = 0;
     for (std::size_t l = 0; l < kPanel; ++l) {
       float dot = 0;
-      for (std::size_t c = 0; c < input.d; ++c) dot += row[c] * input.panel[c * kPanel + l];
+      for (std::size_t c = 0; c < input.d; ++c) dot += input.rows[c * kGroup + r] * input.panel[c * kPanel + l];
       const float key = input.norms[l] - (dot + dot);
       lower[l] = key - input.slacks[l];
       upper[l] = key + input.slacks[l];

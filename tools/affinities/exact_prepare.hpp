@@ -1,6 +1,6 @@
-// The data as the candidate pass reads it: centred on the coordinates' medians,
-// scaled by a power of two, in float, packed for the tile kernels, with what the
-// error bound needs.
+// The data as the candidate pass reads it: centred on the coordinates' medians (over
+// a spread of points), scaled by a power of two, in float, packed for the tile
+// kernels, with what the error bound needs.
 //
 // The bound. Let z be a point centred and scaled (in double), r = |z| (double), y its
 // float copy, and a_ij = n_i + key_ij the approximate squared distance, n_i the float
@@ -31,21 +31,22 @@ struct Prepared {
   // below 2^-400 from the centre, or none): then every point is measured against all.
   bool usable = false;
   std::size_t panels = 0;
-  const float* rows = nullptr;    // the points in float, padded with zero rows to whole groups
-  const float* packed = nullptr;  // panel p at packed + p * d * kPanel
+  // The points in float, packed in panels of kPanel (zero past the last point): panel
+  // p at packed + p * d * kPanel. A tile's kGroup rows are read from the same panels.
+  const float* packed = nullptr;
   std::vector<float> norms;       // per column, +inf past the last point
   std::vector<float> slacks;      // per column, >= 2 cu r_j^2
   std::vector<double> radius;     // r_i
   double cu = 0;
   double absolute = 0;
 
-  LargeVector<float> row_storage;
   LargeVector<float> packed_storage;
 };
 
-// The candidate pass's view of the n points of x (double, or float widened exactly).
+// The candidate pass's view of the n points of x (double, or float widened exactly),
+// on `threads` threads (0: one per processor).
 template <typename Real>
-Prepared Prepare(const Real* x, std::size_t n, std::size_t d);
+Prepared Prepare(const Real* x, std::size_t n, std::size_t d, unsigned threads);
 
 // A float >= v, a little above (+inf above the float range): rounding to nearest
 // moves v + 2^-22 |v| by at most 2^-24 of itself, and 2^-140 covers underflow.

@@ -16,10 +16,11 @@ namespace tsneloss::affinities::detail {
 // Columns packed per panel: coordinate c of the panel's column l at panel[c * kPanel + l].
 inline constexpr std::size_t kPanel = 16;
 // Rows per tile: their coordinates are broadcast against one panel. Sixteen sums in
-// flight cover the latency of two fused multiply-add units.
+// flight cover the latency of two fused multiply-add units. The rows are a panel too,
+// so that one pointer reaches all sixteen.
 inline constexpr std::size_t kGroup = 16;
+static_assert(kGroup == kPanel);
 // A tile appends at most kPanel offers to a row and kGroup to a column: the room below.
-static_assert(kGroup <= kPanel);
 
 // One row's kept columns, appended to by the kernels: key - w_j and key + w_j as
 // float rounds them, and the column's index. There is room for kPanel entries past
@@ -32,7 +33,7 @@ struct Candidates {
 };
 
 struct TileInput {
-  const float* rows = nullptr;    // kGroup rows of d coordinates, row after row
+  const float* rows = nullptr;    // kGroup rows packed as a panel: coordinate c of row r at rows[c * kGroup + r]
   const float* panel = nullptr;   // d * kPanel coordinates, as above
   const float* norms = nullptr;   // kPanel squared norms of the columns (+inf past the last point)
   const float* slacks = nullptr;  // kPanel error allowances of the columns, each >= 0
@@ -108,12 +109,18 @@ struct SearchSteps {
   double measuring = 0;   // the candidates measured again, and the selection
 };
 
+// The order the points are measured again in: by index, or breadth first over the
+// candidates (rows measured for one point still cached for the next), the latter
+// only where the points outgrow the cache (kBySize).
+enum class MeasuringOrder { kBySize, kIndex, kBreadthFirst };
+
 // ExactNeighbours on a forced path, for tests and benchmarks; `measured_by_all`, if
 // given, gets the number of points measured against all others instead of against
 // their candidates, and `steps` the time of each step.
 template <typename Real>
 NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                      const SearchSettings& settings, support::InstructionSet path,
-                                     std::size_t* measured_by_all = nullptr, SearchSteps* steps = nullptr);
+                                     std::size_t* measured_by_all = nullptr, SearchSteps* steps = nullptr,
+                                     MeasuringOrder order = MeasuringOrder::kBySize);
 
 }  // namespace tsneloss::affinities::detail

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "affinities/exp_rows.hpp"
 #include "support/parallel.hpp"
 
 namespace tsneloss::affinities {
@@ -75,17 +76,13 @@ RowSearch ConditionalRow(const float* squared_distances, std::size_t count, doub
   double beta_low = -infinity;
   double beta_high = infinity;
   for (int step = 0; step < kMaxSteps; ++step) {
+    detail::NegatedExps(squared_distances, count, beta, conditional);
     double sum = 0.0;
-    for (std::size_t j = 0; j < count; ++j) {
-      conditional[j] = std::exp(-static_cast<double>(squared_distances[j]) * beta);
-      sum += conditional[j];
-    }
+    for (std::size_t j = 0; j < count; ++j) sum += conditional[j];
     if (sum == 0.0) sum = kEmptySum;
+    detail::DivideAll(conditional, count, sum);
     double weighted_distance = 0.0;
-    for (std::size_t j = 0; j < count; ++j) {
-      conditional[j] /= sum;
-      weighted_distance += static_cast<double>(squared_distances[j]) * conditional[j];
-    }
+    for (std::size_t j = 0; j < count; ++j) weighted_distance += static_cast<double>(squared_distances[j]) * conditional[j];
     const double entropy_excess = std::log(sum) + beta * weighted_distance - wanted_entropy;
     if (std::fabs(entropy_excess) <= kEntropyTolerance) {
       search.met = true;

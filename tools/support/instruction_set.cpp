@@ -10,7 +10,7 @@ bool Available(InstructionSet set) {
 #if defined(__x86_64__)
     // The compiler's checks include the operating system's saving of the wider registers.
     case InstructionSet::kAvx2:
-      return __builtin_cpu_supports("avx2");
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     case InstructionSet::kAvx512:
       return __builtin_cpu_supports("avx512f");
 #else

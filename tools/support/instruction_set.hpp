@@ -8,7 +8,8 @@
 
 namespace tsneloss::support {
 
-// kAuto stands for the widest set this processor runs.
+// kAuto stands for the widest set this processor runs. kAvx2 includes the fused
+// multiply-add instructions that came with it.
 enum class InstructionSet { kAuto, kScalar, kAvx2, kAvx512 };
 
 // Whether this processor (and its operating system) runs `set`; kAuto always does.
