@@ -29,10 +29,11 @@ enum class NeighbourMethod {
 };
 
 // Above this many points auto takes the approximate search: at D = 50 on clustered
-// data the two took 64 s each here at N = 300000 (exact 7.6 s and approximate 13.9 s
-// at N = 100000), the exact time growing with N^2 and the approximate with about
-// N log N. On data without structure, uniformly random in 50 dimensions, the graph
-// index needs far wider searches (80 s against 7 s at N = 100000).
+// data the exact search took 38 s here at N = 300000 against 42 s, and 45 s against
+// 55 s at N = 450000 (docs/speed.md), the exact time growing with N^2 and the
+// approximate with about N log N, so the limit is on the safe side. On data without
+// structure, uniformly random in 50 dimensions, the graph index needs far wider
+// searches (80 s against 7 s at N = 100000).
 inline constexpr std::size_t kAutoExactNeighboursLimit = 300000;
 
 // The parts of the work, each with its own progress from 0 to 1: the neighbour
