@@ -219,30 +219,38 @@ TYPED_TEST(ArrayPacking, RowAfterRowGivesTheTranscriptionsBits) {
 }
 
 // Each part checks its own entries at once: the fault reported is still the first in
-// the caller's arrays, though a later part meets its own first, and though a CSR's
-// first look checks only the indices.
+// the caller's arrays, though a later part meets its own first, and though the first
+// look at COO or CSR checks only the indices, leaving the values for later.
 TEST(ArrayPacking, TheFirstFaultIsReportedWhicheverPartMeetsOne) {
   std::mt19937_64 rng(9);
-  const std::uint64_t n = 100;
-  Triplets t = RandomTriplets(n, 300000, rng);
-  t.values[250000] = -1.0;
-  t.columns[120000] = static_cast<std::int64_t>(n);
-  try {
-    tsneloss::core::PackCoordinates(CoordinateArrays<std::int64_t, double>{n, t.rows, t.columns, t.values}, "P", 3);
-    ADD_FAILURE() << "no fault reported";
-  } catch (const tsneloss::core::InputError& error) {
-    EXPECT_NE(std::string(error.what()).find("element 120000"), std::string::npos) << error.what();
-  }
-  Triplets csr = RowMajor(30000, 10, false, rng);
-  csr.values[50000] = -1.0;
-  csr.columns[250000] = -4;
-  const auto a = Compressed<std::int64_t, double>(30000, csr.rows, csr.columns, csr.values);
-  try {
-    tsneloss::core::PackCompressed(CompressedArrays<std::int64_t, double>{30000, false, a.first, a.second, a.values},
-                                   "P", 3);
-    ADD_FAILURE() << "no fault reported";
-  } catch (const tsneloss::core::InputError& error) {
-    EXPECT_NE(std::string(error.what()).find("element 50000"), std::string::npos) << error.what();
+  const std::uint64_t n = 30000;
+  const Triplets canonical = RowMajor(n, 10, false, rng);
+  struct Case {
+    const char* name;
+    std::size_t bad_value, bad_column, reported;
+  };
+  for (const Case& c : {Case{"the index first", 250000, 120000, 120000}, Case{"the value first", 50000, 250000, 50000}}) {
+    Triplets t = canonical;
+    t.values[c.bad_value] = -1.0;
+    t.columns[c.bad_column] = static_cast<std::int64_t>(n);
+    const auto a = Compressed<std::int64_t, double>(n, t.rows, t.columns, t.values);
+    const auto expect_reported = [&](const char* layout, const auto& pack) {
+      SCOPED_TRACE(std::string(c.name) + ", " + layout);
+      try {
+        pack();
+        ADD_FAILURE() << "no fault reported";
+      } catch (const tsneloss::core::InputError& error) {
+        const std::string element = "element " + std::to_string(c.reported);
+        EXPECT_NE(std::string(error.what()).find(element), std::string::npos) << error.what();
+      }
+    };
+    expect_reported("coo", [&] {
+      tsneloss::core::PackCoordinates(CoordinateArrays<std::int64_t, double>{n, t.rows, t.columns, t.values}, "P", 3);
+    });
+    expect_reported("csr", [&] {
+      tsneloss::core::PackCompressed(CompressedArrays<std::int64_t, double>{n, false, a.first, a.second, a.values},
+                                     "P", 3);
+    });
   }
 }
 
