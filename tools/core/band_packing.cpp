@@ -126,7 +126,7 @@ void BandSpreader::Finish() {
 
 unsigned BandBits(std::uint64_t n, std::uint64_t entries) {
   const std::uint64_t columns = (n << kBandEntriesBits) / std::max<std::uint64_t>(entries, 1);
-  return std::min(31u, static_cast<unsigned>(std::bit_width(std::max<std::uint64_t>(columns, 1))) - 1);
+  return std::min(kMostBandBits, static_cast<unsigned>(std::bit_width(std::max<std::uint64_t>(columns, 1))) - 1);
 }
 
 BandSlots::BandSlots(const std::vector<std::vector<std::uint32_t>>& counts) : heads_(counts.size()) {

@@ -24,8 +24,13 @@ inline constexpr unsigned kBandEntriesBits = 17;
 // thread at most); larger ones, piece by piece.
 inline constexpr unsigned kBandScratchBits = 19;
 
+// A band's columns, as a power of two, at most: each column's next place in a band
+// takes 8 bytes a thread (8 MB), however few the entries.
+inline constexpr unsigned kMostBandBits = 20;
+
 // The columns in a band, as a power of two, for `entries` over N columns: the mean
-// band holds at most 2^kBandEntriesBits entries, and more than half as many.
+// band holds at most 2^kBandEntriesBits entries, and more than half as many, unless
+// that would take more than 2^kMostBandBits columns.
 unsigned BandBits(std::uint64_t n, std::uint64_t entries);
 
 // The bands N columns make, 2^band_bits each.
