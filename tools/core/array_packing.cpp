@@ -135,17 +135,11 @@ class CompressedEntries {
         previous = column;
       }
     }
-    // The first fault, named as the checks of one entry at a time name it: from the
-    // first entry, since the parts before left their values unchecked.
-    if (refused) Visit<true>(0, to, [](std::uint64_t, std::uint64_t, double) {});
-    part.values_checked = false;
-    part.entries = to - from;
-    part.first_row = RunHolding(from);
-    part.first_column = static_cast<std::uint64_t>(indices[from]);
-    part.last_row = RunHolding(to - 1);
-    part.last_column = static_cast<std::uint64_t>(indices[to - 1]);
-    part.row_major = rising;
-    part.column_order = part.first_row == part.last_row && rising;
+    if (refused) ThrowFirstFault(*this, to);
+    const std::uint64_t first_row = RunHolding(from);
+    const std::uint64_t last_row = RunHolding(to - 1);
+    part.TakeIndicesOnly(to - from, first_row, static_cast<std::uint64_t>(indices[from]), last_row,
+                         static_cast<std::uint64_t>(indices[to - 1]), rising, first_row == last_row && rising);
   }
 
   template <bool kCheck, typename Take>
@@ -221,17 +215,9 @@ class CoordinateEntries {
       previous_row = row;
       previous_column = column;
     }
-    // The first fault, named as the checks of one entry at a time name it: from the
-    // first entry, since the parts before left their values unchecked.
-    if (refused) Visit<true>(0, to, [](std::uint64_t, std::uint64_t, double) {});
-    part.values_checked = false;
-    part.entries = to - from;
-    part.first_row = static_cast<std::uint64_t>(rows[from]);
-    part.first_column = static_cast<std::uint64_t>(columns[from]);
-    part.last_row = previous_row;
-    part.last_column = previous_column;
-    part.row_major = row_major;
-    part.column_order = column_order;
+    if (refused) ThrowFirstFault(*this, to);
+    part.TakeIndicesOnly(to - from, static_cast<std::uint64_t>(rows[from]), static_cast<std::uint64_t>(columns[from]),
+                         previous_row, previous_column, row_major, column_order);
   }
 
   template <bool kCheck, typename Take>

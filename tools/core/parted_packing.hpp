@@ -58,6 +58,21 @@ struct PartSurvey {
     last_row = row;
     last_column = column;
   }
+
+  // Records a survey that read the indices alone (its bands already counted): the
+  // values are left for the next visit to check.
+  void TakeIndicesOnly(std::uint64_t count, std::uint64_t first_row_taken, std::uint64_t first_column_taken,
+                       std::uint64_t last_row_taken, std::uint64_t last_column_taken, bool rows_first,
+                       bool columns_first) {
+    entries = count;
+    first_row = first_row_taken;
+    first_column = first_column_taken;
+    last_row = last_row_taken;
+    last_column = last_column_taken;
+    row_major = rows_first;
+    column_order = columns_first;
+    values_checked = false;
+  }
 };
 
 // True where the entries, all parts taken in turn, come column after column.
@@ -76,6 +91,14 @@ void SurveyEachEntry(const Entries& entries, std::uint64_t from, std::uint64_t t
   entries.template Visit<true>(from, to, [&](std::uint64_t row, std::uint64_t column, double) {
     part.Take(row, column, band_bits);
   });
+}
+
+// Where a survey of the indices alone refused one among entries ..to - 1: checks
+// every entry from the very first, which throws at the first fault of all (the parts
+// before left their values unchecked).
+template <typename Entries>
+void ThrowFirstFault(const Entries& entries, std::uint64_t to) {
+  entries.template Visit<true>(0, to, [](std::uint64_t, std::uint64_t, double) {});
 }
 
 template <typename Entries>
