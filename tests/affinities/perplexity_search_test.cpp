@@ -81,22 +81,57 @@ TEST(ConditionalRow, EqualDistancesEndAtTheBoundsAfterAllSteps) {
   }
 }
 
-TEST(ConditionalRows, EachRowAsAloneOnAnyThreadCount) {
-  constexpr std::size_t kN = 600;  // past two of the pool's tasks
-  constexpr std::size_t kK = 7;
-  std::mt19937 rng(3);
+// Rows of every kind side by side, so that rows ending after few steps, after many
+// and never share the search's lanes: each row's bits as alone, whatever its
+// neighbours, the thread count and the rows left over past a multiple of eight.
+std::vector<float> MixedRow(std::size_t i, std::size_t k, std::mt19937& rng) {
   std::exponential_distribution<float> spread(0.5f);
-  std::vector<float> distances(kN * kK);
-  for (float& d : distances) d = spread(rng);
-  for (const unsigned threads : {1u, 3u}) {
-    SCOPED_TRACE(threads);
-    std::vector<double> p(kN * kK);
-    tsneloss::affinities::ConditionalRows(distances.data(), kN, kK, 2.5, tsneloss::affinities::PrecisionSearch::kTsne,
-                                          threads, p.data());
-    for (std::size_t i = 0; i < kN; ++i) {
-      const std::vector<float> row(distances.begin() + i * kK, distances.begin() + (i + 1) * kK);
-      const PlainRow expected = PlainConditionalRow(row, 2.5);
-      for (std::size_t m = 0; m < kK; ++m) ASSERT_TRUE(SameBits(p[i * kK + m], expected.p[m])) << i << ", " << m;
+  std::uniform_real_distribution<float> decades(-3.f, 3.f);
+  std::vector<float> row(k);
+  const float scale = std::pow(10.f, decades(rng));
+  for (std::size_t j = 0; j < k; ++j) {
+    float& d = row[j];
+    switch (i % 6) {
+      case 0: d = spread(rng); break;
+      case 1: d = scale * spread(rng); break;
+      case 2: d = 1.5f; break;                        // never met: all 100 steps
+      case 3: d = 2000.f + 100 * spread(rng); break;  // every term underflows at first
+      case 4: d = 1e33f * (1 + spread(rng)); break;   // the sum stays 0 for long
+      // Four ties at 0 keep the entropy above ln 2.5 while beta doubles for all 100
+      // steps; the others' terms change at each.
+      default: d = j < 4 ? 0.f : 1e-29f * (1 + spread(rng)); break;
+    }
+  }
+  return row;
+}
+
+TEST(ConditionalRows, EachRowAsAloneOnAnyThreadCount) {
+  struct Shape {
+    std::size_t n;
+    std::size_t k;
+  };
+  for (const Shape shape : {Shape{600, 7}, Shape{5, 91}, Shape{43, 16}}) {
+    std::mt19937 rng(3);
+    std::vector<float> distances;
+    for (std::size_t i = 0; i < shape.n; ++i) {
+      const std::vector<float> row = MixedRow(i, shape.k, rng);
+      distances.insert(distances.end(), row.begin(), row.end());
+    }
+    for (const unsigned threads : {1u, 3u}) {
+      SCOPED_TRACE(::testing::Message() << "n " << shape.n << " k " << shape.k << " threads " << threads);
+      std::vector<double> p(shape.n * shape.k);
+      const std::size_t unmet = tsneloss::affinities::ConditionalRows(
+          distances.data(), shape.n, shape.k, 2.5, tsneloss::affinities::PrecisionSearch::kTsne, threads, p.data());
+      std::size_t expected_unmet = 0;
+      for (std::size_t i = 0; i < shape.n; ++i) {
+        const std::vector<float> row(distances.begin() + i * shape.k, distances.begin() + (i + 1) * shape.k);
+        const PlainRow expected = PlainConditionalRow(row, 2.5);
+        expected_unmet += expected.met ? 0 : 1;
+        for (std::size_t m = 0; m < shape.k; ++m) {
+          ASSERT_TRUE(SameBits(p[i * shape.k + m], expected.p[m])) << i << ", " << m;
+        }
+      }
+      EXPECT_EQ(unmet, expected_unmet);
     }
   }
 }

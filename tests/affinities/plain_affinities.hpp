@@ -13,6 +13,7 @@ namespace tsne_test {
 struct PlainRow {
   std::vector<double> p;
   double beta = 0;
+  bool met = false;
 };
 
 // Bisection on beta from 1 until the entropy of p_j = exp(-d_j beta) / sum is within
@@ -35,7 +36,10 @@ inline PlainRow PlainConditionalRow(const std::vector<float>& d, double perplexi
       mean_distance += static_cast<double>(d[j]) * row.p[j];
     }
     const double excess = std::log(sum) + row.beta * mean_distance - std::log(perplexity);
-    if (std::fabs(excess) <= 1e-5) break;
+    if (std::fabs(excess) <= 1e-5) {
+      row.met = true;
+      break;
+    }
     if (excess > 0) {
       below = row.beta;
       row.beta = above == inf ? 2 * row.beta : (row.beta + above) / 2;

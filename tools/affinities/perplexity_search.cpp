@@ -6,15 +6,15 @@
 #include <limits>
 
 #include "affinities/exp_rows.hpp"
+#include "affinities/perplexity_lanes.hpp"
 #include "support/parallel.hpp"
 
 namespace tsneloss::affinities {
 namespace {
 
-constexpr int kMaxSteps = 100;
-constexpr double kEntropyTolerance = 1e-5;
-// A row whose every p_j underflows would divide by zero; t-SNE takes this sum instead.
-constexpr double kEmptySum = 1e-8;
+using detail::kEmptySum;
+using detail::kEntropyTolerance;
+constexpr int kMaxSteps = detail::kMaxSearchSteps;
 constexpr std::size_t kRowsPerTask = 256;
 
 // The scaled search's range of log2(beta) in units of the widest gap: below it every
@@ -70,32 +70,20 @@ double ScaledEntropy(const ScaledGaps& gaps, std::size_t count, double beta, dou
 
 RowSearch ConditionalRow(const float* squared_distances, std::size_t count, double perplexity, double* conditional) {
   const double wanted_entropy = std::log(perplexity);
-  const double infinity = std::numeric_limits<double>::infinity();
+  detail::Bisection bisection;
   RowSearch search{1.0, false};
-  double& beta = search.beta;
-  double beta_low = -infinity;
-  double beta_high = infinity;
-  for (int step = 0; step < kMaxSteps; ++step) {
-    detail::NegatedExps(squared_distances, count, beta, conditional);
+  for (int step = 0; step < kMaxSteps && !search.met; ++step) {
+    detail::NegatedExps(squared_distances, count, bisection.beta, conditional);
     double sum = 0.0;
     for (std::size_t j = 0; j < count; ++j) sum += conditional[j];
     if (sum == 0.0) sum = kEmptySum;
     detail::DivideAll(conditional, count, sum);
     double weighted_distance = 0.0;
     for (std::size_t j = 0; j < count; ++j) weighted_distance += static_cast<double>(squared_distances[j]) * conditional[j];
-    const double entropy_excess = std::log(sum) + beta * weighted_distance - wanted_entropy;
-    if (std::fabs(entropy_excess) <= kEntropyTolerance) {
-      search.met = true;
-      break;
-    }
-    if (entropy_excess > 0.0) {
-      beta_low = beta;
-      beta = beta_high == infinity ? beta * 2.0 : (beta + beta_high) / 2.0;
-    } else {
-      beta_high = beta;
-      beta = beta_low == -infinity ? beta / 2.0 : (beta + beta_low) / 2.0;
-    }
+    search.beta = bisection.beta;
+    search.met = bisection.Met(sum, weighted_distance, wanted_entropy);
   }
+  if (!search.met) search.beta = bisection.beta;
   return search;
 }
 
@@ -127,6 +115,14 @@ std::size_t ConditionalRows(const float* squared_distances, std::size_t n, std::
   const std::size_t tasks = (n + kRowsPerTask - 1) / kRowsPerTask;
   support::ParallelFor(tasks, {threads, {}}, [&](std::size_t task, unsigned) {
     const std::size_t end = std::min(n, (task + 1) * kRowsPerTask);
+#if AFFINITIES_X86_PATHS
+    if (search == PrecisionSearch::kTsne && detail::VectorExpAgrees()) {
+      const std::size_t first = task * kRowsPerTask;
+      unmet += detail::ConditionalRowsAvx512(squared_distances + first * k, end - first, k, perplexity,
+                                             conditional + first * k);
+      return;
+    }
+#endif
     std::size_t task_unmet = 0;
     for (std::size_t i = task * kRowsPerTask; i < end; ++i) {
       if (!row_search(squared_distances + i * k, k, perplexity, conditional + i * k).met) ++task_unmet;
@@ -135,5 +131,17 @@ std::size_t ConditionalRows(const float* squared_distances, std::size_t n, std::
   });
   return unmet;
 }
+
+namespace detail {
+
+ApproximateKernels BuiltApproximateKernels() {
+#if AFFINITIES_X86_PATHS
+  return {&ApproximateExpsAvx512, &ApproximateExcessAvx512};
+#else
+  return {};
+#endif
+}
+
+}  // namespace detail
 
 }  // namespace tsneloss::affinities

@@ -15,7 +15,9 @@
 // a float can hold.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
+#include <limits>
 
 namespace tsneloss::affinities {
 
@@ -30,6 +32,42 @@ struct RowSearch {
   double beta = 0;
   bool met = false;  // the entropy came within the tolerance of ln(perplexity)
 };
+
+namespace detail {
+
+inline constexpr int kMaxSearchSteps = 100;
+inline constexpr double kEntropyTolerance = 1e-5;
+// A row whose every p_j underflows would divide by zero; t-SNE takes this sum instead.
+inline constexpr double kEmptySum = 1e-8;
+
+// t-SNE's bisection of one row's beta, between the steps that sum its terms.
+struct Bisection {
+  double beta = 1.0;
+  double low = -std::numeric_limits<double>::infinity();
+  double high = std::numeric_limits<double>::infinity();
+
+  // With `sum` the terms' sum (kEmptySum for 0) and `weighted` the sum of d_j p_j:
+  // true when the entropy is within the tolerance; else beta moves on.
+  bool Met(double sum, double weighted, double wanted_entropy) {
+    const double entropy_excess = std::log(sum) + beta * weighted - wanted_entropy;
+    if (std::fabs(entropy_excess) <= kEntropyTolerance) return true;
+    Move(entropy_excess);
+    return false;
+  }
+
+  // beta's next value after an entropy `entropy_excess` above the wanted (below, if negative).
+  void Move(double entropy_excess) {
+    if (entropy_excess > 0.0) {
+      low = beta;
+      beta = high == std::numeric_limits<double>::infinity() ? beta * 2.0 : (beta + high) / 2.0;
+    } else {
+      high = beta;
+      beta = low == -std::numeric_limits<double>::infinity() ? beta / 2.0 : (beta + low) / 2.0;
+    }
+  }
+};
+
+}  // namespace detail
 
 // The p_j of one point from its `count` squared distances, summed in the order given;
 // writes `count` values to `conditional`.
