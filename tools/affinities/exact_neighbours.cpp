@@ -287,7 +287,9 @@ NeighbourLists ExactNeighbours(const float* x, std::size_t n, std::size_t d, std
 double ExactNeighboursBytes(std::size_t n, std::size_t d, std::size_t k, unsigned threads) {
   const auto points = static_cast<double>(n);
   const double lists = 8 * points * static_cast<double>(k);
-  const double prepared = 8 * points * static_cast<double>(d) + 24 * points;
+  // One float copy of the points, packed in panels (the last padded), and per point a
+  // norm, a slack and a radius.
+  const double prepared = 4 * (points + static_cast<double>(detail::kPanel)) * static_cast<double>(d) + 24 * points;
   // Each point's candidates: a lower and an upper bound and an index; then, per
   // thread, a double and a rank for each.
   const auto capacity = static_cast<double>(std::max<std::size_t>(2 * k, k + 32) + detail::kPanel);
