@@ -10,7 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "affinities/breadth_choice.hpp"
 #include "affinities/exact_distances.hpp"
+#include "affinities/exact_select.hpp"
+#include "support/instruction_set.hpp"
 #include "support/parallel.hpp"
 
 namespace tsneloss::affinities {
@@ -26,6 +29,9 @@ constexpr std::size_t kSeed = 100;
 // a tenth of the neighbours are missed, and searching them against all points costs
 // about as much as the index's breadth of 1000 would for every point.
 constexpr std::size_t kSamplePoints = 1000;
+// What it grows to where its estimate reaches the share wanted but its error does
+// not let it say so (breadth_choice.hpp): half the error, for three times the cost.
+constexpr std::size_t kGrownSamplePoints = 4000;
 constexpr int kNarrowingSteps = 3;
 constexpr std::size_t kPointsPerTask = 1024;
 
@@ -75,6 +81,13 @@ class GraphIndex {
   hnswlib::HierarchicalNSW<float> graph_;
 };
 
+// The widest of the measuring kernels (the same bits on every path).
+template <typename Real>
+detail::MeasureKernel<Real> FastestMeasure() {
+  static const detail::SelectKernels kernels = detail::SelectFor(support::InstructionSet::kAuto);
+  return kernels.Measure<Real>();
+}
+
 // Point i's k neighbours among the `candidates` the index finds, measured and ranked as
 // the exact search ranks them, written out and left first in `row` with their double
 // distances; where the index finds too few, every point is tried. Taking up to twice
@@ -85,25 +98,23 @@ template <typename Real>
 void RowFromIndex(const GraphIndex& index, const Real* x, std::size_t n, std::size_t d, std::size_t i,
                   std::size_t k, std::size_t candidates, std::int32_t* indices, float* distances,
                   std::vector<detail::Ranked>& row) {
+  const detail::MeasureKernel<Real> measure = FastestMeasure<Real>();
   std::vector<std::int32_t> found;
   for (const std::int32_t j : index.Near(i, std::clamp(candidates, k + 1, 2 * (k + 1)))) {
     if (static_cast<std::size_t>(j) != i) found.push_back(j);
   }
   if (found.size() < k) {
-    detail::NearestByAll(x, n, d, i, k, indices, distances, row);
+    detail::NearestByAll(x, n, d, i, k, indices, distances, row, measure);
     return;
   }
   std::vector<double> exact(found.size());
-  detail::ExactSquaredDistances(x, d, i, found.data(), found.size(), exact.data());
+  measure(x, d, i, found.data(), found.size(), exact.data());
   row.clear();
   for (std::size_t m = 0; m < found.size(); ++m) row.push_back({exact[m], found[m]});
   detail::TakeNearest(row, k, indices, distances);
 }
 
-struct Estimate {
-  double recall;
-  double error;  // two standard errors
-};
+using detail::Estimate;
 
 // The share of the true neighbours of the sample's points that the index finds at
 // `breadth`, each point's share a draw of its own.
@@ -149,30 +160,59 @@ std::vector<std::size_t> SamplePoints(std::size_t n, std::size_t count) {
   return points;
 }
 
+namespace {
+
+// Adds the given points (not in the sample yet) to the sample, each searched against all.
 template <typename Real>
-NeighbourSample SampleNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k, unsigned threads,
-                                 const std::function<void(double)>& progress) {
-  NeighbourSample sample;
-  const std::size_t points = std::min(n, kSamplePoints);
-  sample.points = SamplePoints(n, points);
-  sample.kth_distances.resize(points);
-  sample.kth_indices.resize(points);
+void AddToSample(const Real* x, std::size_t n, std::size_t d, std::size_t k, unsigned threads,
+                 const std::function<void(double)>& progress, const std::vector<std::size_t>& points,
+                 NeighbourSample& sample) {
+  const std::size_t first = sample.points.size();
+  sample.points.insert(sample.points.end(), points.begin(), points.end());
+  sample.kth_distances.resize(sample.points.size());
+  sample.kth_indices.resize(sample.points.size());
   // One more than k, where there is one, to see whether the k-th ties with the next.
   const std::size_t listed = std::min(n - 1, k + 1);
-  std::vector<char> tied(points, 0);
-  support::ParallelFor(points, {threads, {}}, [&](std::size_t s, unsigned worker) {
+  std::vector<char> tied(points.size(), 0);
+  const detail::MeasureKernel<Real> measure = FastestMeasure<Real>();
+  support::ParallelFor(points.size(), {threads, {}}, [&](std::size_t m, unsigned worker) {
     if (worker == 0 && progress) progress(0.0);
     std::vector<std::int32_t> indices(listed);
     std::vector<float> distances(listed);
     std::vector<detail::Ranked> row;
-    detail::NearestByAll(x, n, d, sample.points[s], listed, indices.data(), distances.data(), row);
-    sample.kth_distances[s] = row[k - 1].distance;
-    sample.kth_indices[s] = row[k - 1].index;
-    tied[s] = listed > k && row[k].distance == row[k - 1].distance;
+    detail::NearestByAll(x, n, d, points[m], listed, indices.data(), distances.data(), row, measure);
+    sample.kth_distances[first + m] = row[k - 1].distance;
+    sample.kth_indices[first + m] = row[k - 1].index;
+    tied[m] = listed > k && row[k].distance == row[k - 1].distance;
   });
   std::size_t tied_points = 0;
   for (const char point_tied : tied) tied_points += point_tied;
-  sample.tied_share = static_cast<double>(tied_points) / static_cast<double>(points);
+  const double before = sample.tied_share * static_cast<double>(first);
+  sample.tied_share = (before + static_cast<double>(tied_points)) / static_cast<double>(sample.points.size());
+}
+
+// The sample grown to the kGrownSamplePoints drawn for that size (those not in it
+// yet); false where it holds every point already.
+template <typename Real>
+bool GrowSample(const Real* x, std::size_t n, std::size_t d, std::size_t k, unsigned threads,
+                const std::function<void(double)>& progress, NeighbourSample& sample) {
+  if (sample.points.size() >= std::min(n, kGrownSamplePoints)) return false;
+  const std::unordered_set<std::size_t> held(sample.points.begin(), sample.points.end());
+  std::vector<std::size_t> more;
+  for (const std::size_t point : SamplePoints(n, std::min(n, kGrownSamplePoints))) {
+    if (held.count(point) == 0) more.push_back(point);
+  }
+  AddToSample(x, n, d, k, threads, progress, more, sample);
+  return true;
+}
+
+}  // namespace
+
+template <typename Real>
+NeighbourSample SampleNeighbours(const Real* x, std::size_t n, std::size_t d, std::size_t k, unsigned threads,
+                                 const std::function<void(double)>& progress) {
+  NeighbourSample sample;
+  AddToSample(x, n, d, k, threads, progress, SamplePoints(n, std::min(n, kSamplePoints)), sample);
   return sample;
 }
 
@@ -197,39 +237,26 @@ ApproximateSearch ApproximateNeighbours(const Real* x, std::size_t n, std::size_
   };
   GraphIndex index(x, n, d, settings.threads, share(0.0, 0.9));
   ApproximateSearch search;
-  search.sample = sample.points.size();
-  search.tied_share = sample.tied_share;
-  // The narrowest search the sample finds enough with: doubled until it does, then
-  // halved back towards the last that did not (the whole search's time grows with it,
-  // and the sample's is small).
+  // The narrowest search the sample finds enough with (the whole search's time grows
+  // with it, and the sample's is small).
+  NeighbourSample grown;
+  const NeighbourSample* judged = &sample;
   const auto estimate_at = [&](std::size_t breadth) {
     index.SetBreadth(breadth);
-    return SampleRecall(index, x, n, d, k, breadth, sample, settings.threads);
+    return SampleRecall(index, x, n, d, k, breadth, *judged, settings.threads);
   };
-  const auto take = [&search](std::size_t breadth, const Estimate& estimate) {
-    search.breadth = breadth;
-    search.recall = estimate.recall;
-    search.recall_error = estimate.error;
+  const auto grow = [&] {
+    grown = sample;
+    if (!GrowSample(x, n, d, k, settings.threads, settings.progress, grown)) return false;
+    judged = &grown;
+    return true;
   };
-  std::size_t too_narrow = 0;
-  // Wide enough once the estimate less its error (two standard errors) reaches the
-  // share wanted.
-  const auto enough = [](const Estimate& estimate) { return estimate.recall - estimate.error >= kWantedRecall; };
-  take(std::min(n, k + 1), estimate_at(std::min(n, k + 1)));
-  while (!enough({search.recall, search.recall_error}) && search.breadth < n) {
-    too_narrow = search.breadth;
-    const std::size_t wider = std::min(n, 2 * search.breadth);
-    take(wider, estimate_at(wider));
-  }
-  for (int step = 0; step < kNarrowingSteps && too_narrow > 0; ++step) {
-    const std::size_t middle = (too_narrow + search.breadth) / 2;
-    const Estimate estimate = estimate_at(middle);
-    if (enough(estimate)) {
-      take(middle, estimate);
-    } else {
-      too_narrow = middle;
-    }
-  }
+  const detail::BreadthChoice choice = detail::ChooseBreadth(n, k, kWantedRecall, kNarrowingSteps, estimate_at, grow);
+  search.breadth = choice.breadth;
+  search.recall = choice.estimate.recall;
+  search.recall_error = choice.estimate.error;
+  search.sample = judged->points.size();
+  search.tied_share = judged->tied_share;
   index.SetBreadth(search.breadth);
   NeighbourLists& lists = search.lists;
   lists.n = n;
