@@ -1,6 +1,7 @@
 // The joint P against (C + C^T) / sum written out pair by pair, bit for bit: mutual
 // and one-sided neighbours, a conditional value of zero, rows on either side of the
-// thread pool's tasks.
+// thread pool's tasks. Rows put in index order as a stable sort puts them, on every
+// path, repeated indices included.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "affinities/joint_affinities.hpp"
+#include "affinities/row_sort.hpp"
 #include "bits.hpp"
 #include "plain_affinities.hpp"
 
@@ -101,6 +103,43 @@ TEST(JointAffinities, AsThePlainSumPairByPair) {
   for (const auto& [name, c] : cases) {
     SCOPED_TRACE(name);
     ExpectPlainJoint(c);
+  }
+}
+
+// Rows of every length around the vector width and past the ranked length, indices
+// drawn from few values so that most repeat: index order, equal indices in the order
+// given, each distance still beside its index.
+TEST(SortRowsByIndex, AsAStableSortOnEveryPath) {
+  std::mt19937 rng(5);
+  for (const std::size_t k : {1, 7, 16, 17, 91, 512, 513}) {
+    for (const std::size_t values : {std::size_t{3}, 4 * k}) {
+      SCOPED_TRACE(::testing::Message() << "k " << k << ", indices below " << values);
+      constexpr std::size_t kN = 40;
+      std::vector<std::int32_t> indices(kN * k);
+      std::vector<float> distances(kN * k);
+      for (std::size_t e = 0; e < kN * k; ++e) {
+        indices[e] = static_cast<std::int32_t>(rng() % values);
+        distances[e] = static_cast<float>(e);  // tells the entries apart
+      }
+      std::vector<std::pair<std::int32_t, float>> expected;
+      for (std::size_t e = 0; e < kN * k; ++e) expected.emplace_back(indices[e], distances[e]);
+      for (std::size_t i = 0; i < kN; ++i) {
+        std::stable_sort(expected.begin() + i * k, expected.begin() + (i + 1) * k,
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+      }
+      std::vector<std::int32_t> plain_indices = indices;
+      std::vector<float> plain_distances = distances;
+      for (std::size_t i = 0; i < kN; ++i) {
+        tsneloss::affinities::detail::SortRowByIndex(plain_indices.data() + i * k, plain_distances.data() + i * k, k);
+      }
+      tsneloss::affinities::SortRowsByIndex(indices.data(), distances.data(), kN, k, 3);
+      for (std::size_t e = 0; e < kN * k; ++e) {
+        ASSERT_EQ(indices[e], expected[e].first) << e;
+        ASSERT_EQ(distances[e], expected[e].second) << e;
+        ASSERT_EQ(plain_indices[e], expected[e].first) << e;
+        ASSERT_EQ(plain_distances[e], expected[e].second) << e;
+      }
+    }
   }
 }
 

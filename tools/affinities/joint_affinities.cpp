@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "affinities/pairwise_sum.hpp"
+#include "affinities/row_sort.hpp"
 #include "support/parallel.hpp"
 
 namespace tsneloss::affinities {
@@ -139,13 +140,9 @@ void Normalise(SparseRows& p, unsigned threads) {
 
 void SortRowsByIndex(std::int32_t* indices, float* squared_distances, std::size_t n, std::size_t k,
                      unsigned threads) {
+  const detail::RowSortKernel sort_row = detail::RowSortFor(k);
   ForRowBlocks(n, threads, [&](std::size_t first, std::size_t end) {
-    std::vector<std::pair<std::int32_t, float>> row(k);
-    for (std::size_t i = first; i < end; ++i) {
-      for (std::size_t m = 0; m < k; ++m) row[m] = {indices[i * k + m], squared_distances[i * k + m]};
-      std::sort(row.begin(), row.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-      for (std::size_t m = 0; m < k; ++m) std::tie(indices[i * k + m], squared_distances[i * k + m]) = row[m];
-    }
+    for (std::size_t i = first; i < end; ++i) sort_row(indices + i * k, squared_distances + i * k, k);
   });
 }
 

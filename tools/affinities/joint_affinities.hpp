@@ -32,7 +32,7 @@ SparseRows JointAffinities(const std::int32_t* columns, const double* conditiona
                            unsigned threads);
 
 // Puts each row of n rows of k neighbours into increasing index order, carrying the
-// squared distances along.
+// squared distances along; a repeated index keeps its entries' order.
 void SortRowsByIndex(std::int32_t* indices, float* squared_distances, std::size_t n, std::size_t k,
                      unsigned threads);
 
