@@ -1,6 +1,8 @@
 #include "affinities/joint_affinities.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <functional>
 #include <numeric>
 #include <utility>
@@ -41,50 +43,74 @@ struct TransposedRows {
   }
 };
 
-TransposedRows Transposed(const std::int32_t* columns, const double* conditional, std::size_t n, std::size_t k) {
+// Each of `parts` runs of rows counts its columns, then writes its entries after the
+// earlier runs' entries of the same column, so each row of C^T is in increasing i.
+TransposedRows Transposed(const std::int32_t* columns, const double* conditional, std::size_t n, std::size_t k,
+                          unsigned threads) {
   TransposedRows transposed{std::vector<std::int64_t>(n + 1, 0), LargeVector<std::int32_t>(n * k),
                             LargeVector<double>(n * k)};
-  std::vector<std::int64_t>& starts = transposed.starts;
-  for (std::size_t e = 0; e < n * k; ++e) ++starts[static_cast<std::size_t>(columns[e]) + 1];
-  std::partial_sum(starts.begin(), starts.end(), starts.begin());
-  std::vector<std::int64_t> next(starts.begin(), starts.end() - 1);
-  for (std::size_t i = 0; i < n; ++i) {
-    for (std::size_t m = 0; m < k; ++m) {
-      const std::size_t slot = static_cast<std::size_t>(next[static_cast<std::size_t>(columns[i * k + m])]++);
-      transposed.columns[slot] = static_cast<std::int32_t>(i);
-      transposed.values[slot] = conditional[i * k + m];
+  const std::size_t parts = support::ThreadCount(threads);
+  const std::size_t rows_per_part = (n + parts - 1) / parts;
+  std::vector<std::vector<std::int64_t>> next(parts, std::vector<std::int64_t>(n, 0));
+  const support::Parallel parallel{threads, {}};
+  support::ParallelFor(parts, parallel, [&](std::size_t part, unsigned) {
+    const std::size_t end = std::min(n, (part + 1) * rows_per_part) * k;
+    for (std::size_t e = std::min(n, part * rows_per_part) * k; e < end; ++e) {
+      ++next[part][static_cast<std::size_t>(columns[e])];
     }
+  });
+  std::vector<std::int64_t>& starts = transposed.starts;
+  for (std::size_t j = 0; j < n; ++j) {
+    std::int64_t at = starts[j];
+    for (std::vector<std::int64_t>& counts : next) at += std::exchange(counts[j], at);
+    starts[j + 1] = at;
   }
+  support::ParallelFor(parts, parallel, [&](std::size_t part, unsigned) {
+    std::vector<std::int64_t>& slots = next[part];
+    for (std::size_t i = part * rows_per_part; i < std::min(n, (part + 1) * rows_per_part); ++i) {
+      for (std::size_t m = 0; m < k; ++m) {
+        const auto slot = static_cast<std::size_t>(slots[static_cast<std::size_t>(columns[i * k + m])]++);
+        transposed.columns[slot] = static_cast<std::int32_t>(i);
+        transposed.values[slot] = conditional[i * k + m];
+      }
+    }
+  });
   return transposed;
 }
 
 // Row i of P is the merge of row i of C and row i of C^T; a position in both is
 // their sum, which is the same sum (a + b = b + a) at (i, j) and at (j, i). Writes
-// the merged row unless `out_columns` is null; returns its length.
+// the merged row unless `out_columns` is null; returns its length. Without branches
+// on the columns, which would be mispredicted at every other step: a position in one
+// row only takes its value plus +0, which is the value itself (values are never -0).
 std::size_t MergedRow(const SparseRow& a, const SparseRow& b, std::int32_t* out_columns, double* out_values) {
   std::size_t at_a = 0;
   std::size_t at_b = 0;
   std::size_t count = 0;
-  while (at_a != a.count || at_b != b.count) {
-    std::int32_t column;
-    double value;
-    if (at_b == b.count || (at_a != a.count && a.columns[at_a] < b.columns[at_b])) {
-      column = a.columns[at_a];
-      value = a.values[at_a++];
-    } else if (at_a == a.count || b.columns[at_b] < a.columns[at_a]) {
-      column = b.columns[at_b];
-      value = b.values[at_b++];
-    } else {
-      column = a.columns[at_a];
-      value = a.values[at_a++] + b.values[at_b++];
-    }
+  // Selections by masks: the compiler turns conditional expressions back into branches.
+  const auto kept = [](double value, bool keep) {
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) & (0 - static_cast<std::uint64_t>(keep)));
+  };
+  while (at_a != a.count && at_b != b.count) {
+    const std::int32_t column_a = a.columns[at_a];
+    const std::int32_t column_b = b.columns[at_b];
+    const bool from_a = column_a <= column_b;
+    const bool from_b = column_b <= column_a;
     if (out_columns != nullptr) {
-      out_columns[count] = column;
-      out_values[count] = value;
+      out_columns[count] = column_b ^ ((column_a ^ column_b) & -static_cast<std::int32_t>(from_a));
+      out_values[count] = kept(a.values[at_a], from_a) + kept(b.values[at_b], from_b);
     }
+    at_a += static_cast<std::size_t>(from_a);
+    at_b += static_cast<std::size_t>(from_b);
     ++count;
   }
-  return count;
+  const SparseRow& rest = at_a != a.count ? a : b;
+  const std::size_t from = at_a != a.count ? at_a : at_b;
+  if (out_columns != nullptr) {
+    std::copy(rest.columns + from, rest.columns + rest.count, out_columns + count);
+    std::copy(rest.values + from, rest.values + rest.count, out_values + count);
+  }
+  return count + rest.count - from;
 }
 
 // C + C^T: each row's length counted first, then the rows written in place.
@@ -148,7 +174,7 @@ void SortRowsByIndex(std::int32_t* indices, float* squared_distances, std::size_
 
 SparseRows JointAffinities(const std::int32_t* columns, const double* conditional, std::size_t n, std::size_t k,
                            unsigned threads) {
-  SparseRows p = Merged(columns, conditional, n, k, Transposed(columns, conditional, n, k), threads);
+  SparseRows p = Merged(columns, conditional, n, k, Transposed(columns, conditional, n, k, threads), threads);
   Normalise(p, threads);
   return p;
 }
