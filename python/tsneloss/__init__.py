@@ -393,7 +393,7 @@ def affinities(X, perplexity=30.0, *, metric="euclidean", neighbours="auto", k=N
     neighbours : {"auto", "exact", "approx", "all"}, optional
         "exact": the true nearest neighbours (ties to the lower index), on all
         cores. "approx": a graph index, searched ever wider until, on 1000 points
-        drawn at random (seeded; some 4000 where 1000 cannot tell) and searched
+        drawn at random (seeded; some 5000 where 1000 cannot tell) and searched
         exactly, the share of true neighbours found less two standard errors
         reaches 98.5%; the share is
         reported as ``P.neighbours_found`` with its standard error as

@@ -9,8 +9,8 @@
 //
 // The breadth of the search is the narrowest found (doubling, then halving back)
 // with which the sample's estimate, less two standard errors, reaches kWantedRecall
-// (or the search is exhaustive); where the estimate reaches it but its error does
-// not, the sample grows to some 4000 points first (breadth_choice.hpp).
+// (or the search is exhaustive); where kWantedRecall lies within the estimate's
+// error, the sample grows to some 5000 points first (breadth_choice.hpp).
 //
 // A neighbour counts as found when it ranks among the true k by (distance, index), as
 // the exact search ranks them: where several points tie with the k-th, P takes the

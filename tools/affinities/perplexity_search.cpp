@@ -134,6 +134,23 @@ std::size_t ConditionalRows(const float* squared_distances, std::size_t n, std::
 
 namespace detail {
 
+bool Bisection::Met(double sum, double weighted, double wanted_entropy) {
+  const double entropy_excess = std::log(sum) + beta * weighted - wanted_entropy;
+  if (std::fabs(entropy_excess) <= kEntropyTolerance) return true;
+  Move(entropy_excess);
+  return false;
+}
+
+void Bisection::Move(double entropy_excess) {
+  if (entropy_excess > 0.0) {
+    low = beta;
+    beta = high == std::numeric_limits<double>::infinity() ? beta * 2.0 : (beta + high) / 2.0;
+  } else {
+    high = beta;
+    beta = low == -std::numeric_limits<double>::infinity() ? beta / 2.0 : (beta + low) / 2.0;
+  }
+}
+
 ApproximateKernels BuiltApproximateKernels() {
 #if AFFINITIES_X86_PATHS
   return {&ApproximateExpsAvx512, &ApproximateExcessAvx512};

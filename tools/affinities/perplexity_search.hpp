@@ -15,7 +15,6 @@
 // a float can hold.
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <limits>
 
@@ -40,7 +39,8 @@ inline constexpr double kEntropyTolerance = 1e-5;
 // A row whose every p_j underflows would divide by zero; t-SNE takes this sum instead.
 inline constexpr double kEmptySum = 1e-8;
 
-// t-SNE's bisection of one row's beta, between the steps that sum its terms.
+// t-SNE's bisection of one row's beta, between the steps that sum its terms. Out of
+// line, so that files built for wider instruction sets share the plain build's code.
 struct Bisection {
   double beta = 1.0;
   double low = -std::numeric_limits<double>::infinity();
@@ -48,23 +48,9 @@ struct Bisection {
 
   // With `sum` the terms' sum (kEmptySum for 0) and `weighted` the sum of d_j p_j:
   // true when the entropy is within the tolerance; else beta moves on.
-  bool Met(double sum, double weighted, double wanted_entropy) {
-    const double entropy_excess = std::log(sum) + beta * weighted - wanted_entropy;
-    if (std::fabs(entropy_excess) <= kEntropyTolerance) return true;
-    Move(entropy_excess);
-    return false;
-  }
-
+  bool Met(double sum, double weighted, double wanted_entropy);
   // beta's next value after an entropy `entropy_excess` above the wanted (below, if negative).
-  void Move(double entropy_excess) {
-    if (entropy_excess > 0.0) {
-      low = beta;
-      beta = high == std::numeric_limits<double>::infinity() ? beta * 2.0 : (beta + high) / 2.0;
-    } else {
-      high = beta;
-      beta = low == -std::numeric_limits<double>::infinity() ? beta / 2.0 : (beta + low) / 2.0;
-    }
-  }
+  void Move(double entropy_excess);
 };
 
 }  // namespace detail
