@@ -17,7 +17,7 @@ echo "The same with details:"
 build/dev/bin/tsneloss --json examples/iris_embedding.txt examples/iris_p.mtx
 echo "P computed from the data X (examples/iris_data.txt), every pair as t-SNE's exact method takes them:"
 echo "loss (tsneloss --data):  $(build/dev/bin/tsneloss --data examples/iris_data.txt --neighbours all examples/iris_embedding.txt 2>/dev/null)"
-echo "and from the 91 nearest neighbours (the default for N up to 300000):"
+echo "and from the 91 nearest neighbours (the default for N up to 600000):"
 echo "loss (tsneloss --data):  $(build/dev/bin/tsneloss --data examples/iris_data.txt examples/iris_embedding.txt 2>/dev/null)"
 
 [ -x .venv/bin/python ] || /usr/bin/python3 -m venv --system-site-packages .venv

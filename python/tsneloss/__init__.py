@@ -403,7 +403,7 @@ def affinities(X, perplexity=30.0, *, metric="euclidean", neighbours="auto", k=N
         "all": every other point, as t-SNE's exact method takes them, each value
         of P raised to at least 2.220446049250313e-16 as that method does;
         quadratic in time and memory. "auto" (the default): exact up to
-        N = 300000, approximate above where a graph index can stand for the
+        N = 600000, approximate above where a graph index can stand for the
         exact neighbours. "all" takes Euclidean distances only; precomputed
         distances are taken as they are.
     k : int, optional

@@ -29,12 +29,14 @@ enum class NeighbourMethod {
 };
 
 // Above this many points auto takes the approximate search: at D = 50 on clustered
-// data the exact search took 38 s here at N = 300000 against 42 s, and 45 s against
-// 55 s at N = 450000 (docs/speed.md), the exact time growing with N^2 and the
-// approximate with about N log N, so the limit is on the safe side. On data without
-// structure, uniformly random in 50 dimensions, the graph index needs far wider
-// searches (80 s against 7 s at N = 100000).
-inline constexpr std::size_t kAutoExactNeighboursLimit = 300000;
+// data the exact search took 44 s here at N = 450000 against 56 to 58 s (and once
+// 378 s, where the graph index came out worse and its search had to widen far), and
+// 72 s against 80 s or more at N = 600000 (docs/speed.md), the exact time growing
+// with N^2 and the approximate with about N log N. On data without structure,
+// uniformly random in 50 dimensions, the graph index needs far wider searches (80 s
+// against 7 s at N = 100000); in more dimensions the exact search's kernels run
+// nearer the machine's peak.
+inline constexpr std::size_t kAutoExactNeighboursLimit = 600000;
 
 // The parts of the work, each with its own progress from 0 to 1: the neighbour
 // search, then the perplexity search; the all-pairs method does both at once.

@@ -48,7 +48,7 @@ const char* const kUsage =
     "  --neighbours M  exact: the true nearest neighbours; approx: a graph index,\n"
     "               at least 98.5% of them (the share is estimated; see --verbose);\n"
     "               all: every other point, as t-SNE's exact method, quadratic in\n"
-    "               time and memory; auto (default): exact up to N = 300000, approx\n"
+    "               time and memory; auto (default): exact up to N = 600000, approx\n"
     "               above\n"
     "  --save-p FILE  write P computed from --data to FILE: a SciPy .npz (CSR) or a\n"
     "               Matrix Market .mtx, by its extension; with several\n"
