@@ -59,17 +59,25 @@ class GraphIndex {
       const std::size_t done = added += end - first;
       if (worker == 0 && progress) progress(static_cast<double>(done) / static_cast<double>(n));
     });
+    // Threads insert in any order: a point's place in the graph is looked up by its label.
+    node_.resize(n);
+    for (const auto& [label, node] : graph_.label_lookup_) node_[label] = node;
   }
 
-  void SetBreadth(std::size_t breadth) { graph_.setEf(breadth); }
+  void SetBreadth(std::size_t breadth) { breadth_ = breadth; }
 
   // The labels of up to `count` points the index finds near point i (its own among
-  // them, as a rule).
+  // them). The search starts from point i's own place in the graph's bottom layer, not
+  // from the top: every point is in the graph, and a search from the top misses those
+  // parts of it that its links barely reach, where only a far wider search finds them.
   std::vector<std::int32_t> Near(std::size_t i, std::size_t count) const {
-    auto found = graph_.searchKnn(Point(i), count);
+    auto found = graph_.searchBaseLayerST<false>(node_[i], Point(i), std::max(breadth_, count));
+    while (found.size() > count) found.pop();
     std::vector<std::int32_t> labels;
     labels.reserve(found.size());
-    for (; !found.empty(); found.pop()) labels.push_back(static_cast<std::int32_t>(found.top().second));
+    for (; !found.empty(); found.pop()) {
+      labels.push_back(static_cast<std::int32_t>(graph_.getExternalLabel(found.top().second)));
+    }
     return labels;
   }
 
@@ -80,6 +88,8 @@ class GraphIndex {
   std::vector<float> points_;
   hnswlib::L2Space space_;
   hnswlib::HierarchicalNSW<float> graph_;
+  std::vector<hnswlib::tableint> node_;  // by label
+  std::size_t breadth_ = 0;
 };
 
 // The widest of the measuring kernels (the same bits on every path).
@@ -283,9 +293,10 @@ ApproximateSearch ApproximateNeighbours(const Real* x, std::size_t n, std::size_
 
 double ApproximateSearchBytes(std::size_t n, std::size_t d, std::size_t k, unsigned threads) {
   // Per point: the level-0 links (2 kLinks of 4 bytes and a count), the float point
-  // in the index and in GraphIndex, the label, a lock of 40 bytes, a level, a pointer
-  // and the label map's node; the upper levels hold about 1 / kLinks of the points.
-  const double per_point = (2 * kLinks + 1) * 4.0 + 8.0 * static_cast<double>(d) + 8 + 40 + 4 + 8 + 48 +
+  // in the index and in GraphIndex, the label, a lock of 40 bytes, a level, a pointer,
+  // the label map's node and GraphIndex's place of the label; the upper levels hold
+  // about 1 / kLinks of the points.
+  const double per_point = (2 * kLinks + 1) * 4.0 + 8.0 * static_cast<double>(d) + 8 + 40 + 4 + 8 + 48 + 4 +
                            (kLinks + 1) * 4.0 / static_cast<double>(kLinks);
   const double visited = 2.0 * static_cast<double>(n) * (support::ThreadCount(threads) + 1);
   const double locks = 65536.0 * 40;

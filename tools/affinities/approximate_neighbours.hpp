@@ -1,6 +1,7 @@
 // Approximate neighbour lists from a graph index (hierarchical navigable small
 // world graphs, Debian's hnswlib), with the share of true neighbours found estimated
-// on a sample of points searched exactly.
+// on a sample of points searched exactly. Every point being in the graph, each is
+// searched from its own place in it.
 //
 // The index is built on all threads, so with more than one thread the lists may
 // differ from run to run, as insertion order does. The distances of
