@@ -7,12 +7,12 @@
 #include <cstdint>
 
 #include "affinities/exact_distances.hpp"
+#include "affinities/exact_measure_groups.hpp"
 
 namespace tsneloss::affinities::detail {
 namespace {
 
 constexpr std::size_t kLanes = 4;
-constexpr std::size_t kAhead = 16;  // candidates' rows asked for before they are summed
 
 // v[r] lane c becomes v[c] lane r.
 [[gnu::always_inline]] inline void Transpose(__m256d (&v)[kLanes]) {
@@ -34,12 +34,6 @@ constexpr std::size_t kAhead = 16;  // candidates' rows asked for before they ar
   if (width == kLanes) return _mm256_cvtps_pd(_mm_loadu_ps(p));  // exact
   const __m128i lanes = _mm_cmpgt_epi32(_mm_set1_epi32(static_cast<int>(width)), _mm_setr_epi32(0, 1, 2, 3));
   return _mm256_cvtps_pd(_mm_maskload_ps(p, lanes));
-}
-
-template <typename Real>
-void Prefetch(const Real* row, std::size_t d) {
-  const char* bytes = reinterpret_cast<const char*>(row);
-  for (std::size_t byte = 0; byte < d * sizeof(Real); byte += 64) __builtin_prefetch(bytes + byte);
 }
 
 // Adds to `sums` the squares of coordinates c0 .. c0 + width - 1 of four rows against xi.
@@ -73,21 +67,11 @@ template <typename Real>
 void ExactSquaredDistancesAvx2(const Real* x, std::size_t d, std::size_t i, const std::int32_t* js,
                                std::size_t count, double* out) {
   const Real* xi = x + i * d;
-  for (std::size_t ahead = 0; ahead < count && ahead < kAhead; ++ahead) {
-    Prefetch(x + static_cast<std::size_t>(js[ahead]) * d, d);
-  }
-  for (std::size_t m = 0; m < count; m += kLanes) {
-    const std::size_t width = std::min(kLanes, count - m);
-    for (std::size_t ahead = m + kAhead; ahead < count && ahead < m + kAhead + kLanes; ++ahead) {
-      Prefetch(x + static_cast<std::size_t>(js[ahead]) * d, d);
-    }
-    const Real* rows[kLanes];
-    // Lanes past the last candidate repeat it; their sums are not stored.
-    for (std::size_t r = 0; r < kLanes; ++r) rows[r] = x + static_cast<std::size_t>(js[m + std::min(r, width - 1)]) * d;
+  MeasureInGroups<kLanes>(x, d, js, count, out, [&](const Real* const (&rows)[kLanes], double* to, std::size_t width) {
     alignas(32) double sums[kLanes];
     _mm256_store_pd(sums, SumsOfFour(xi, rows, d));
-    std::copy(sums, sums + width, out + m);
-  }
+    std::copy(sums, sums + width, to);
+  });
 }
 
 template void ExactSquaredDistancesAvx2(const double*, std::size_t, std::size_t, const std::int32_t*, std::size_t,

@@ -8,12 +8,12 @@
 #include <cstdint>
 
 #include "affinities/exact_distances.hpp"
+#include "affinities/exact_measure_groups.hpp"
 
 namespace tsneloss::affinities::detail {
 namespace {
 
 constexpr std::size_t kLanes = 8;
-constexpr std::size_t kAhead = 16;  // candidates' rows asked for before they are summed
 
 // Pairs interleaved and 128-bit quarters shuffled, in their masked forms with every
 // lane taken: GCC warns of the plain forms' undefined source.
@@ -52,12 +52,6 @@ __m512d OddQuarters(__m512d a, __m512d b) { return _mm512_mask_shuffle_f64x2(a, 
   return _mm512_maskz_cvtps_pd(0xff, low);  // exact
 }
 
-template <typename Real>
-void Prefetch(const Real* row, std::size_t d) {
-  const char* bytes = reinterpret_cast<const char*>(row);
-  for (std::size_t byte = 0; byte < d * sizeof(Real); byte += 64) __builtin_prefetch(bytes + byte);
-}
-
 // Adds to `sums` the squares of coordinates c0 .. c0 + width - 1 of eight rows against xi.
 template <typename Real>
 [[gnu::always_inline]] inline void AddBlock(const Real* xi, const Real* const (&rows)[kLanes], std::size_t c0,
@@ -91,19 +85,9 @@ template <typename Real>
 void ExactSquaredDistancesAvx512(const Real* x, std::size_t d, std::size_t i, const std::int32_t* js,
                                  std::size_t count, double* out) {
   const Real* xi = x + i * d;
-  for (std::size_t ahead = 0; ahead < count && ahead < kAhead; ++ahead) {
-    Prefetch(x + static_cast<std::size_t>(js[ahead]) * d, d);
-  }
-  for (std::size_t m = 0; m < count; m += kLanes) {
-    const std::size_t width = std::min(kLanes, count - m);
-    for (std::size_t ahead = m + kAhead; ahead < count && ahead < m + kAhead + kLanes; ++ahead) {
-      Prefetch(x + static_cast<std::size_t>(js[ahead]) * d, d);
-    }
-    const Real* rows[kLanes];
-    // Lanes past the last candidate repeat it; their sums are not stored.
-    for (std::size_t r = 0; r < kLanes; ++r) rows[r] = x + static_cast<std::size_t>(js[m + std::min(r, width - 1)]) * d;
-    _mm512_mask_storeu_pd(out + m, static_cast<__mmask8>((1u << width) - 1), SumsOfEight(xi, rows, d));
-  }
+  MeasureInGroups<kLanes>(x, d, js, count, out, [&](const Real* const (&rows)[kLanes], double* to, std::size_t width) {
+    _mm512_mask_storeu_pd(to, static_cast<__mmask8>((1u << width) - 1), SumsOfEight(xi, rows, d));
+  });
 }
 
 template void ExactSquaredDistancesAvx512(const double*, std::size_t, std::size_t, const std::int32_t*, std::size_t,
