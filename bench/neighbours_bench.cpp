@@ -1,6 +1,7 @@
 // The steps of P from the data, timed one by one on each instruction-set path:
-//   build/dev/bin/neighbours_bench [N] [D] [normal|images] [PATHS] [THREADS]
-// (default 20000 50 normal scalar,avx2,avx512 0; images have D = 784; 0 threads: all)
+//   build/dev/bin/neighbours_bench [N] [D] [normal|images] [PATHS] [THREADS] [CAPS]
+// (default 20000 50 normal scalar,avx2,avx512 0 auto; images have D = 784; 0 threads:
+// all; CAPS: auto, none, or both, a line each, the runs alternating)
 // k = 91 (perplexity 30), all threads, the fastest of two runs. The candidate pass's
 // multiply-adds (each pair once: N (N - 1) / 2 x D) per second are given as a share
 // of the machine's peak, measured first by a plain loop of independent fused
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "affinities/exact_tile.hpp"
@@ -115,7 +117,9 @@ double Peak(unsigned wanted) {
 
 struct Steps {
   double candidates = 1e300, measuring = 1e300, bisection = 1e300, joint = 1e300;
+  std::size_t caps_missed = 0;
   void Keep(const Steps& run) {
+    caps_missed = run.caps_missed;
     candidates = std::min(candidates, run.candidates);
     measuring = std::min(measuring, run.measuring);
     bisection = std::min(bisection, run.bisection);
@@ -123,13 +127,16 @@ struct Steps {
   }
 };
 
-Steps Run(const std::vector<double>& x, std::size_t n, std::size_t d, InstructionSet path, unsigned threads) {
+Steps Run(const std::vector<double>& x, std::size_t n, std::size_t d, InstructionSet path, unsigned threads,
+          affinities::detail::CapChoice caps) {
   Steps steps;
-  affinities::detail::SearchSteps search;
+  affinities::detail::SearchProbe probe;
+  probe.caps = caps;
   affinities::NeighbourLists lists =
-      affinities::detail::ExactNeighboursOnPath(x.data(), n, d, kK, {threads, {}}, path, nullptr, &search);
-  steps.candidates = search.candidates;
-  steps.measuring = search.measuring;
+      affinities::detail::ExactNeighboursOnPath(x.data(), n, d, kK, {threads, {}}, path, &probe);
+  steps.candidates = probe.steps.candidates;
+  steps.measuring = probe.steps.measuring;
+  steps.caps_missed = probe.caps_missed;
   auto start = std::chrono::steady_clock::now();
   affinities::SortRowsByIndex(lists.indices.data(), lists.squared_distances.data(), n, kK, threads);
   std::vector<double> conditional(n * kK);
@@ -151,22 +158,34 @@ int main(int argc, char** argv) {
   const std::size_t d = kind == "images" ? 784 : argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 50;
   const std::string chosen = argc > 4 ? argv[4] : "scalar,avx2,avx512";
   const unsigned threads = argc > 5 ? static_cast<unsigned>(std::strtoul(argv[5], nullptr, 10)) : 0;
+  const std::string caps = argc > 6 ? argv[6] : "auto";
+  using affinities::detail::CapChoice;
+  std::vector<std::pair<CapChoice, const char*>> choices;
+  if (caps != "none") choices.emplace_back(CapChoice::kBySize, "caps");
+  if (caps != "auto") choices.emplace_back(CapChoice::kNone, "no caps");
   const std::vector<double> x = Data(n, d, kind);
   const double peak = Peak(threads);
   const double madds = static_cast<double>(n) * static_cast<double>(n - 1) / 2 * static_cast<double>(d);
   std::printf("N = %zu, D = %zu, %s, k = %zu, %u threads; peak %.1f G multiply-adds/s\n", n, d, kind.c_str(), kK,
               tsneloss::support::ThreadCount(threads), peak / 1e9);
-  std::printf("%-8s %12s %12s %12s %12s %14s\n", "path", "candidates", "measuring", "bisection", "joint P", "share of peak");
+  std::printf("%-16s %12s %12s %12s %12s %14s %12s\n", "path", "candidates", "measuring", "bisection", "joint P",
+              "share of peak", "caps missed");
   const struct {
     InstructionSet set;
     const char* name;
   } paths[] = {{InstructionSet::kScalar, "scalar"}, {InstructionSet::kAvx2, "avx2"}, {InstructionSet::kAvx512, "avx512"}};
   for (const auto& path : paths) {
     if (!tsneloss::support::Available(path.set) || chosen.find(path.name) == std::string::npos) continue;
-    Steps best;
-    for (int repeat = 0; repeat < 2; ++repeat) best.Keep(Run(x, n, d, path.set, threads));
-    std::printf("%-8s %11.3fs %11.3fs %11.3fs %11.3fs %13.1f%%\n", path.name, best.candidates, best.measuring,
-                best.bisection, best.joint, 100 * madds / best.candidates / peak);
+    std::vector<Steps> best(choices.size());
+    for (int repeat = 0; repeat < 2; ++repeat) {
+      for (std::size_t c = 0; c < choices.size(); ++c) best[c].Keep(Run(x, n, d, path.set, threads, choices[c].first));
+    }
+    for (std::size_t c = 0; c < choices.size(); ++c) {
+      const std::string name = std::string(path.name) + ", " + choices[c].second;
+      std::printf("%-16s %11.3fs %11.3fs %11.3fs %11.3fs %13.1f%% %12zu\n", name.c_str(), best[c].candidates,
+                  best[c].measuring, best[c].bisection, best[c].joint, 100 * madds / best[c].candidates / peak,
+                  best[c].caps_missed);
+    }
   }
   return 0;
 }

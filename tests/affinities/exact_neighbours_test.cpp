@@ -17,7 +17,9 @@
 namespace {
 
 using tsneloss::affinities::NeighbourLists;
+using tsneloss::affinities::detail::CapChoice;
 using tsneloss::affinities::detail::MeasuringOrder;
+using tsneloss::affinities::detail::SearchProbe;
 using tsneloss::support::InstructionSet;
 
 NeighbourLists BruteForce(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k) {
@@ -58,27 +60,36 @@ std::vector<double> NormalData(std::size_t n, std::size_t d, unsigned seed) {
   return x;
 }
 
-// Bit for bit as BruteForce on every path and thread count; returns the number of
-// points the last run measured against all.
-std::size_t ExpectSameOnEveryPath(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k,
-                                  MeasuringOrder order = MeasuringOrder::kBySize) {
+// Bit for bit as BruteForce on every path and thread count, with the measuring order
+// and caps `asked`; returns the last run's probe.
+SearchProbe SameOnEveryPath(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k,
+                            const SearchProbe& asked) {
   const NeighbourLists expected = BruteForce(x, n, d, k);
-  std::size_t measured_by_all = 0;
+  SearchProbe probe;
   for (const InstructionSet path : {InstructionSet::kScalar, InstructionSet::kAvx2, InstructionSet::kAvx512}) {
     if (!tsneloss::support::Available(path)) continue;
     for (const unsigned threads : {1u, 3u}) {
       SCOPED_TRACE(::testing::Message() << "n " << n << " d " << d << " k " << k << " path "
                                         << static_cast<int>(path) << " threads " << threads);
-      const NeighbourLists got =
-          tsneloss::affinities::detail::ExactNeighboursOnPath(x.data(), n, d, k, {threads, {}}, path, &measured_by_all,
-                                                              nullptr, order);
+      probe = asked;
+      const NeighbourLists got = tsneloss::affinities::detail::ExactNeighboursOnPath(x.data(), n, d, k, {threads, {}}, path, &probe);
       EXPECT_EQ(got.n, n);
       EXPECT_EQ(got.k, k);
       EXPECT_EQ(got.indices, expected.indices);
       EXPECT_EQ(got.squared_distances, expected.squared_distances);
     }
   }
-  return measured_by_all;
+  return probe;
+}
+
+// As SameOnEveryPath; returns the number of points the last run measured against all
+// for want of separation in float (not for a cap guessed too low).
+std::size_t ExpectSameOnEveryPath(const std::vector<double>& x, std::size_t n, std::size_t d, std::size_t k,
+                                  MeasuringOrder order = MeasuringOrder::kBySize) {
+  SearchProbe asked;
+  asked.order = order;
+  const SearchProbe probe = SameOnEveryPath(x, n, d, k, asked);
+  return probe.measured_by_all - probe.caps_missed;
 }
 
 TEST(ExactNeighbours, TiesAndTileEdges) {
@@ -139,6 +150,36 @@ TEST(ExactNeighbours, BadlyConditionedFallsBack) {
     for (std::size_t c = 0; c < d; ++c) x[i * d + c] = 1e8 + (i % 2 == 0 ? 0.0 : 1e6) + 1e-3 * x[i * d + c];
   }
   EXPECT_GT(ExpectSameOnEveryPath(x, n, d, 10), 0u);
+}
+
+// Caps guessed from samples of every size: far below the k-th (every point measured
+// against all), about at it (some held, some not), a cap that counting alone proves,
+// and no caps; the lists never change. Tied data put many uppers level with the cap.
+TEST(ExactNeighbours, GuessedCapsHeldOrNot) {
+  const struct {
+    const char* name;
+    std::vector<double> x;
+    std::size_t n, d, k;
+    std::size_t sample, rank;
+    bool some_missed, some_held;
+  } cases[] = {
+      {"far below", NormalData(1500, 50, 43), 1500, 50, 91, 512, 1, true, false},
+      {"about at", NormalData(1500, 50, 43), 1500, 50, 91, 256, 16, true, true},
+      {"well above", NormalData(1500, 50, 43), 1500, 50, 91, 64, 16, false, true},
+      {"tied", TiedData(1100, 3, 47), 1100, 3, 12, 160, 2, true, true},
+      {"none", NormalData(700, 8, 53), 700, 8, 20, 0, 0, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SearchProbe asked;
+    asked.caps = CapChoice::kGiven;
+    asked.cap_sample = c.sample;
+    asked.cap_rank = c.rank;
+    const SearchProbe probe = SameOnEveryPath(c.x, c.n, c.d, c.k, asked);
+    EXPECT_EQ(probe.caps_missed > 0, c.some_missed) << probe.caps_missed;
+    EXPECT_EQ(probe.caps_missed < c.n, c.some_held) << probe.caps_missed;
+    EXPECT_LE(probe.caps_missed, probe.measured_by_all);
+  }
 }
 
 // One point far out: the centre stays with the bulk, so only that point is measured

@@ -4,15 +4,13 @@
 #include <cmath>
 #include <limits>
 
+#include "affinities/exact_caps.hpp"
+
 namespace tsneloss::affinities::detail {
 namespace {
 
 // Relative allowance for the few double roundings of the threshold's own arithmetic.
 constexpr double kRoundings = 0x1p-40;
-
-// A float sum lies within u of its value (2^-150 where it underflows), and that
-// allowance keeps the order: a bound of computed uppers, so widened, bounds exact ones.
-double Widened(double upper) { return upper + 0x1p-23 * std::abs(upper) + 0x1p-140; }
 
 }  // namespace
 
@@ -22,7 +20,8 @@ void CandidateRow::Start(const CandidateContext& context, std::size_t i) {
   const Prepared& prepared = *context.prepared;
   own_ = 2.0 * prepared.cu * prepared.radius[i] * prepared.radius[i] + prepared.absolute;
   threshold_ = std::numeric_limits<double>::infinity();
-  limit_ = std::numeric_limits<float>::infinity();
+  cap_ = context.caps != nullptr ? context.caps[i] : std::numeric_limits<double>::infinity();
+  Limit();
   overflowed_ = false;
   Empty(context, i);
 }
@@ -63,18 +62,32 @@ void CandidateRow::Select() {
 
 void CandidateRow::Lower(double bound) {
   threshold_ = std::min(threshold_, bound);
-  const double limit = threshold_ + 2.0 * own_;
-  limit_ = FloatAbove(limit + kRoundings * (std::abs(threshold_) + 2.0 * own_));
+  Limit();
+}
+
+void CandidateRow::Limit() {
+  const double below = std::min(threshold_, cap_);
+  limit_ = FloatAbove(below + 2.0 * own_ + kRoundings * (std::abs(below) + 2.0 * own_));
+}
+
+bool CandidateRow::CapHeld() const {
+  if (threshold_ <= cap_) return true;
+  // The bound may lie a little above the k-th upper, so count: k kept uppers at or
+  // under the cap make the cap a T of its own.
+  std::size_t under = 0;
+  for (std::size_t m = 0; m < candidates_.size; ++m) under += Widened(candidates_.upper[m]) <= cap_;
+  return under >= k_;
 }
 
 bool CandidateRow::Finish(std::int32_t* indices, float* distances, std::vector<double>& exact,
-                          std::vector<Ranked>& ranked) {
+                          std::vector<Ranked>& ranked, bool& cap_missed) {
   const CandidateContext& context = *context_;
-  // Every column but i was offered or refused against some T, so k or more are kept;
-  // a selection among them makes the last cut.
+  // Every column but i was offered or refused against some T or the cap, so k or
+  // more are kept unless the cap was guessed too low; a selection among them makes
+  // the last cut.
   if (!overflowed_ && candidates_.size >= k_) Select();
-  // Fewer than k left cannot happen while the bound holds; measuring all is the safe answer anyway.
-  if (overflowed_ || candidates_.size < k_) {
+  cap_missed = !overflowed_ && (candidates_.size < k_ || !CapHeld());
+  if (overflowed_ || cap_missed) {
     OnPoints(context, [&](const auto* x) {
       NearestByAll(x, context.n, context.d, i_, k_, indices, distances, ranked, context.select.Measure<Real<decltype(x)>>());
     });

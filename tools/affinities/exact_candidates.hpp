@@ -10,7 +10,8 @@
 // selection by halving the uppers' range finds an upper bound at or just above the
 // k-th smallest, lowers T and drops what T now refuses. T lags behind the k-th
 // offered, so more columns are offered (about 830 per point at N = 20000, k = 91,
-// against some 580 for a T kept exact), but an offer costs only a few stores.
+// against some 580 for a T kept exact), but an offer costs only a few stores. A
+// guessed cap (exact_caps.hpp) stands in for T while T lies above it.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +35,7 @@ struct CandidateContext {
   std::size_t k = 0;
   std::size_t capacity = 0;  // kept candidates that start a selection
   const Prepared* prepared = nullptr;
+  const double* caps = nullptr;  // each point's guessed cap (exact_caps.hpp), or null
   SelectKernels select;
   // Every point's buffer (parked ones' too), capacity + kPanel entries each, point after
   // point in three arrays: one allocation each, left unset until written.
@@ -72,8 +74,10 @@ class CandidateRow {
   // The kernel's threshold for this row: a column whose key - w_j lies above it is no neighbour.
   float limit() const { return limit_; }
   // Writes the point's k neighbours, measured exactly; true when they were measured
-  // against all points. `exact` and `ranked` are the caller's, reused.
-  bool Finish(std::int32_t* indices, float* distances, std::vector<double>& exact, std::vector<Ranked>& ranked);
+  // against all points (`cap_missed` then tells whether for a cap guessed too low).
+  // `exact` and `ranked` are the caller's, reused.
+  bool Finish(std::int32_t* indices, float* distances, std::vector<double>& exact, std::vector<Ranked>& ranked,
+              bool& cap_missed);
 
  private:
   // Lowers T to an upper bound kept, the k-th smallest or a little above (widened),
@@ -81,6 +85,10 @@ class CandidateRow {
   void Select();
   // Lowers T to `bound` (>= the k-th smallest key + w_j offered) and sets limit().
   void Lower(double bound);
+  // limit() from T or the cap, whichever is lower.
+  void Limit();
+  // Whether the cap refused no neighbour: T lies at or under it, or k kept uppers do.
+  bool CapHeld() const;
   // Takes row i's buffer in the context's arrays, empty.
   void Empty(const CandidateContext& context, std::size_t i);
 
@@ -90,6 +98,7 @@ class CandidateRow {
   std::size_t capacity_ = 0;
   double own_ = 0;        // s_i
   double threshold_ = 0;  // T - n_i - s_i
+  double cap_ = 0;        // the guessed cap, in the same units
   float limit_ = 0;
   bool overflowed_ = false;
   Candidates candidates_;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <limits>
 #include <stdexcept>
@@ -6,6 +7,7 @@
 #include <utility>
 
 #include "affinities/exact_candidates.hpp"
+#include "affinities/exact_caps.hpp"
 #include "affinities/exact_prepare.hpp"
 #include "affinities/exact_tile.hpp"
 #include "affinities/neighbours.hpp"
@@ -51,8 +53,10 @@ void Prime(Search& search, std::size_t block) {
   }
 }
 
-void SettleFull(Search& search, std::size_t first, std::size_t count) {
-  for (std::size_t i = first; i < first + count; ++i) {
+// Settles the full ones among the points first + l for the set bits l of `offered`.
+void SettleFull(Search& search, std::size_t first, unsigned offered) {
+  for (; offered != 0; offered &= offered - 1) {
+    const std::size_t i = first + static_cast<std::size_t>(std::countr_zero(offered));
     if (search.points[i].full()) {
       search.points[i].Settle();
       search.limits[i] = search.points[i].limit();
@@ -89,9 +93,9 @@ void SearchTile(Search& search, std::size_t a, std::size_t b) {
         input.slacks = prepared.slacks.data() + column;
         input.column = static_cast<std::int32_t>(column);
         input.column_limits = a == b ? nullptr : search.limits.data() + column;
-        search.kernel(input, search.out.data() + row, search.out.data() + column);
-        SettleFull(search, row, kGroup);
-        if (a != b) SettleFull(search, column, kPanel);
+        const unsigned offered = search.kernel(input, search.out.data() + row, search.out.data() + column);
+        SettleFull(search, row, offered & 0xffffu);
+        SettleFull(search, column, offered >> kGroup);
       }
     }
   }
@@ -114,6 +118,7 @@ struct FinishScratch {
   std::vector<double> exact;
   std::vector<Ranked> ranked;
   std::size_t measured_by_all = 0;
+  std::size_t caps_missed = 0;
 };
 
 // The points in the order asked for; breadth first, each point's candidates are met
@@ -163,8 +168,10 @@ void FinishPoints(Search& search, const std::int32_t* points, std::size_t count,
                      context.select.Measure<Real<decltype(x)>>());
       });
       ++scratch.measured_by_all;
-    } else if (search.points[i].Finish(indices, distances, scratch.exact, scratch.ranked)) {
-      ++scratch.measured_by_all;
+    } else {
+      bool cap_missed = false;
+      scratch.measured_by_all += search.points[i].Finish(indices, distances, scratch.exact, scratch.ranked, cap_missed);
+      scratch.caps_missed += cap_missed;
     }
   }
 }
@@ -197,12 +204,19 @@ void OfferAll(Search& search, const SearchSettings& settings) {
   }
 }
 
+// The caps' plan the probe asks for, or the one that saves the most.
+CapPlan ChosenPlan(std::size_t n, std::size_t d, std::size_t k, const SearchProbe* probe) {
+  if (probe == nullptr || probe->caps == CapChoice::kBySize) return PlanCaps(n, d, k);
+  if (probe->caps == CapChoice::kNone) return {};
+  return {probe->cap_sample, probe->cap_rank};
+}
+
 }  // namespace
 
 template <typename Real>
 NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                      const SearchSettings& settings, support::InstructionSet path,
-                                     std::size_t* measured_by_all, SearchSteps* steps, MeasuringOrder order) {
+                                     SearchProbe* probe) {
   const auto start = std::chrono::steady_clock::now();
   const TileKernel kernel = KernelFor(path);
   if (k == 0 || k >= n) throw std::invalid_argument("ExactNeighbours: k must lie in [1, n)");
@@ -227,6 +241,13 @@ NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d
   context.prepared = &prepared;
   context.select = SelectFor(path);
 
+  // The caps' plan is asked before their memory: none where the data are unusable.
+  std::vector<double> caps;
+  if (prepared.usable) {
+    caps = GuessCaps(prepared, n, d, ChosenPlan(n, d, k, probe), kernel, settings.threads);
+    context.caps = caps.data();
+  }
+
   Search search;
   search.context = &context;
   search.kernel = kernel;
@@ -248,29 +269,28 @@ NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d
   }
   const auto offered = std::chrono::steady_clock::now();
   std::vector<FinishScratch> scratch(support::ThreadCount(settings.threads));
-  const std::vector<std::int32_t> points = PointsInOrder(search, order);
+  const std::vector<std::int32_t> points = PointsInOrder(search, probe != nullptr ? probe->order : MeasuringOrder::kBySize);
   support::ParallelFor((n + kFinishChunk - 1) / kFinishChunk, {settings.threads, {}}, [&](std::size_t chunk, unsigned worker) {
     const std::size_t first = chunk * kFinishChunk;
     FinishPoints(search, points.data() + first, std::min(kFinishChunk, n - first), scratch[worker], lists);
   });
-  if (steps != nullptr) {
-    steps->candidates = std::chrono::duration<double>(offered - start).count();
-    steps->measuring = std::chrono::duration<double>(std::chrono::steady_clock::now() - offered).count();
-  }
   if (settings.progress) settings.progress(1.0);
-  if (measured_by_all != nullptr) {
-    *measured_by_all = 0;
-    for (const FinishScratch& own : scratch) *measured_by_all += own.measured_by_all;
+  if (probe != nullptr) {
+    probe->steps.candidates = std::chrono::duration<double>(offered - start).count();
+    probe->steps.measuring = std::chrono::duration<double>(std::chrono::steady_clock::now() - offered).count();
+    probe->measured_by_all = probe->caps_missed = 0;
+    for (const FinishScratch& own : scratch) {
+      probe->measured_by_all += own.measured_by_all;
+      probe->caps_missed += own.caps_missed;
+    }
   }
   return lists;
 }
 
 template NeighbourLists ExactNeighboursOnPath(const double*, std::size_t, std::size_t, std::size_t,
-                                              const SearchSettings&, support::InstructionSet, std::size_t*,
-                                              SearchSteps*, MeasuringOrder);
+                                              const SearchSettings&, support::InstructionSet, SearchProbe*);
 template NeighbourLists ExactNeighboursOnPath(const float*, std::size_t, std::size_t, std::size_t,
-                                              const SearchSettings&, support::InstructionSet, std::size_t*,
-                                              SearchSteps*, MeasuringOrder);
+                                              const SearchSettings&, support::InstructionSet, SearchProbe*);
 
 }  // namespace detail
 
@@ -288,8 +308,9 @@ double ExactNeighboursBytes(std::size_t n, std::size_t d, std::size_t k, unsigne
   const auto points = static_cast<double>(n);
   const double lists = 8 * points * static_cast<double>(k);
   // One float copy of the points, packed in panels (the last padded), and per point a
-  // norm, a slack and a radius.
-  const double prepared = 4 * (points + static_cast<double>(detail::kPanel)) * static_cast<double>(d) + 24 * points;
+  // norm, a slack, a radius and a cap. The caps' sample, packed again, and the draw
+  // are gone before the candidates come.
+  const double prepared = 4 * (points + static_cast<double>(detail::kPanel)) * static_cast<double>(d) + 32 * points;
   // Each point's candidates: a lower and an upper bound and an index; then, per
   // thread, a double and a rank for each.
   const auto capacity = static_cast<double>(std::max<std::size_t>(2 * k, k + 32) + detail::kPanel);

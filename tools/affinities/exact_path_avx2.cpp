@@ -62,12 +62,12 @@ void Pass(const TileInput& input, std::size_t r0, DoubledDots& twice, TileBits& 
 }  // namespace
 
 // Fused multiply-adds, as on AVX-512; the offers as exact_offers.hpp hands them over.
-void TileAvx2(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
+unsigned TileAvx2(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
   alignas(32) DoubledDots twice;
   TileBits rows;
   TileBits columns;
   for (std::size_t r0 = 0; r0 < kGroup; r0 += kPass) Pass(input, r0, twice, rows, columns);
-  OfferMarked(input, twice, rows, columns, out, column_out);
+  return OfferMarked(input, twice, rows, columns, out, column_out);
 }
 
 namespace {

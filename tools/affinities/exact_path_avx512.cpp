@@ -13,7 +13,7 @@ namespace tsneloss::affinities::detail {
 // One vector per row holds the whole panel; the sixteen accumulators stay in registers.
 // Fused multiply-adds: each rounds once where the bound allows for two. The offers as
 // exact_offers.hpp hands them over.
-void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
+unsigned TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
   const std::size_t d = input.d;
   __m512 acc[kGroup];
 #pragma GCC unroll 16
@@ -52,7 +52,7 @@ void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* cons
     const __m512 column_lower = _mm512_sub_ps(column_key, _mm512_set1_ps(input.row_slacks[r]));
     column_bits.Mark(r, _mm512_mask_cmp_ps_mask(offering, column_lower, column_limits, _CMP_LE_OQ));
   }
-  OfferMarked(input, twice, row_bits, column_bits, out, column_out);
+  return OfferMarked(input, twice, row_bits, column_bits, out, column_out);
 }
 
 }  // namespace tsneloss::affinities::detail

@@ -2,7 +2,8 @@
 
 namespace tsneloss::affinities::detail {
 
-void TileScalar(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
+unsigned TileScalar(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
+  unsigned touched = 0;
   for (std::size_t r = 0; r < kGroup; ++r) {
     const auto row_index = input.row + static_cast<std::int32_t>(r);
     float lower[kPanel];
@@ -26,10 +27,13 @@ void TileScalar(const TileInput& input, Candidates* const* out, Candidates* cons
     }
     const unsigned offered = OfferedLanes(input, row_index);
     Append(*out[r], mask & offered, lower, upper, input.column);
+    touched |= (mask & offered) != 0 ? 1u << r : 0;
     if (input.column_limits != nullptr && RowIsPoint(input, row_index)) {
       AppendToColumns(column_out, column_mask & offered, column_lower, column_upper, row_index);
+      touched |= (column_mask & offered) << kGroup;
     }
   }
+  return touched;
 }
 
 }  // namespace tsneloss::affinities::detail

@@ -54,8 +54,9 @@ struct TileInput {
 // point or row r itself. Where column_limits is given, also appends row r to
 // column_out[l] when row_norms[r] - 2 * (row r . column l) - row_slacks[r] <=
 // column_limits[l], under the same exceptions: each pair, measured once, is offered
-// to both its points.
-using TileKernel = void (*)(const TileInput& input, Candidates* const* out, Candidates* const* column_out);
+// to both its points. Returns which rows (bit r) and columns (bit 16 + l) were
+// offered anything, so that only those need settling.
+using TileKernel = unsigned (*)(const TileInput& input, Candidates* const* out, Candidates* const* column_out);
 
 // The scalar way to append the columns of the set bits of `mask` to `out`.
 inline void Append(Candidates& out, unsigned mask, const float* lower, const float* upper, std::int32_t column) {
@@ -95,9 +96,9 @@ inline unsigned OfferedLanes(const TileInput& input, std::int32_t row) {
 // Whether row `row` is a point, so that it may be offered to the columns.
 inline bool RowIsPoint(const TileInput& input, std::int32_t row) { return row < input.n; }
 
-void TileScalar(const TileInput& input, Candidates* const* out, Candidates* const* column_out);
-void TileAvx2(const TileInput& input, Candidates* const* out, Candidates* const* column_out);
-void TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out);
+unsigned TileScalar(const TileInput& input, Candidates* const* out, Candidates* const* column_out);
+unsigned TileAvx2(const TileInput& input, Candidates* const* out, Candidates* const* column_out);
+unsigned TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out);
 
 // The kernel of `set` (kAuto: the widest available). Throws std::invalid_argument
 // where the set is not available.
@@ -105,7 +106,7 @@ TileKernel KernelFor(support::InstructionSet set);
 
 // Wall-clock seconds of the search's steps, for benchmarks.
 struct SearchSteps {
-  double candidates = 0;  // the data prepared and the candidate pass
+  double candidates = 0;  // the data prepared, the caps guessed and the candidate pass
   double measuring = 0;   // the candidates measured again, and the selection
 };
 
@@ -114,13 +115,25 @@ struct SearchSteps {
 // only where the points outgrow the cache (kBySize).
 enum class MeasuringOrder { kBySize, kIndex, kBreadthFirst };
 
-// ExactNeighbours on a forced path, for tests and benchmarks; `measured_by_all`, if
-// given, gets the number of points measured against all others instead of against
-// their candidates, and `steps` the time of each step.
+// How the caps are planned (exact_caps.hpp).
+enum class CapChoice { kBySize, kNone, kGiven };
+
+// What tests and benchmarks set and read of one search.
+struct SearchProbe {
+  MeasuringOrder order = MeasuringOrder::kBySize;
+  CapChoice caps = CapChoice::kBySize;
+  std::size_t cap_sample = 0;  // for kGiven: the plan's sample and rank
+  std::size_t cap_rank = 0;
+  std::size_t measured_by_all = 0;  // out: points measured against all others
+  std::size_t caps_missed = 0;      // out: of those, points whose cap was guessed too low
+  SearchSteps steps;                // out
+};
+
+// ExactNeighbours on a forced path, for tests and benchmarks, with `probe`'s choices
+// if given and its counts and times filled in.
 template <typename Real>
 NeighbourLists ExactNeighboursOnPath(const Real* x, std::size_t n, std::size_t d, std::size_t k,
                                      const SearchSettings& settings, support::InstructionSet path,
-                                     std::size_t* measured_by_all = nullptr, SearchSteps* steps = nullptr,
-                                     MeasuringOrder order = MeasuringOrder::kBySize);
+                                     SearchProbe* probe = nullptr);
 
 }  // namespace tsneloss::affinities::detail
