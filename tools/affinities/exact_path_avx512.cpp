@@ -10,12 +10,14 @@
 
 namespace tsneloss::affinities::detail {
 
+namespace {
+
+using Sums = __m512[kGroup];
+
 // One vector per row holds the whole panel; the sixteen accumulators stay in registers.
-// Fused multiply-adds: each rounds once where the bound allows for two. The offers as
-// exact_offers.hpp hands them over.
-unsigned TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
+// Fused multiply-adds: each rounds once where the bound allows for two.
+inline void Products(const TileInput& input, Sums& acc) {
   const std::size_t d = input.d;
-  __m512 acc[kGroup];
 #pragma GCC unroll 16
   for (std::size_t r = 0; r < kGroup; ++r) acc[r] = _mm512_setzero_ps();
   for (std::size_t c = 0; c < d; ++c) {
@@ -25,6 +27,11 @@ unsigned TileAvx512(const TileInput& input, Candidates* const* out, Candidates* 
       acc[r] = _mm512_fmadd_ps(column, _mm512_set1_ps(input.rows[c * kGroup + r]), acc[r]);
     }
   }
+}
+
+// Any tile: lanes past the last point, a row's own column and rows past the last
+// point masked out.
+unsigned OfferAny(const TileInput& input, const Sums& acc, Candidates* const* out, Candidates* const* column_out) {
   const __m512i iota = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m512 norms = _mm512_loadu_ps(input.norms);
   const __m512 slacks = _mm512_loadu_ps(input.slacks);
@@ -53,6 +60,39 @@ unsigned TileAvx512(const TileInput& input, Candidates* const* out, Candidates* 
     column_bits.Mark(r, _mm512_mask_cmp_ps_mask(offering, column_lower, column_limits, _CMP_LE_OQ));
   }
   return OfferMarked(input, twice, row_bits, column_bits, out, column_out);
+}
+
+// Most tiles: off the diagonal, every row and column a point, so nothing is masked;
+// the same compares as OfferAny's.
+unsigned OfferInside(const TileInput& input, const Sums& acc, Candidates* const* out, Candidates* const* column_out) {
+  const __m512 norms = _mm512_loadu_ps(input.norms);
+  const __m512 slacks = _mm512_loadu_ps(input.slacks);
+  const __m512 column_limits = _mm512_loadu_ps(input.column_limits);
+  alignas(64) DoubledDots twice;
+  TileBits row_bits;
+  TileBits column_bits;
+#pragma GCC unroll 16
+  for (std::size_t r = 0; r < kGroup; ++r) {
+    const __m512 doubled = _mm512_add_ps(acc[r], acc[r]);
+    _mm512_store_ps(twice[r], doubled);
+    const __m512 lower = _mm512_sub_ps(_mm512_sub_ps(norms, doubled), slacks);
+    row_bits.Mark(r, _mm512_cmp_ps_mask(lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ));
+    const __m512 column_key = _mm512_sub_ps(_mm512_set1_ps(input.row_norms[r]), doubled);
+    const __m512 column_lower = _mm512_sub_ps(column_key, _mm512_set1_ps(input.row_slacks[r]));
+    column_bits.Mark(r, _mm512_cmp_ps_mask(column_lower, column_limits, _CMP_LE_OQ));
+  }
+  return OfferMarked(input, twice, row_bits, column_bits, out, column_out);
+}
+
+}  // namespace
+
+// The offers as exact_offers.hpp hands them over.
+unsigned TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
+  Sums acc;
+  Products(input, acc);
+  const bool inside = input.column_limits != nullptr && input.row + static_cast<std::int32_t>(kGroup) <= input.n &&
+                      input.column + static_cast<std::int32_t>(kPanel) <= input.n;
+  return inside ? OfferInside(input, acc, out, column_out) : OfferAny(input, acc, out, column_out);
 }
 
 }  // namespace tsneloss::affinities::detail
