@@ -9,9 +9,10 @@
 // The kernels append what passes T but never lower it; once the buffer (2k) is full, a
 // selection by halving the uppers' range finds an upper bound at or just above the
 // k-th smallest, lowers T and drops what T now refuses. T lags behind the k-th
-// offered, so more columns are offered (about 830 per point at N = 20000, k = 91,
-// against some 580 for a T kept exact), but an offer costs only a few stores. A
-// guessed cap (exact_caps.hpp) stands in for T while T lies above it.
+// offered, so more columns are offered (about 800 per point at N = 20000, k = 91,
+// against some 580 for a T kept exact), but an offer costs only a few stores. A cap
+// guessed from a sample (exact_caps.hpp) stands in for T while T lies above it: about
+// 250 offers per point then, and some 85 more in the sample's own pass.
 #pragma once
 
 #include <cstddef>
