@@ -91,6 +91,7 @@ void NearestByAll(const Real* x, std::size_t n, std::size_t d, std::size_t i, st
   std::int32_t js[kChunk];
   double out[kChunk];
   scratch.clear();
+  scratch.reserve(n - 1);  // no doubling past what the memory estimate counts
   for (std::size_t j0 = 0; j0 < n; j0 += kChunk) {
     std::size_t count = 0;
     for (std::size_t j = j0; j < n && j < j0 + kChunk; ++j) {

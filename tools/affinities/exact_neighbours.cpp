@@ -310,12 +310,16 @@ double ExactNeighboursBytes(std::size_t n, std::size_t d, std::size_t k, unsigne
   // One float copy of the points, packed in panels (the last padded), and per point a
   // norm, a slack, a radius and a cap. The caps' sample, packed again, and the draw
   // are gone before the candidates come.
-  const double prepared = 4 * (points + static_cast<double>(detail::kPanel)) * static_cast<double>(d) + 32 * points;
-  // Each point's candidates: a lower and an upper bound and an index; then, per
-  // thread, a double and a rank for each.
+  const double prepared = 4 * (points + static_cast<double>(detail::kPanel)) * static_cast<double>(d) + 24 * points;
+  // Each point's candidates: a lower and an upper bound and an index; its row of the
+  // search, its limit and the kernels' pointer to it; its place in the measuring order.
   const auto capacity = static_cast<double>(std::max<std::size_t>(2 * k, k + 32) + detail::kPanel);
-  const double candidates = (points + static_cast<double>(detail::kBlockRows)) * (capacity * 12 + 16);
-  return lists + prepared + candidates + capacity * 24 * support::ThreadCount(threads);
+  constexpr double kRowBytes = sizeof(detail::CandidateRow) + sizeof(float) + sizeof(detail::Candidates*);
+  const double candidates = (points + static_cast<double>(detail::kBlockRows)) * (capacity * 12 + kRowBytes) + 4 * points;
+  // Per thread, a double for each candidate and a rank for each, or for every point
+  // where one is measured against all (as a cap guessed too low has it, here and there).
+  const double measuring = capacity * 8 + std::max(capacity, points) * sizeof(detail::Ranked);
+  return lists + prepared + candidates + measuring * support::ThreadCount(threads);
 }
 
 }  // namespace tsneloss::affinities
