@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include "affinities/exact_candidates.hpp"
@@ -111,6 +112,11 @@ TEST(GuessCaps, TheRankthSmallestUpperOfTheSampleWithoutThePoint) {
   const detail::Prepared prepared = detail::Prepare(x.data(), 50, 4, 1);
   EXPECT_EQ(detail::GuessCaps(prepared, 50, 4, {}, &detail::TileScalar, 1),
             std::vector<double>(50, std::numeric_limits<double>::infinity()));
+  for (const detail::CapPlan bad : {detail::CapPlan{16, 0}, detail::CapPlan{16, 17}, detail::CapPlan{20, 2},
+                                    detail::CapPlan{64, 2}}) {
+    SCOPED_TRACE(::testing::Message() << "sample " << bad.sample << " rank " << bad.rank);
+    EXPECT_THROW(detail::GuessCaps(prepared, 50, 4, bad, &detail::TileScalar, 1), std::invalid_argument);
+  }
 }
 
 // One point's candidates handed in by hand: k - 1 uppers at 1, then `rest`; the cap

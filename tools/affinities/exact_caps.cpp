@@ -8,6 +8,7 @@
 #include <limits>
 #include <numeric>
 #include <random>
+#include <stdexcept>
 
 #include "support/parallel.hpp"
 
@@ -150,6 +151,10 @@ std::vector<double> GuessCaps(const Prepared& prepared, std::size_t n, std::size
                               TileKernel kernel, unsigned threads) {
   std::vector<double> caps(n, std::numeric_limits<double>::infinity());
   if (plan.sample == 0 || !prepared.usable) return caps;
+  if (plan.rank == 0 || plan.rank > kMostCapRank || plan.sample % kPanel != 0 || plan.sample > n ||
+      n >= (std::size_t{1} << 30)) {
+    throw std::invalid_argument("GuessCaps: the plan must draw whole panels of at most n points, at a rank in [1, 16]");
+  }
   const std::vector<std::int32_t> sample = DrawSample(n, plan);
   const PackedSample packed = Pack(prepared, d, sample);
   const std::size_t groups = (n + kGroup - 1) / kGroup;

@@ -90,8 +90,8 @@ unsigned OfferInside(const TileInput& input, const Sums& acc, Candidates* const*
 unsigned TileAvx512(const TileInput& input, Candidates* const* out, Candidates* const* column_out) {
   Sums acc;
   Products(input, acc);
-  const bool inside = input.column_limits != nullptr && input.row + static_cast<std::int32_t>(kGroup) <= input.n &&
-                      input.column + static_cast<std::int32_t>(kPanel) <= input.n;
+  const bool inside = input.column_limits != nullptr && input.row <= input.n - static_cast<std::int32_t>(kGroup) &&
+                      input.column <= input.n - static_cast<std::int32_t>(kPanel);
   return inside ? OfferInside(input, acc, out, column_out) : OfferAny(input, acc, out, column_out);
 }
 
