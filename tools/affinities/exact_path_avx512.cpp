@@ -29,45 +29,26 @@ inline void Products(const TileInput& input, Sums& acc) {
   }
 }
 
-// Any tile: lanes past the last point, a row's own column and rows past the last
-// point masked out.
-unsigned OfferAny(const TileInput& input, const Sums& acc, Candidates* const* out, Candidates* const* column_out) {
-  const __m512i iota = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+// The offers of a tile. Inside the points and off the diagonal (most tiles) no lane
+// is masked; elsewhere lanes past the last point, a row's own column and rows past the
+// last point are. The compares are the same either way.
+template <bool kInside>
+unsigned Offer(const TileInput& input, const Sums& acc, Candidates* const* out, Candidates* const* column_out) {
   const __m512 norms = _mm512_loadu_ps(input.norms);
   const __m512 slacks = _mm512_loadu_ps(input.slacks);
-  const __m512i lanes = _mm512_add_epi32(_mm512_set1_epi32(input.column), iota);
-  const __mmask16 valid = _mm512_cmplt_epi32_mask(lanes, _mm512_set1_epi32(input.n));
-  const bool both = input.column_limits != nullptr;
+  const bool both = kInside || input.column_limits != nullptr;
   // Off the diagonal no row is a column; there a row past the last point offers nothing.
   const __m512 column_limits =
       both ? _mm512_loadu_ps(input.column_limits) : _mm512_set1_ps(-std::numeric_limits<float>::infinity());
-  const auto points = static_cast<unsigned>(
-      _mm512_cmplt_epi32_mask(_mm512_add_epi32(_mm512_set1_epi32(input.row), iota), _mm512_set1_epi32(input.n)));
-  alignas(64) DoubledDots twice;
-  TileBits row_bits;
-  TileBits column_bits;
-#pragma GCC unroll 16
-  for (std::size_t r = 0; r < kGroup; ++r) {
-    const __m512 doubled = _mm512_add_ps(acc[r], acc[r]);
-    _mm512_store_ps(twice[r], doubled);
-    const __mmask16 other = _mm512_mask_cmpneq_epi32_mask(valid, lanes, _mm512_set1_epi32(input.row + static_cast<std::int32_t>(r)));
-    const __m512 lower = _mm512_sub_ps(_mm512_sub_ps(norms, doubled), slacks);
-    row_bits.Mark(r, _mm512_mask_cmp_ps_mask(other, lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ));
-    if (!both) continue;
-    const auto offering = static_cast<__mmask16>(valid & (0u - ((points >> r) & 1u)));
-    const __m512 column_key = _mm512_sub_ps(_mm512_set1_ps(input.row_norms[r]), doubled);
-    const __m512 column_lower = _mm512_sub_ps(column_key, _mm512_set1_ps(input.row_slacks[r]));
-    column_bits.Mark(r, _mm512_mask_cmp_ps_mask(offering, column_lower, column_limits, _CMP_LE_OQ));
+  const __m512i iota = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m512i lanes = _mm512_add_epi32(_mm512_set1_epi32(input.column), iota);
+  __mmask16 valid = 0xffff;
+  unsigned points = 0xffff;
+  if constexpr (!kInside) {
+    valid = _mm512_cmplt_epi32_mask(lanes, _mm512_set1_epi32(input.n));
+    points = static_cast<unsigned>(
+        _mm512_cmplt_epi32_mask(_mm512_add_epi32(_mm512_set1_epi32(input.row), iota), _mm512_set1_epi32(input.n)));
   }
-  return OfferMarked(input, twice, row_bits, column_bits, out, column_out);
-}
-
-// Most tiles: off the diagonal, every row and column a point, so nothing is masked;
-// the same compares as OfferAny's.
-unsigned OfferInside(const TileInput& input, const Sums& acc, Candidates* const* out, Candidates* const* column_out) {
-  const __m512 norms = _mm512_loadu_ps(input.norms);
-  const __m512 slacks = _mm512_loadu_ps(input.slacks);
-  const __m512 column_limits = _mm512_loadu_ps(input.column_limits);
   alignas(64) DoubledDots twice;
   TileBits row_bits;
   TileBits column_bits;
@@ -76,10 +57,22 @@ unsigned OfferInside(const TileInput& input, const Sums& acc, Candidates* const*
     const __m512 doubled = _mm512_add_ps(acc[r], acc[r]);
     _mm512_store_ps(twice[r], doubled);
     const __m512 lower = _mm512_sub_ps(_mm512_sub_ps(norms, doubled), slacks);
-    row_bits.Mark(r, _mm512_cmp_ps_mask(lower, _mm512_set1_ps(input.limits[r]), _CMP_LE_OQ));
+    const __m512 limit = _mm512_set1_ps(input.limits[r]);
+    if constexpr (kInside) {
+      row_bits.Mark(r, _mm512_cmp_ps_mask(lower, limit, _CMP_LE_OQ));
+    } else {
+      const __mmask16 other = _mm512_mask_cmpneq_epi32_mask(valid, lanes, _mm512_set1_epi32(input.row + static_cast<std::int32_t>(r)));
+      row_bits.Mark(r, _mm512_mask_cmp_ps_mask(other, lower, limit, _CMP_LE_OQ));
+    }
+    if (!both) continue;
     const __m512 column_key = _mm512_sub_ps(_mm512_set1_ps(input.row_norms[r]), doubled);
     const __m512 column_lower = _mm512_sub_ps(column_key, _mm512_set1_ps(input.row_slacks[r]));
-    column_bits.Mark(r, _mm512_cmp_ps_mask(column_lower, column_limits, _CMP_LE_OQ));
+    if constexpr (kInside) {
+      column_bits.Mark(r, _mm512_cmp_ps_mask(column_lower, column_limits, _CMP_LE_OQ));
+    } else {
+      const auto offering = static_cast<__mmask16>(valid & (0u - ((points >> r) & 1u)));
+      column_bits.Mark(r, _mm512_mask_cmp_ps_mask(offering, column_lower, column_limits, _CMP_LE_OQ));
+    }
   }
   return OfferMarked(input, twice, row_bits, column_bits, out, column_out);
 }
@@ -92,7 +85,7 @@ unsigned TileAvx512(const TileInput& input, Candidates* const* out, Candidates* 
   Products(input, acc);
   const bool inside = input.column_limits != nullptr && input.row <= input.n - static_cast<std::int32_t>(kGroup) &&
                       input.column <= input.n - static_cast<std::int32_t>(kPanel);
-  return inside ? OfferInside(input, acc, out, column_out) : OfferAny(input, acc, out, column_out);
+  return inside ? Offer<true>(input, acc, out, column_out) : Offer<false>(input, acc, out, column_out);
 }
 
 }  // namespace tsneloss::affinities::detail
