@@ -4,8 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#include "affinities/exact_caps.hpp"
-
 namespace tsneloss::affinities::detail {
 namespace {
 

@@ -43,8 +43,4 @@ std::vector<std::int32_t> DrawSample(std::size_t n, const CapPlan& plan);
 std::vector<double> GuessCaps(const Prepared& prepared, std::size_t n, std::size_t d, const CapPlan& plan,
                               TileKernel kernel, unsigned threads);
 
-// A float sum lies within u of its value (2^-150 where it underflows), and that
-// allowance keeps the order: a bound of computed uppers, so widened, bounds exact ones.
-inline double Widened(double upper) { return upper + 0x1p-23 * (upper < 0 ? -upper : upper) + 0x1p-140; }
-
 }  // namespace tsneloss::affinities::detail

@@ -52,4 +52,8 @@ Prepared Prepare(const Real* x, std::size_t n, std::size_t d, unsigned threads);
 // moves v + 2^-22 |v| by at most 2^-24 of itself, and 2^-140 covers underflow.
 inline float FloatAbove(double v) { return static_cast<float>(v + 0x1p-22 * (v < 0 ? -v : v) + 0x1p-140); }
 
+// A float sum lies within u of its value (2^-150 where it underflows), and that
+// allowance keeps the order: a bound of computed uppers, so widened, bounds exact ones.
+inline double Widened(double upper) { return upper + 0x1p-23 * (upper < 0 ? -upper : upper) + 0x1p-140; }
+
 }  // namespace tsneloss::affinities::detail
