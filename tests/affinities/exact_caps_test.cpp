@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -14,19 +13,14 @@
 #include "affinities/exact_caps.hpp"
 #include "affinities/exact_prepare.hpp"
 #include "affinities/exact_tile.hpp"
+#include "normal_points.hpp"
 #include "support/instruction_set.hpp"
 
 namespace {
 
 namespace detail = tsneloss::affinities::detail;
 
-std::vector<double> NormalData(std::size_t n, std::size_t d, unsigned seed) {
-  std::mt19937_64 rng(seed);
-  std::normal_distribution<double> normal;
-  std::vector<double> x(n * d);
-  for (double& v : x) v = normal(rng);
-  return x;
-}
+using tsne_test::NormalData;
 
 // P(Poisson(mean) >= r), summed plainly.
 double PoissonTail(double mean, std::size_t r) {

@@ -7,10 +7,10 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
-#include <random>
 #include <vector>
 
 #include "affinities/neighbours.hpp"
+#include "normal_points.hpp"
 
 namespace {
 
@@ -48,10 +48,7 @@ namespace {
 // Normal points with every 97th far out: those are measured against all points, on
 // every thread, as a cap guessed too low would have them.
 std::vector<double> Points(std::size_t n, std::size_t d, bool far) {
-  std::mt19937_64 rng(11);
-  std::normal_distribution<double> normal;
-  std::vector<double> x(n * d);
-  for (double& v : x) v = normal(rng);
+  std::vector<double> x = tsne_test::NormalData(n, d, 11);
   for (std::size_t i = 0; far && i < n; i += 97) x[i * d] = 1e6 * static_cast<double>(i + 1);
   return x;
 }

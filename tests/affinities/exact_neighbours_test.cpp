@@ -12,6 +12,7 @@
 
 #include "affinities/exact_tile.hpp"
 #include "affinities/neighbours.hpp"
+#include "normal_points.hpp"
 #include "support/instruction_set.hpp"
 
 namespace {
@@ -52,13 +53,7 @@ std::vector<double> TiedData(std::size_t n, std::size_t d, unsigned seed) {
   return x;
 }
 
-std::vector<double> NormalData(std::size_t n, std::size_t d, unsigned seed) {
-  std::mt19937_64 rng(seed);
-  std::normal_distribution<double> normal;
-  std::vector<double> x(n * d);
-  for (double& v : x) v = normal(rng);
-  return x;
-}
+using tsne_test::NormalData;
 
 // Bit for bit as BruteForce on every path and thread count, with the measuring order
 // and caps `asked`; returns the last run's probe.
